@@ -1,0 +1,52 @@
+// Editor-side library: creates the pipe, starts the server on it and moves
+// requests and replies. Plain functions over a small struct; every function
+// answers nonzero on success.
+#pragma once
+#include <cstdint>
+
+#include "server/protocol.h"
+
+struct PlughostClient {
+  void* pipe;     // our end of the named pipe
+  void* process;  // the server process
+  uint32_t processId;
+  wchar_t pipeName[64];
+  uint32_t replyTimeoutMs;  // how long a reply may take; default 120000
+};
+
+struct PlughostReply {
+  MessageHeader header;
+  uint8_t* payload;  // PlughostFreeReply releases it
+  uint32_t length;
+};
+
+// Creates the pipe (byte mode, duplex, overlapped). A null name picks a fresh one.
+int PlughostCreatePipe(PlughostClient* client, const wchar_t* name);
+// Starts `serverExe` with `commandLine` (the pipe name when null) and waits
+// until it has connected, or has exited.
+int PlughostLaunch(PlughostClient* client, const wchar_t* serverExe, const wchar_t* commandLine);
+// Both of the above.
+int PlughostStart(PlughostClient* client, const wchar_t* serverExe);
+
+// Header and payload, each in one write.
+int PlughostSend(PlughostClient* client, uint32_t kind, int64_t argument, const void* payload, uint32_t length);
+// Writes raw bytes (for tests of malformed traffic).
+int PlughostSendRaw(PlughostClient* client, const void* bytes, uint32_t length);
+int PlughostReceive(PlughostClient* client, PlughostReply* reply);
+int PlughostRequest(PlughostClient* client, uint32_t kind, int64_t argument, const void* payload, uint32_t length,
+                    PlughostReply* reply);
+void PlughostFreeReply(PlughostReply* reply);
+
+// Sends REQ_QUIT (no reply follows).
+int PlughostQuit(PlughostClient* client);
+// Closes our end of the pipe; the server then ends.
+void PlughostClosePipe(PlughostClient* client);
+// Waits for the server to end; answers 0 on time-out.
+int PlughostWaitExit(PlughostClient* client, uint32_t timeoutMs, uint32_t* exitCode);
+// Closes everything; a server still running is left to end on its own.
+void PlughostClose(PlughostClient* client);
+// Ends a server that does not end on its own.
+void PlughostKill(PlughostClient* client);
+
+// The folder of the running program, with a trailing backslash.
+void PlughostProgramFolder(wchar_t* folder, uint32_t capacity);

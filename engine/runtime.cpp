@@ -1,0 +1,289 @@
+#include "engine/runtime.h"
+
+#include <windows.h>
+#include <cstring>
+
+#include "server/memory.h"
+#include "server/text/guard.h"
+
+static volatile LONG gReferenceCount = 0;
+static volatile LONG gRuntimeLock = 0;
+static volatile LONG gStopFlag = 0;
+static EngineThreadState* volatile gTable = nullptr;
+static HANDLE gJanitor = nullptr;
+
+// Per-thread generator for the back-off jitter, seeded from 1.
+static DWORD gRandomSlot = TLS_OUT_OF_INDEXES;
+
+static uint32_t NextRandom(uint32_t* seed) {
+  *seed = *seed * 214013u + 2531011u;
+  return (*seed >> 16) & 0x7FFF;
+}
+
+static uint32_t ThreadRandom() {
+  if (gRandomSlot == TLS_OUT_OF_INDEXES) {
+    DWORD slot = TlsAlloc();
+    if (InterlockedCompareExchange(reinterpret_cast<volatile LONG*>(&gRandomSlot), static_cast<LONG>(slot),
+                                   static_cast<LONG>(TLS_OUT_OF_INDEXES)) != static_cast<LONG>(TLS_OUT_OF_INDEXES))
+      TlsFree(slot);
+  }
+  uint32_t seed = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(TlsGetValue(gRandomSlot)));
+  if (seed == 0) seed = 1;
+  uint32_t r = NextRandom(&seed);
+  TlsSetValue(gRandomSlot, reinterpret_cast<void*>(static_cast<uintptr_t>(seed)));
+  return r;
+}
+
+static bool ThreadEnded(HANDLE thread) {
+  DWORD code = 0;
+  return GetExitCodeThread(thread, &code) && code != STILL_ACTIVE;
+}
+
+void AcquireRuntimeLock() {
+  if (InterlockedCompareExchange(&gRuntimeLock, 1, 0) == 0) return;
+  uint32_t attempts = 0, slept = 0;
+  for (;;) {
+    if (attempts < 512) {
+      Sleep(0);
+    } else {
+      DWORD step = slept <= 10 ? 1 : slept <= 50 ? 2 : slept <= 100 ? 5 : 10;
+      Sleep(step);
+      slept += step;
+    }
+    ++attempts;
+    if (InterlockedCompareExchange(&gRuntimeLock, 1, 0) == 0) return;
+    if (slept > 1000) {
+      // A holder that died must not block everyone for ever.
+      InterlockedExchange(&gRuntimeLock, 1);
+      return;
+    }
+  }
+}
+
+void ReleaseRuntimeLock() { InterlockedExchange(&gRuntimeLock, 0); }
+
+int32_t EngineRuntimeStartup() {
+  LONG count = gReferenceCount;
+  if (count > 0) return InterlockedIncrement(&gReferenceCount);
+  InterlockedExchange(&gRuntimeLock, 0);
+  if (gTable != nullptr) {
+    FreeBlock(gTable);
+    gTable = nullptr;
+  }
+  if (gJanitor != nullptr && ThreadEnded(gJanitor)) {
+    CloseHandle(gJanitor);
+    gJanitor = nullptr;
+  }
+  InterlockedExchange(&gReferenceCount, 1);
+  return 1;
+}
+
+static void StopJanitor() {
+  if (gJanitor == nullptr) return;
+  uint32_t slept = 0;
+  for (;;) {
+    InterlockedExchange(&gStopFlag, 1);
+    if (ThreadEnded(gJanitor)) break;
+    if (slept >= 15000) {
+      HANDLE janitor = gJanitor;
+      Guarded([&] { TerminateThread(janitor, 19); });
+      break;
+    }
+    DWORD step = 40 + ThreadRandom() % 121;
+    Sleep(step);
+    slept += step;
+  }
+  CloseHandle(gJanitor);
+  gJanitor = nullptr;
+  InterlockedExchange(&gStopFlag, 0);
+}
+
+void EngineRuntimeShutdown() {
+  InterlockedExchange(&gReferenceCount, 0);
+  StopJanitor();
+  InterlockedExchange(&gRuntimeLock, 0);
+  if (gTable != nullptr) {
+    for (int i = 0; i < ENGINE_THREAD_RECORDS; ++i) ReleaseEngineThreadState(i);
+    FreeBlock(gTable);
+    gTable = nullptr;
+  }
+}
+
+void ReleaseEngineThreadState(int index) {
+  if (gTable == nullptr || index < 0 || index >= ENGINE_THREAD_RECORDS) return;
+  EngineThreadState* record = &gTable[index];
+  FreeBlock(record->ownedBlockA);
+  FreeBlock(record->scratchBlock);
+  FreeBlock(record->ownedBlockB);
+  memset(record, 0, sizeof(*record));
+}
+
+static HANDLE OpenThreadForQuery(DWORD threadId) {
+  HANDLE h = OpenThread(THREAD_ALL_ACCESS, FALSE, threadId);
+  if (h == nullptr) h = OpenThread(THREAD_QUERY_INFORMATION, FALSE, threadId);
+  if (h == nullptr) h = OpenThread(THREAD_QUERY_LIMITED_INFORMATION, FALSE, threadId);
+  return h;
+}
+
+void SweepEngineThreadStates() {
+  if (gTable == nullptr) return;
+  for (int i = 0; i < ENGINE_THREAD_RECORDS; ++i) {
+    if (InterlockedExchangeAdd(&gStopFlag, 0) != 0) return;
+    uint32_t id = gTable[i].threadId;
+    if (id == 0) continue;
+    bool duplicate = false;
+    for (int j = 0; j < i && !duplicate; ++j) duplicate = gTable[j].threadId == id;
+    if (duplicate) {
+      ReleaseEngineThreadState(i);
+      continue;
+    }
+    HANDLE h = OpenThreadForQuery(id);
+    if (h == nullptr) {
+      ReleaseEngineThreadState(i);
+      continue;
+    }
+    bool ended = ThreadEnded(h);
+    CloseHandle(h);
+    if (ended) ReleaseEngineThreadState(i);
+  }
+}
+
+bool IsThreadAlive(uint32_t threadId) {
+  if (threadId == 0) return false;
+  HANDLE h = OpenThreadForQuery(threadId);
+  if (h == nullptr) return false;
+  DWORD code = 0;
+  bool alive = GetExitCodeThread(h, &code) && code == STILL_ACTIVE;
+  CloseHandle(h);
+  return alive;
+}
+
+static DWORD WINAPI JanitorMain(void* argument) {
+  uint32_t seed = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(argument)) + GetTickCount();
+  InterlockedExchange(&gStopFlag, 0);
+  for (;;) {
+    AcquireRuntimeLock();
+    SweepEngineThreadStates();
+    ReleaseRuntimeLock();
+    uint32_t slept = 0;
+    while (slept < 4000 && InterlockedExchangeAdd(&gStopFlag, 0) == 0) {
+      DWORD step = 30 + NextRandom(&seed) % 141;
+      Sleep(step);
+      slept += step;
+    }
+    if (InterlockedExchange(&gStopFlag, 0) != 0) return 0;
+  }
+}
+
+int EngineRecordsInUse() {
+  EngineThreadState* table = gTable;
+  if (table == nullptr) return 0;
+  int n = 0;
+  for (int i = 0; i < ENGINE_THREAD_RECORDS; ++i)
+    if (table[i].threadId != 0) ++n;
+  return n;
+}
+
+static void AssignRecord(EngineThreadState* record, uint32_t id) {
+  record->threadId = id;
+  record->clipRect[0] = 0;
+  record->clipRect[1] = 0;
+  record->clipRect[2] = 65536;
+  record->clipRect[3] = 65536;
+}
+
+EngineThreadState* GetEngineThreadState() {
+  if (gReferenceCount < 1) {
+    int retries = 0;
+    while (EngineRuntimeStartup() < 1) {
+      if (++retries > 101) return nullptr;
+      Sleep(10);
+    }
+  }
+  if (gTable == nullptr) {
+    AcquireRuntimeLock();
+    for (int attempt = 0; gTable == nullptr && attempt < 100; ++attempt) {
+      gTable = static_cast<EngineThreadState*>(AllocZeroed(sizeof(EngineThreadState) * ENGINE_TABLE_RECORDS));
+      if (gTable == nullptr && attempt >= 26) Sleep(10);
+    }
+    ReleaseRuntimeLock();
+    if (gTable == nullptr) return nullptr;
+  }
+  EngineThreadState* table = gTable;
+  int inUse = EngineRecordsInUse();
+
+  AcquireRuntimeLock();
+  if (gJanitor != nullptr) {
+    if (inUse < 4) InterlockedExchange(&gStopFlag, 1);
+    if (ThreadEnded(gJanitor)) {
+      CloseHandle(gJanitor);
+      gJanitor = nullptr;
+      InterlockedExchange(&gStopFlag, 0);
+    }
+  } else if (inUse >= 8) {
+    gJanitor = CreateThread(nullptr, 262144, JanitorMain, nullptr, STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
+  }
+  ReleaseRuntimeLock();
+
+  uint32_t id = GetCurrentThreadId();
+  if (id == 0) {
+    Sleep(0);
+    id = GetCurrentThreadId();
+    if (id == 0) return &table[0];
+  }
+  for (int i = 0; i < ENGINE_THREAD_RECORDS; ++i)
+    if (table[i].threadId == id) return &table[i];
+
+  AcquireRuntimeLock();
+  EngineThreadState* record = nullptr;
+  for (int pass = 0; pass < 2 && record == nullptr; ++pass) {
+    for (int i = 0; i < ENGINE_THREAD_RECORDS; ++i) {
+      if (table[i].threadId == 0) {
+        record = &table[i];
+        break;
+      }
+    }
+    if (record == nullptr && pass == 0) SweepEngineThreadStates();
+  }
+  if (record == nullptr) record = &table[ENGINE_OVERFLOW_RECORD];
+  AssignRecord(record, id);
+  ReleaseRuntimeLock();
+  return record;
+}
+
+int32_t NotifyEngineEvent(uint32_t code) {
+  EngineThreadState* state = GetEngineThreadState();
+  if (state == nullptr) return 0;
+  EngineNotifyCallback callback = state->notify;
+  if (callback == nullptr) return 1;
+  if (IsBadCodePtr(reinterpret_cast<FARPROC>(reinterpret_cast<void*>(callback)))) return 0;
+  uintptr_t user = state->notifyUserValue;
+  return Guarded([&] { callback(code, user); }) ? 1 : 0;
+}
+
+int ProbeMemory(const void* address, uint64_t size, bool forWrite) {
+  if (address == nullptr) return 1;
+  SYSTEM_INFO info;
+  GetSystemInfo(&info);
+  uintptr_t step = info.dwPageSize < 256 ? 256 : info.dwPageSize;
+  uintptr_t first = reinterpret_cast<uintptr_t>(address);
+  uint64_t span = size > 0 ? size - 1 : 0;
+  if (span > UINTPTR_MAX - first) return 1;  // a range past the address space is never valid
+  uintptr_t last = first + static_cast<uintptr_t>(span);
+  int ok = Guarded([&] {
+    uintptr_t current = first;
+    for (;;) {
+      volatile uint8_t* p = reinterpret_cast<volatile uint8_t*>(current);
+      uint8_t value = *p;
+      if (forWrite) *p = value;
+      if (current >= last) break;
+      uintptr_t advance = last - current < step ? last - current : step;
+      current += advance < 1 ? 1 : advance;
+    }
+  });
+  return ok ? 0 : 1;
+}
+
+EngineThreadState* EngineThreadTable() { return gTable; }
+bool EngineJanitorRunning() { return gJanitor != nullptr && !ThreadEnded(gJanitor); }
+int32_t EngineRuntimeReferenceCount() { return gReferenceCount; }

@@ -1,0 +1,18 @@
+// Request kind → handler. Kinds not listed are answered ST_OK without a payload.
+#include "server/loop_state.h"
+
+struct DispatchRow {
+  uint32_t kind;
+  RequestHandler handler;
+};
+
+static const DispatchRow kDispatch[] = {
+    {REQ_QUIT, HandleQuit},
+    {REQ_SET_HOST, HandleSetHost},
+};
+
+RequestHandler FindRequestHandler(uint32_t kind) {
+  for (const DispatchRow& row : kDispatch)
+    if (row.kind == kind) return row.handler;
+  return nullptr;
+}

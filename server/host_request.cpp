@@ -1,0 +1,15 @@
+#include <cstring>
+
+#include "server/loop_state.h"
+
+void HandleQuit(LoopState*) {}
+
+void HandleSetHost(LoopState* state) {
+  state->hostWindow = 0;
+  if (!NeedPayload(state, 4)) return;
+  memset(&state->hostSettings, 0, sizeof(state->hostSettings));
+  uint32_t n = state->request.payloadLength < sizeof(HostSettings) ? state->request.payloadLength
+                                                                   : static_cast<uint32_t>(sizeof(HostSettings));
+  memcpy(&state->hostSettings, state->requestPayload, n);
+  state->hostWindow = state->hostSettings.hostWindow;
+}

@@ -1,0 +1,44 @@
+// A job's inputs and outcome, shared by the request loop and the job thread.
+// The loop writes the inputs before the thread starts and reads the results
+// after it has ended; only progressValue is read while the job runs.
+#pragma once
+#include <cstdint>
+
+struct PluginEntry;
+struct JobRecord;
+
+using ImageAccessHook = int32_t (*)(JobRecord* record);
+using JobProgressHook = int32_t (*)(JobRecord* record, int32_t done, int32_t total);
+
+struct JobRecord {
+  uintptr_t hostWindow;
+  JobRecord* self;
+  uint32_t resultCode;
+  wchar_t message[256];
+  uint32_t width;
+  uint32_t height;
+  uint32_t rowPixels;
+  uint8_t* pixels;
+  double horizontalResolution;
+  double verticalResolution;
+  uint32_t foreground;  // 0x00RRGGBB
+  uint32_t background;
+  ImageAccessHook ImageAccessBegin;
+  ImageAccessHook ImageAccessEnd;
+  ImageAccessHook ImageAccessCheck;
+  JobProgressHook progress;
+  PluginEntry* entry;
+  volatile double progressValue;
+  volatile uint8_t abortRequest;
+  uint8_t succeeded;
+};
+
+// 1 go on, 0 stop. Stores done / total and lets the request loop run.
+int32_t JobProgress(JobRecord* record, int32_t done, int32_t total);
+// The held image lives in the server's own memory: access is always granted.
+int32_t ImageAccessBegin(JobRecord* record);
+int32_t ImageAccessEnd(JobRecord* record);
+int32_t ImageAccessCheck(JobRecord* record);
+
+// The running Filter job, through which host services reach the image.
+extern JobRecord* volatile gCurrentJob;

@@ -1,0 +1,47 @@
+// What the request loop owns for its whole run.
+#pragma once
+#include <cstdint>
+
+#include "server/job_record.h"
+#include "server/pipe_channel.h"
+#include "server/protocol.h"
+
+struct PluginCatalog;
+
+struct JobSlot {
+  JobRecord record;
+  void* thread;  // the job thread's handle, or null
+  JobStatusRecord work;
+};
+
+struct LoopState {
+  PipeChannel channel;
+  uintptr_t hostWindow;
+  HostSettings hostSettings;
+  PluginCatalog* catalogue;
+  uint8_t* image;  // the held ImageBlock
+  uint32_t imageLength;
+  JobSlot about;
+  JobSlot filter;
+
+  MessageHeader request;
+  uint8_t* requestPayload;
+  bool requestTaken;  // a handler kept the payload
+  MessageHeader reply;
+  uint8_t* replyPayload;
+};
+
+using RequestHandler = void (*)(LoopState* state);
+
+// The handler for a kind, or null for kinds the server does not serve.
+RequestHandler FindRequestHandler(uint32_t kind);
+
+// Sets the status and answers whether the payload has at least `needed` bytes.
+bool NeedPayload(LoopState* state, uint32_t needed);
+void SetStatus(LoopState* state, ReplyStatus status);
+// Attaches a fresh zero-filled reply payload; null (and ST_NO_MEMORY) on failure.
+uint8_t* AttachReplyPayload(LoopState* state, uint32_t length);
+
+// Handlers, one file per request family.
+void HandleQuit(LoopState* state);
+void HandleSetHost(LoopState* state);

@@ -1,0 +1,27 @@
+#include "server/process_entry.h"
+
+#include <windows.h>
+
+#include "engine/runtime.h"
+#include "server/request_loop.h"
+#include "server/text/text.h"
+
+int RunProcess(const wchar_t* commandLine) {
+  // No system box for a missing medium, a plug-in's fault or a file that
+  // cannot be opened: the editor learns everything through the pipe.
+  SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOALIGNMENTFAULTEXCEPT | SEM_NOOPENFILEERRORBOX);
+
+  wchar_t modulePath[PATH_UNITS];
+  if (GetModuleFileNameW(nullptr, modulePath, PATH_UNITS) == 0) return EXIT_STARTUP_FAILED;
+  if (IsBadStringW(modulePath) || modulePath[0] == 0) return EXIT_STARTUP_FAILED;
+  wchar_t folder[PATH_UNITS];
+  BoundedCopyW(folder, PATH_UNITS, modulePath);
+  ptrdiff_t separator = FindLastSeparator(folder);
+  if (separator < 0) return EXIT_STARTUP_FAILED;
+  folder[separator] = 0;
+
+  if (EngineRuntimeStartup() < 1) return EXIT_STARTUP_FAILED;
+  bool served = RunServer(commandLine);
+  EngineRuntimeShutdown();
+  return served ? EXIT_SERVED : EXIT_PIPE_NOT_OPENED;
+}

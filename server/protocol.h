@@ -1,0 +1,114 @@
+// The records that cross the editor's pipe: little-endian, packed, UTF-16 text,
+// the same in both builds. Shared by the server and the editor-side library.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+
+enum RequestKind : uint32_t {
+  REQ_QUIT = 1,
+  REQ_SCAN_FOLDER = 16,
+  REQ_SET_HOST = 17,
+  REQ_ABOUT_START = 18,
+  REQ_ABOUT_POLL = 19,
+  REQ_FILTER_START = 20,
+  REQ_FILTER_POLL = 21,
+  REQ_FETCH_IMAGE = 22,
+  // Asks the running Filter job to stop; an older server answers it as an
+  // unknown kind (ST_OK), so editors may send it safely.
+  REQ_FILTER_ABORT = 23,
+};
+
+constexpr uint32_t REPLY_FLAG = 0x40000000u;
+
+enum ReplyStatus : int64_t {
+  ST_OK = 0,
+  ST_THREAD_FAILED = 1,
+  ST_NOT_READY = 2,
+  ST_NO_MEMORY = 3,
+  ST_BAD_PAYLOAD = 4,
+  ST_NO_IMAGE = 5,
+  ST_BAD_FOLDER = 6,
+  ST_BAD_INDEX = 7,
+  ST_FAULT = 13,
+};
+
+enum JobState : uint8_t {
+  JOB_RUNNING = 1,
+  JOB_DONE = 2,
+  JOB_FAILED = 3,
+  JOB_CANCELLED = 4,
+};
+
+#pragma pack(push, 1)
+
+struct MessageHeader {
+  uint32_t kind;
+  uint32_t zero0;
+  int64_t argument;  // request: plug-in index; reply: ReplyStatus
+  uint8_t zero1[12];
+  uint32_t payloadLength;
+};
+
+struct HostSettings {
+  uint32_t hostWindow;
+  uint32_t foreground;  // 0x00RRGGBB
+  uint32_t background;
+};
+
+struct ImageBlockHeader {
+  uint32_t width;
+  uint32_t height;
+  double horizontalResolution;
+  double verticalResolution;
+  // width × height × 4 bytes of blue, green, red, alpha follow
+};
+
+struct PluginEntry {
+  wchar_t path[260];
+  wchar_t name[256];
+  wchar_t entryPoint[256];
+};
+
+struct CatalogueReplyHeader {
+  uint32_t count;
+  uint8_t buildFlag;
+  uint8_t zero[3];
+  // count PluginEntry records follow
+};
+
+struct JobStatusRecord {
+  uint8_t state;
+  uint8_t untouched0[3];
+  double progress;
+  uint32_t resultCode;
+  wchar_t message[256];
+  uint8_t untouched1[8];
+};
+
+#pragma pack(pop)
+
+static_assert(sizeof(wchar_t) == 2, "text on the wire is UTF-16");
+static_assert(sizeof(MessageHeader) == 32);
+static_assert(offsetof(MessageHeader, argument) == 8);
+static_assert(offsetof(MessageHeader, payloadLength) == 28);
+static_assert(sizeof(HostSettings) == 12);
+static_assert(sizeof(ImageBlockHeader) == 24);
+static_assert(sizeof(PluginEntry) == 1544);
+static_assert(offsetof(PluginEntry, name) == 520);
+static_assert(offsetof(PluginEntry, entryPoint) == 1032);
+static_assert(sizeof(CatalogueReplyHeader) == 8);
+static_assert(sizeof(JobStatusRecord) == 536);
+static_assert(offsetof(JobStatusRecord, progress) == 4);
+static_assert(offsetof(JobStatusRecord, resultCode) == 12);
+static_assert(offsetof(JobStatusRecord, message) == 16);
+static_assert(offsetof(JobStatusRecord, untouched1) == 528);
+
+constexpr uint32_t IMAGE_HEADER_BYTES = 24;
+constexpr uint32_t JOB_STATUS_BYTES = 536;
+
+// Build identity: the catalogue flag byte and the code property this build reads.
+#if defined(_WIN64)
+constexpr uint8_t CATALOGUE_BUILD_FLAG = 1;
+#else
+constexpr uint8_t CATALOGUE_BUILD_FLAG = 0;
+#endif
