@@ -1,0 +1,75 @@
+// The baseline of every later benchmark: the bare cost of the pipe.
+#include <cstring>
+#include <thread>
+#include <vector>
+
+#include "bench/bench_util.h"
+#include "editor/plughost_client.h"
+
+int main() {
+  PlughostClient client;
+  if (!PlughostStart(&client, BenchServerExe().c_str())) {
+    fprintf(stderr, "pipe bench: the server did not start\n");
+    return 1;
+  }
+  PlughostReply reply;
+
+  // Round trips of an unknown kind: header out, header back.
+  const int trips = 2000;
+  double t = BestOf(3, [&] {
+    for (int i = 0; i < trips; ++i) {
+      PlughostRequest(&client, 5, 0, nullptr, 0, &reply);
+      PlughostFreeReply(&reply);
+    }
+  });
+  Figure("pipe_round_trips", trips / t, "req/s");
+  Figure("pipe_round_trip_latency", t / trips * 1e6, "us");
+
+  // 64 MiB to the server in one request.
+  const uint32_t big = 64u << 20;
+  std::vector<uint8_t> payload(big, 0x5A), copy(big);
+  double toServer = BestOf(3, [&] {
+    PlughostRequest(&client, 5, 0, payload.data(), big, &reply);
+    PlughostFreeReply(&reply);
+  });
+  double memcpyTime = BestOf(5, [&] { memcpy(copy.data(), payload.data(), big); });
+  Figure("pipe_to_server_64mib", big / toServer / 1e6, "MB/s");
+  Figure("memcpy_64mib", big / memcpyTime / 1e6, "MB/s");
+  Figure("pipe_to_server_vs_memcpy", memcpyTime / toServer, "x");
+
+  PlughostQuit(&client);
+  PlughostWaitExit(&client, 20000, nullptr);
+  PlughostClose(&client);
+
+  // The other way on a bare pipe of the same kind: a thread writes, we read.
+  PlughostClient bare;
+  PlughostCreatePipe(&bare, nullptr);
+  std::wstring path = std::wstring(L"\\\\.\\pipe\\") + bare.pipeName;
+  HANDLE other = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  double fromPeer = BestOf(3, [&] {
+    std::thread writer([&] {
+      DWORD n = 0;
+      WriteFile(other, payload.data(), big, &n, nullptr);
+    });
+    MessageHeader unused;
+    (void)unused;
+    // Gather the whole payload, as the library does for any reply.
+    uint32_t got = 0;
+    while (got < big) {
+      DWORD n = 0;
+      OVERLAPPED ov{};
+      ov.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+      if (!ReadFile(bare.pipe, copy.data() + got, big - got, &n, &ov)) GetOverlappedResult(bare.pipe, &ov, &n, TRUE);
+      else GetOverlappedResult(bare.pipe, &ov, &n, FALSE);
+      CloseHandle(ov.hEvent);
+      if (n == 0) break;
+      got += n;
+    }
+    writer.join();
+  });
+  Figure("pipe_bare_64mib", big / fromPeer / 1e6, "MB/s");
+  Figure("pipe_bare_vs_memcpy", memcpyTime / fromPeer, "x");
+  CloseHandle(other);
+  PlughostClose(&bare);
+  return 0;
+}
