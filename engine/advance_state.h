@@ -1,0 +1,32 @@
+// The tile exchange of a running filter: advanceState fills the plug-in's
+// input and output tiles and writes finished output tiles back.
+#pragma once
+#include <cstdint>
+
+#include "engine/pixel_buffer.h"
+#include "sdk/basic_types.h"
+
+struct FilterRecord;
+
+struct TileExchange {
+  FilterRecord* record;  // the running filter's record
+  PixelBuffer working;   // the image as it was when the filter started
+  PixelBuffer editor;    // over the editor's pixels, where output goes
+  uint8_t* inBlock;
+  uint64_t inBlockSize;
+  uint8_t* outBlock;
+  uint64_t outBlockSize;
+  int32_t inputPad;
+  int32_t outputPad;
+  // The record as it was when the waiting out tile was handed out.
+  FilterRecord* shadow;
+};
+
+extern TileExchange gTiles;
+
+// The FilterRecord's advanceState procedure.
+OSErr AdvanceState();
+// Set-up: forget the waiting tile and the remembered padding.
+void ResetTileExchange(FilterRecord* record, FilterRecord* shadow, uint32_t recordBytes);
+// End of a filter: free both tile blocks.
+void FreeTileBlocks();

@@ -1,0 +1,128 @@
+#include "engine/tile_layout.h"
+
+#include <cstring>
+
+static int32_t Clamp(int32_t v, int32_t lo, int32_t hi) { return v < lo ? lo : (v > hi ? hi : v); }
+
+TileLayoutResult ComputeTileLayout(int16_t wantLayout, int32_t depth, int32_t left, int32_t top, int32_t right,
+                                   int32_t bottom, int32_t loPlane, int32_t hiPlane, TileLayout* out) {
+  if (wantLayout == 2 || wantLayout == 3 || wantLayout == 4 || wantLayout == 6) return TILE_LAYOUT_REFUSED;
+  int64_t b = (static_cast<int64_t>(depth) + 7) / 8;
+  b = b < 1 ? 1 : (b > 4 ? 4 : b);
+  const int64_t w = static_cast<int64_t>(right) - left;
+  const int64_t h = static_cast<int64_t>(bottom) - top;
+  int64_t n = static_cast<int64_t>(hiPlane) - loPlane + 1;
+  TileLayout layout{};
+  layout.bytesPerSample = static_cast<uint32_t>(b);
+  layout.width = w;
+  layout.height = h;
+  layout.planes = n > 0 ? static_cast<uint32_t>(n) : 0;
+  int64_t column, plane, row;
+  if (wantLayout == 5) {
+    column = b;
+    plane = b * h * w;
+    row = b * w;
+  } else {
+    column = b * n;
+    plane = b;
+    row = b * n * w;
+  }
+  const bool empty = w <= 0 || h <= 0 || n <= 0;
+  layout.total = empty ? 0 : static_cast<uint64_t>(b * n) * static_cast<uint64_t>(h) * static_cast<uint64_t>(w);
+  if (!empty && (row > INT32_MAX || plane > INT32_MAX || column > INT32_MAX)) return TILE_LAYOUT_TOO_LARGE;
+  layout.columnBytes = static_cast<int32_t>(column);
+  layout.planeBytes = static_cast<int32_t>(plane);
+  layout.rowBytes = static_cast<int32_t>(row);
+  *out = layout;
+  return TILE_LAYOUT_OK;
+}
+
+uint64_t TileAllocationSize(uint64_t s) {
+  uint64_t slack = s < 8200 ? 1024 : s / 8;
+  if (s > UINT64_MAX / 2) return 0;
+  uint64_t a = (s + 65535 + slack) & ~static_cast<uint64_t>(65535);
+  return a;
+}
+
+bool TileBlockReusable(uint64_t blockSize, uint64_t allocationSize) {
+  return blockSize >= allocationSize && blockSize <= allocationSize + allocationSize / 2;
+}
+
+uint64_t TileBytesWithPadding(const TileLayout& layout, int32_t padValue) {
+  // Every factor is below 2^32 and (h + 1) below 2^33, so each product is
+  // checked before it could leave 64 bits.
+  uint64_t pad = static_cast<uint64_t>(padValue < 0 ? -static_cast<int64_t>(padValue) : padValue);
+  uint64_t rows = static_cast<uint64_t>(layout.height < 0 ? -(layout.height + 1) : layout.height + 1);
+  uint64_t bn = static_cast<uint64_t>(layout.bytesPerSample) * layout.planes;
+  unsigned __int128 extra = static_cast<unsigned __int128>(rows) * pad * bn * 2;
+  unsigned __int128 sum = extra + layout.total;
+  if (sum > static_cast<unsigned __int128>(UINT64_MAX / 4)) return 0;
+  return static_cast<uint64_t>(sum);
+}
+
+TileClamp ClampTile(int32_t left, int32_t top, int32_t right, int32_t bottom, int32_t loPlane, int32_t hiPlane,
+                    uint32_t imageWidth, uint32_t imageHeight) {
+  const int32_t w = imageWidth > INT32_MAX ? INT32_MAX : static_cast<int32_t>(imageWidth);
+  const int32_t h = imageHeight > INT32_MAX ? INT32_MAX : static_cast<int32_t>(imageHeight);
+  TileClamp c;
+  c.x0 = Clamp(left, 0, w);
+  c.y0 = Clamp(top, 0, h);
+  c.x1 = Clamp(right, 0, w);
+  c.y1 = Clamp(bottom, 0, h);
+  c.p0 = Clamp(loPlane, 0, 3);
+  c.p1 = Clamp(hiPlane, 0, 3);
+  return c;
+}
+
+void FillTileFromPixels(const uint8_t* pixels, uint32_t pitch, const TileClamp& a, uint8_t* tile,
+                        const TileLayout& layout, int32_t originX, int32_t originY, int32_t originPlane) {
+  if (a.x1 <= a.x0 || a.y1 <= a.y0 || a.p1 < a.p0) return;
+  const int64_t rowBytes = layout.rowBytes, columnBytes = layout.columnBytes, planeBytes = layout.planeBytes;
+  // The common case, four interleaved planes of 8-bit samples, in one pass.
+  const bool interleavedRGBA = a.p0 == 0 && a.p1 == 3 && originPlane == 0 && columnBytes == 4 && planeBytes == 1;
+  for (int32_t y = a.y0; y < a.y1; ++y) {
+    const uint8_t* src = pixels + (static_cast<uint64_t>(y) * pitch + static_cast<uint64_t>(a.x0)) * 4;
+    uint8_t* row = tile + (static_cast<int64_t>(y) - originY) * rowBytes + (static_cast<int64_t>(a.x0) - originX) * columnBytes;
+    if (interleavedRGBA) {
+      for (int32_t x = a.x0; x < a.x1; ++x, src += 4, row += 4) {
+        row[0] = src[2];
+        row[1] = src[1];
+        row[2] = src[0];
+        row[3] = static_cast<uint8_t>(255 - src[3]);
+      }
+      continue;
+    }
+    for (int32_t x = a.x0; x < a.x1; ++x, src += 4, row += columnBytes) {
+      for (int32_t p = a.p0; p <= a.p1; ++p) {
+        uint8_t v = src[kPlaneByte[p]];
+        row[(static_cast<int64_t>(p) - originPlane) * planeBytes] = p == 3 ? static_cast<uint8_t>(255 - v) : v;
+      }
+    }
+  }
+}
+
+void StoreTileToPixels(uint8_t* pixels, uint32_t pitch, const TileClamp& a, const uint8_t* tile, int32_t rowBytes,
+                       int32_t columnBytes, int32_t planeBytes, int32_t originX, int32_t originY, int32_t originPlane) {
+  if (a.x1 <= a.x0 || a.y1 <= a.y0 || a.p1 < a.p0) return;
+  const bool interleavedRGBA = a.p0 == 0 && a.p1 == 3 && originPlane == 0 && columnBytes == 4 && planeBytes == 1;
+  for (int32_t y = a.y0; y < a.y1; ++y) {
+    uint8_t* dst = pixels + (static_cast<uint64_t>(y) * pitch + static_cast<uint64_t>(a.x0)) * 4;
+    const uint8_t* row = tile + (static_cast<int64_t>(y) - originY) * rowBytes +
+                         (static_cast<int64_t>(a.x0) - originX) * columnBytes;
+    if (interleavedRGBA) {
+      for (int32_t x = a.x0; x < a.x1; ++x, dst += 4, row += 4) {
+        dst[2] = row[0];
+        dst[1] = row[1];
+        dst[0] = row[2];
+        dst[3] = static_cast<uint8_t>(255 - row[3]);
+      }
+      continue;
+    }
+    for (int32_t x = a.x0; x < a.x1; ++x, dst += 4, row += columnBytes) {
+      for (int32_t p = a.p0; p <= a.p1; ++p) {
+        uint8_t v = row[(static_cast<int64_t>(p) - originPlane) * planeBytes];
+        dst[kPlaneByte[p]] = p == 3 ? static_cast<uint8_t>(255 - v) : v;
+      }
+    }
+  }
+}

@@ -1,0 +1,107 @@
+#include <windows.h>
+#include <cstring>
+
+#include "catalogue/plugin_catalog.h"
+#include "invocation/filter_call.h"
+#include "server/job_threads.h"
+#include "server/loop_state.h"
+#include "server/memory.h"
+#include "server/text/text.h"
+
+static unsigned long __stdcall FilterThreadMain(void* parameter) {
+  JobRecord* record = static_cast<JobRecord*>(parameter);
+  record->succeeded = RunFilterCall(record, record->entry) != 0;
+  return record->abortRequest != 0 ? 19 : 0;
+}
+
+static void ReleaseHeldImage(LoopState* state) {
+  FreeBlock(state->image);
+  state->image = nullptr;
+  state->imageLength = 0;
+}
+
+void HandleFilterStart(LoopState* state) {
+  if (state->catalogue == nullptr || state->hostWindow == 0) return SetStatus(state, ST_NOT_READY);
+  int64_t index = state->request.argument;
+  if (index < 0 || index >= static_cast<int64_t>(state->catalogue->count)) return SetStatus(state, ST_BAD_INDEX);
+  if (!NeedPayload(state, 32)) return;
+  ImageBlockHeader header;
+  memcpy(&header, state->requestPayload, sizeof(header));
+  const uint64_t needed = IMAGE_HEADER_BYTES + static_cast<uint64_t>(header.width) * header.height * 4;
+  if (state->request.payloadLength < needed) {
+    // A start that fails here leaves no image held, as an editor would expect
+    // of a start that did nothing — unless a running job still uses it.
+    if (!JobThreadRunning(&state->filter)) ReleaseHeldImage(state);
+    return SetStatus(state, ST_NO_IMAGE);
+  }
+  if (RefuseStartWhileBusy(state)) return;
+  ForgetEndedJob(&state->filter);
+
+  // An image the editor never fetched is released here, exactly once.
+  ReleaseHeldImage(state);
+  state->image = state->requestPayload;
+  state->imageLength = state->request.payloadLength;
+  state->requestTaken = true;
+
+  JobRecord* record = &state->filter.record;
+  memset(record, 0, sizeof(*record));
+  record->hostWindow = state->hostWindow;
+  record->self = record;
+  record->width = header.width;
+  record->height = header.height;
+  record->rowPixels = header.width;
+  record->pixels = state->image + IMAGE_HEADER_BYTES;
+  record->horizontalResolution = header.horizontalResolution;
+  record->verticalResolution = header.verticalResolution;
+  record->foreground = state->hostSettings.foreground;
+  record->background = state->hostSettings.background;
+  record->ImageAccessBegin = ImageAccessBegin;
+  record->ImageAccessEnd = ImageAccessEnd;
+  record->ImageAccessCheck = ImageAccessCheck;
+  record->progress = JobProgress;
+  record->entry = CatalogueEntry(state->catalogue, static_cast<uint32_t>(index));
+  if (!StartJobThread(&state->filter, FilterThreadMain)) {
+    SetStatus(state, ST_THREAD_FAILED);
+    ReleaseHeldImage(state);
+  }
+}
+
+void HandleFilterPoll(LoopState* state) {
+  if (!NeedPayload(state, JOB_STATUS_BYTES)) return;
+  if (state->image == nullptr || state->imageLength < 32) return SetStatus(state, ST_NO_IMAGE);
+  memcpy(&state->filter.work, state->requestPayload, JOB_STATUS_BYTES);
+  if (state->filter.thread == nullptr) return SetStatus(state, ST_BAD_INDEX);
+  bool running = JobThreadRunning(&state->filter);
+  const JobRecord* record = &state->filter.record;
+  JobStatusRecord* work = &state->filter.work;
+  work->progress = record->progressValue;
+  if (running) {
+    work->state = JOB_RUNNING;
+  } else {
+    work->state = JOB_DONE;
+    work->resultCode = 0;
+    work->message[0] = 0;
+    if (!record->succeeded) {
+      work->state = record->resultCode == 13 ? JOB_CANCELLED : JOB_FAILED;
+      work->resultCode = record->resultCode;
+      BoundedCopyW(work->message, 256, record->message);
+    }
+  }
+  if (!AttachPollReply(state, &state->filter)) return;
+  if (!running) ForgetEndedJob(&state->filter);
+}
+
+void HandleFetchImage(LoopState* state) {
+  if (state->image == nullptr || state->imageLength < 32) return SetStatus(state, ST_NO_IMAGE);
+  // The running filter writes into the held image in place.
+  if (JobThreadRunning(&state->filter)) return SetStatus(state, ST_NOT_READY);
+  state->replyPayload = state->image;
+  state->reply.payloadLength = state->imageLength;
+  state->image = nullptr;
+  state->imageLength = 0;
+}
+
+void HandleFilterAbort(LoopState* state) {
+  if (!JobThreadRunning(&state->filter)) return SetStatus(state, ST_BAD_INDEX);
+  state->filter.record.abortRequest = 1;
+}
