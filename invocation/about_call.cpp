@@ -1,0 +1,58 @@
+#include "invocation/about_call.h"
+
+#include <windows.h>
+#include <cstring>
+
+#include "catalogue/module_loader.h"
+#include "invocation/plugin_records.h"
+#include "invocation/result_messages.h"
+#include "sdk/filter_record.h"
+#include "server/job_record.h"
+#include "server/text/guard.h"
+#include "server/text/text.h"
+#include "services/host_services.h"
+
+namespace {
+struct AboutCall {
+  PluginEntryProc entry;
+  intptr_t data;
+  int16_t result;
+};
+
+void CallAbout(void* context) {
+  AboutCall* call = static_cast<AboutCall*>(context);
+  call->entry(filterSelectorAbout, &gPluginRecords.about, &call->data, &call->result);
+}
+}  // namespace
+
+int RunAboutCall(JobRecord* job, PluginEntry* entry) {
+  AboutCall call{nullptr, 0, 0};
+  void* module = nullptr;
+  call.entry = LoadPluginEntryPoint(job->hostWindow, entry, &module);
+  if (call.entry == nullptr) {
+    job->resultCode = 1;
+    BoundedCopyW(job->message, 256, L"Cannot get entry-point");
+    return 0;
+  }
+  PluginRecords* r = &gPluginRecords;
+  r->platform.hwnd = static_cast<intptr_t>(job->hostWindow);
+  memset(&r->about, 0, sizeof(r->about));
+  r->about.plugInRef = reinterpret_cast<void*>(1);
+  r->about.platformData = &r->platform;
+  FillSPBasic(&r->spBasic);
+  r->about.sSPBasic = &r->spBasic;
+  // A plug-in that crashes in its About box must not take the server down.
+  if (!GuardedSection(CallAbout, &call, nullptr)) call.result = PLUGIN_CRASHED;
+  FreeLibrary(static_cast<HMODULE>(module));
+
+  job->resultCode = 0;
+  job->message[0] = 0;
+  if (call.result != noErr) {
+    wchar_t text[512];
+    uint32_t code = 0;
+    DescribePluginResult(call.result, text, &code);
+    job->resultCode = code;
+    BoundedCopyW(job->message, 256, text);
+  }
+  return 1;
+}

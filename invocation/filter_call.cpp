@@ -1,0 +1,120 @@
+#include "invocation/filter_call.h"
+
+#include <windows.h>
+#include <cstring>
+
+#include "catalogue/module_loader.h"
+#include "engine/advance_state.h"
+#include "engine/region_copy.h"
+#include "invocation/filter_setup.h"
+#include "invocation/plugin_records.h"
+#include "invocation/result_messages.h"
+#include "sdk/filter_record.h"
+#include "server/job_record.h"
+#include "server/text/guard.h"
+#include "server/text/text.h"
+#include "services/host_services.h"
+
+static bool Empty(const Rect& r) { return !(r.right > r.left || r.bottom > r.top); }
+
+bool RequestsExhausted() {
+  FilterRecord* fr = gPluginRecords.filter;
+  BigDocumentStruct* big = fr->bigDocumentData;
+  if (big != nullptr && big->PluginUsing32BitCoordinates != 0) {
+    const VRect* from[2] = {&big->inRect32, &big->outRect32};
+    Rect* to[2] = {&fr->inRect, &fr->outRect};
+    for (int i = 0; i < 2; ++i)
+      *to[i] = Rect{static_cast<int16_t>(from[i]->top), static_cast<int16_t>(from[i]->left),
+                    static_cast<int16_t>(from[i]->bottom), static_cast<int16_t>(from[i]->right)};
+  }
+  return Empty(fr->inRect) && Empty(fr->outRect) && Empty(fr->maskRect);
+}
+
+namespace {
+struct Sequence {
+  PluginEntryProc entry;
+  FilterRecord* record;
+  intptr_t data;
+  int16_t result;
+  int16_t loopResult;  // what ended the Continue loop
+};
+
+void Call(Sequence* s, int16_t selector) { s->entry(selector, s->record, &s->data, &s->result); }
+
+void RunSelectors(void* context) {
+  Sequence* s = static_cast<Sequence*>(context);
+  Call(s, filterSelectorParameters);
+  if (s->result != noErr) return;
+  Call(s, filterSelectorPrepare);
+  if (s->result != noErr) return;
+  AdvanceState();
+  Call(s, filterSelectorStart);
+  if (s->result != noErr) {
+    if (s->result > 0) s->result = userCanceledErr;
+    return;
+  }
+  GetAsyncKeyState(VK_ESCAPE);
+  for (;;) {
+    AdvanceState();
+    Call(s, filterSelectorContinue);
+    if (s->result != noErr || RequestsExhausted()) break;
+  }
+  s->loopResult = s->result;
+  AdvanceState();
+  Call(s, filterSelectorFinish);
+  // Many plug-ins clear their result at the top of every selector: a loop
+  // that ended in failure stays a failure even when Finish answers 0.
+  if (s->result == noErr) s->result = s->loopResult;
+}
+}  // namespace
+
+int RunFilterCall(JobRecord* job, PluginEntry* entry) {
+  gCurrentJob = job;
+  void* module = nullptr;
+  PluginEntryProc proc = LoadPluginEntryPoint(job->hostWindow, entry, &module);
+  if (proc == nullptr) {
+    job->resultCode = 1;
+    BoundedCopyW(job->message, 256, L"Cannot get entry-point");
+    return 0;
+  }
+
+  Sequence s{proc, gPluginRecords.filter, 0, 0, 0};
+  if (!SetUpFilterRecord(job)) {
+    s.result = memFullErr;
+  } else if (!GuardedSection(RunSelectors, &s, nullptr)) {
+    s.result = PLUGIN_CRASHED;
+  }
+
+  if (s.result < 0 && job->ImageAccessBegin != nullptr && job->ImageAccessBegin(job)) {
+    PixelBuffer* working = &gTiles.working;
+    if (working->width > 0 && working->height > 0)
+      CopyRegion(&gTiles.editor, 0, 0, static_cast<int32_t>(working->width) - 1,
+                 static_cast<int32_t>(working->height) - 1, working, 0, 0, static_cast<int32_t>(working->width) - 1,
+                 static_cast<int32_t>(working->height) - 1, 0);
+    if (job->ImageAccessEnd != nullptr) job->ImageAccessEnd(job);
+  }
+
+  // Describe the result while the plug-in's own error text still exists:
+  // the clean-up below zeroes the record that points at it.
+  wchar_t text[512];
+  uint32_t code = 0;
+  if (s.result != noErr) DescribePluginResult(s.result, text, &code);
+
+  ReleasePixelBuffer(&gTiles.working);
+  ReleasePixelBuffer(&gTiles.editor);
+  FilterRecord* fr = gPluginRecords.filter;
+  if (fr->parameters != nullptr) DisposeHandleProc(fr->parameters);
+  FreeTileBlocks();
+  memset(gPluginRecords.shadow, 0, FILTER_RECORD_BLOCK_BYTES);
+  memset(fr, 0, FILTER_RECORD_BLOCK_BYTES);
+  memset(&gPluginRecords.bigDocument, 0, sizeof(gPluginRecords.bigDocument));
+  if (job->progress != nullptr) job->progress(job, 100, 100);
+  FreeLibrary(static_cast<HMODULE>(module));
+
+  job->resultCode = 0;
+  job->message[0] = 0;
+  if (s.result == noErr) return 1;
+  job->resultCode = code;
+  BoundedCopyW(job->message, 256, text);
+  return 0;
+}

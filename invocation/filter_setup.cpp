@@ -1,0 +1,184 @@
+#include "invocation/filter_setup.h"
+
+#include <cstring>
+
+#include "engine/advance_state.h"
+#include "engine/channel_ports.h"
+#include "engine/display_pixels.h"
+#include "engine/region_copy.h"
+#include "invocation/plugin_records.h"
+#include "sdk/filter_record.h"
+#include "server/job_record.h"
+#include "services/colour_services.h"
+#include "services/host_services.h"
+
+int32_t FixedFromResolution(double resolution) { return static_cast<int32_t>(resolution * 65536.0 + 0.5); }
+
+static RGBColor ColourFromHost(uint32_t rgb) {
+  return RGBColor{static_cast<uint16_t>((rgb >> 16) & 0xFF), static_cast<uint16_t>((rgb >> 8) & 0xFF),
+                  static_cast<uint16_t>(rgb & 0xFF)};
+}
+
+static FilterColor FilterColourFromHost(uint32_t rgb) {
+  return FilterColor{{static_cast<uint8_t>((rgb >> 16) & 0xFF), static_cast<uint8_t>((rgb >> 8) & 0xFF),
+                      static_cast<uint8_t>(rgb & 0xFF), 0}};
+}
+
+static void* ReturnsNull() { return nullptr; }
+static void* ReturnsNullRead(Handle, uint32_t*) { return nullptr; }
+
+static void FillDocument(ReadImageDocumentDesc* doc, ReadChannelDesc* channels, uint32_t w, uint32_t h, Fixed hres,
+                         Fixed vres) {
+  memset(doc, 0, sizeof(*doc));
+  doc->imageMode = 3;
+  doc->depth = 8;
+  doc->bounds = VRect{0, 0, static_cast<int32_t>(h), static_cast<int32_t>(w)};
+  doc->hResolution = hres;
+  doc->vResolution = vres;
+  for (int i = 0; i < 256; ++i) doc->redLUT[i] = doc->greenLUT[i] = doc->blueLUT[i] = static_cast<uint8_t>(i);
+  static const char* const kNames[4] = {"red", "green", "blue", "alpha"};
+  static const int16_t kTypes[4] = {1, 2, 3, 16};
+  for (int i = 0; i < 4; ++i) {
+    ReadChannelDesc* c = &channels[i];
+    memset(c, 0, sizeof(*c));
+    c->next = (i < 2) ? &channels[i + 1] : nullptr;
+    c->port = reinterpret_cast<PIChannelPort>(static_cast<uintptr_t>(i + 1));
+    c->bounds = doc->bounds;
+    c->depth = 8;
+    c->tileSize = VPoint{static_cast<int32_t>(h), static_cast<int32_t>(w)};
+    c->target = 1;
+    c->shown = 1;
+    c->channelType = kTypes[i];
+    c->name = kNames[i];
+  }
+  doc->targetCompositeChannels = &channels[0];
+  doc->targetTransparency = &channels[3];
+}
+
+int SetUpFilterRecord(JobRecord* job) {
+  PluginRecords* r = &gPluginRecords;
+  FilterRecord* fr = r->filter;
+  memset(fr, 0, FILTER_RECORD_BLOCK_BYTES);
+  memset(&r->bigDocument, 0, sizeof(r->bigDocument));
+  ResetTileExchange(fr, r->shadow, FILTER_RECORD_BLOCK_BYTES);
+  ReleasePixelBuffer(&gTiles.working);
+  ReleasePixelBuffer(&gTiles.editor);
+  ResetAbortFlag();
+  if (job->ImageAccessCheck == nullptr || !job->ImageAccessCheck(job)) return 0;
+  InstallProgressForwarding();
+
+  const uint32_t w = job->width, h = job->height;
+  r->platform.hwnd = static_cast<intptr_t>(job->hostWindow);
+  const Fixed hres = FixedFromResolution(job->horizontalResolution);
+  const Fixed vres = FixedFromResolution(job->verticalResolution);
+
+  if (job->ImageAccessBegin == nullptr || !job->ImageAccessBegin(job)) return 0;
+  bool built = AttachPixelMemory(&gTiles.editor, static_cast<int32_t>(w), static_cast<int32_t>(h),
+                                 static_cast<int32_t>(job->rowPixels), job->pixels) &&
+               CreatePixelBuffer(&gTiles.working, static_cast<int32_t>(w), static_cast<int32_t>(h), 0);
+  // A working copy smaller than the image (the engine's size limits) would
+  // hand the plug-in part of the picture: refuse it.
+  built = built && gTiles.working.width == w && gTiles.working.height == h;
+  if (built)
+    built = CopyRegion(&gTiles.working, 0, 0, static_cast<int32_t>(w) - 1, static_cast<int32_t>(h) - 1, &gTiles.editor,
+                       0, 0, static_cast<int32_t>(w) - 1, static_cast<int32_t>(h) - 1, 0) != 0;
+  if (job->ImageAccessEnd != nullptr) job->ImageAccessEnd(job);
+  if (!built) return 0;
+
+  const int16_t w16 = static_cast<int16_t>(w), h16 = static_cast<int16_t>(h);
+  fr->serialNumber = 0;
+  fr->abortProc = TestAbortProc;
+  fr->progressProc = ProgressProc;
+  fr->parameters = nullptr;
+  fr->imageSize = Point{h16, w16};
+  fr->planes = 4;
+  fr->filterRect = Rect{0, 0, h16, w16};
+  fr->background = ColourFromHost(job->background);
+  fr->foreground = ColourFromHost(job->foreground);
+  fr->maxSpace = 0x40000000;
+  fr->bufferSpace = 0x40000000;
+  fr->inRect = Rect{0, 0, h16, w16};
+  fr->inLoPlane = 0;
+  fr->inHiPlane = 3;
+  fr->backColor = FilterColourFromHost(job->background);
+  fr->foreColor = FilterColourFromHost(job->foreground);
+  fr->hostSig = kHostSignature;
+  fr->hostProc = reinterpret_cast<HostProc>(NoOpProc);
+  fr->imageMode = 3;
+  fr->imageHRes = hres;
+  fr->imageVRes = vres;
+  fr->wholeSize = fr->imageSize;
+  fr->monitor.gamma = 0;
+  Fixed* monitor = &fr->monitor.redX;
+  for (int i = 0; i < 9; ++i) monitor[i] = 0x10000;
+  fr->platformData = &r->platform;
+  FillBufferProcs(&r->bufferProcs);
+  fr->bufferProcs = &r->bufferProcs;
+  FillResourceProcs(&r->resourceProcs);
+  fr->resourceProcs = &r->resourceProcs;
+  fr->processEvent = reinterpret_cast<ProcessEventProc>(NoOpProc);
+  fr->displayPixels = DisplayPixels;
+  FillHandleProcs(&r->handleProcs);
+  fr->handleProcs = &r->handleProcs;
+  fr->supportsDummyChannels = 0;
+  fr->supportsAlternateLayouts = 1;
+  fr->wantLayout = 1;
+  fr->filterCase = 4;
+  fr->dummyPlaneValue = 0;
+  fr->advanceState = AdvanceState;
+  fr->supportsAbsolute = 1;
+  fr->wantsAbsolute = 0;
+  fr->getPropertyObsolete = GetPropertyProc;
+  fr->cannotUndo = 0;
+  fr->supportsPadding = 1;
+  fr->samplingSupport = 2;
+  fr->inputRate = 0x10000;
+  fr->maskRate = 0;
+  fr->colorServices = ColorServices;
+  fr->inLayerPlanes = fr->outLayerPlanes = fr->absLayerPlanes = 3;
+  fr->inTransparencyMask = fr->outTransparencyMask = fr->absTransparencyMask = 1;
+  FillImageServicesProcs(&r->imageServicesProcs);
+  fr->imageServicesProcs = &r->imageServicesProcs;
+  FillPropertyProcs(&r->propertyProcs);
+  fr->propertyProcs = &r->propertyProcs;
+  fr->inTileHeight = fr->absTileHeight = fr->outTileHeight = h16;
+  fr->inTileWidth = fr->absTileWidth = fr->outTileWidth = w16;
+
+  memset(&r->writeDescriptorProcs, 0, sizeof(r->writeDescriptorProcs));
+  r->writeDescriptorProcs.writeDescriptorProcsVersion = 0;
+  r->writeDescriptorProcs.numWriteDescriptorProcs = 14;
+  r->writeDescriptorProcs.openWriteDescriptorProc = reinterpret_cast<OpenWriteDescriptorProc>(ReturnsNull);
+  memset(&r->readDescriptorProcs, 0, sizeof(r->readDescriptorProcs));
+  r->readDescriptorProcs.readDescriptorProcsVersion = 0;
+  r->readDescriptorProcs.numReadDescriptorProcs = 18;
+  r->readDescriptorProcs.openReadDescriptorProc = reinterpret_cast<OpenReadDescriptorProc>(ReturnsNullRead);
+  memset(&r->descriptorParameters, 0, sizeof(r->descriptorParameters));
+  r->descriptorParameters.recordInfo = 1;
+  r->descriptorParameters.writeDescriptorProcs = &r->writeDescriptorProcs;
+  r->descriptorParameters.readDescriptorProcs = &r->readDescriptorProcs;
+  fr->descriptorParameters = &r->descriptorParameters;
+
+  memset(r->errorString, 0, sizeof(r->errorString));
+  fr->errorString = reinterpret_cast<Str255*>(r->errorString);
+  r->channelPortProcs.channelPortProcsVersion = 1;
+  r->channelPortProcs.numChannelPortProcs = 3;
+  r->channelPortProcs.readPixelsProc = ReadPixelsProc;
+  r->channelPortProcs.writeBasePixelsProc = WriteBasePixelsProc;
+  r->channelPortProcs.readPortForWritePortProc = ReadPortForWritePortProc;
+  fr->channelPortProcs = &r->channelPortProcs;
+  FillDocument(&r->document, r->channels, w, h, hres, vres);
+  fr->documentInfo = &r->document;
+  FillSPBasic(&r->spBasic);
+  fr->sSPBasic = &r->spBasic;
+  fr->plugInRef = reinterpret_cast<void*>(1);
+  fr->depth = 8;
+
+  BigDocumentStruct* big = &r->bigDocument;
+  big->PluginUsing32BitCoordinates = 0;
+  big->imageSize32 = VPoint{static_cast<int32_t>(h), static_cast<int32_t>(w)};
+  big->filterRect32 = VRect{0, 0, static_cast<int32_t>(h), static_cast<int32_t>(w)};
+  big->inRect32 = big->filterRect32;
+  big->wholeSize32 = big->imageSize32;
+  fr->bigDocumentData = big;
+  return 1;
+}

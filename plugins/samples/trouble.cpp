@@ -1,0 +1,148 @@
+// Trouble: a misbehaving filter for hosts' tests. What it does is chosen by
+// the PLUGHOST_TROUBLE environment variable:
+//   fault-SELECTOR-KIND   SELECTOR: about parameters prepare start continue finish
+//                         KIND: read write nullcall divide illegal breakpoint privileged
+//   cancel-continue       Continue answers userCanceledErr
+//   params-1              Parameters answers 1
+//   report-error          Continue reports its own text with errReportString
+//   progress-wait         Continue reports 50 of 100, signals READY, waits for GO
+//   about-wait            About signals READY and waits for GO
+//   abort-wait            Continue waits until the host's abort test answers true
+//   never-empty           leaves inRect with no height but some width for five Continues
+// Every selector it receives is appended to PLUGHOST_PROBE_REPORT, if set.
+// READY and GO name two events: PLUGHOST_TROUBLE_READY, PLUGHOST_TROUBLE_GO.
+#include <windows.h>
+
+#include <cstdio>
+#include <cstring>
+
+#include "sdk/filter_record.h"
+
+namespace {
+
+char gMode[128];
+
+bool Mode(const char* name) { return strcmp(gMode, name) == 0; }
+
+void Log(const char* text) {
+  char path[MAX_PATH];
+  if (GetEnvironmentVariableA("PLUGHOST_PROBE_REPORT", path, MAX_PATH) == 0) return;
+  FILE* f = fopen(path, "a");
+  if (f == nullptr) return;
+  fprintf(f, "%s\n", text);
+  fclose(f);
+}
+
+HANDLE OpenNamedEvent(const char* variable) {
+  char name[MAX_PATH];
+  if (GetEnvironmentVariableA(variable, name, MAX_PATH) == 0) return nullptr;
+  return OpenEventA(EVENT_MODIFY_STATE | SYNCHRONIZE, FALSE, name);
+}
+
+// Signals READY, then waits (a bounded time) for GO.
+void Rendezvous() {
+  HANDLE ready = OpenNamedEvent("PLUGHOST_TROUBLE_READY");
+  HANDLE go = OpenNamedEvent("PLUGHOST_TROUBLE_GO");
+  if (ready != nullptr) SetEvent(ready);
+  if (go != nullptr) WaitForSingleObject(go, 120000);
+  if (ready != nullptr) CloseHandle(ready);
+  if (go != nullptr) CloseHandle(go);
+}
+
+__attribute__((noinline)) void Fault(const char* kind) {
+  if (strcmp(kind, "read") == 0) {
+    volatile int sink = *reinterpret_cast<volatile int*>(static_cast<uintptr_t>(0x28));
+    (void)sink;
+  } else if (strcmp(kind, "write") == 0) {
+    *reinterpret_cast<volatile int*>(static_cast<uintptr_t>(0x28)) = 1;
+  } else if (strcmp(kind, "nullcall") == 0) {
+    void (*volatile nothing)() = nullptr;
+    nothing();
+  } else if (strcmp(kind, "divide") == 0) {
+    volatile int zero = 0;
+    volatile int q = 7 / zero;
+    (void)q;
+  } else if (strcmp(kind, "illegal") == 0) {
+    __asm__ __volatile__("ud2");
+  } else if (strcmp(kind, "breakpoint") == 0) {
+    __asm__ __volatile__("int3");
+  } else if (strcmp(kind, "privileged") == 0) {
+    __asm__ __volatile__("hlt");
+  }
+}
+
+void MaybeFault(const char* selector) {
+  char prefix[64];
+  snprintf(prefix, sizeof(prefix), "fault-%s-", selector);
+  if (strncmp(gMode, prefix, strlen(prefix)) == 0) Fault(gMode + strlen(prefix));
+}
+
+void WholeImage(FilterRecord* fr) {
+  fr->inRect = fr->filterRect;
+  fr->outRect = fr->filterRect;
+  fr->inLoPlane = fr->outLoPlane = 0;
+  fr->inHiPlane = fr->outHiPlane = 3;
+}
+
+// Scribbles over the output tile, so a host that fails to restore shows it.
+void Scribble(FilterRecord* fr) {
+  if (fr->outData == nullptr) return;
+  const int rows = fr->outRect.bottom - fr->outRect.top;
+  for (int y = 0; y < rows; ++y)
+    memset(static_cast<uint8_t*>(fr->outData) + y * fr->outRowBytes, 0x11, fr->outRowBytes);
+}
+
+const char* kSelectorNames[] = {"about", "parameters", "prepare", "start", "continue", "finish"};
+
+}  // namespace
+
+extern "C" __declspec(dllexport) void PluginMain(int16_t selector, void* block, intptr_t* data, int16_t* result) {
+  // Like many plug-ins, it clears the result at the top of every selector.
+  *result = noErr;
+  if (GetEnvironmentVariableA("PLUGHOST_TROUBLE", gMode, sizeof(gMode)) == 0) gMode[0] = 0;
+  const char* name = selector >= 0 && selector <= 5 ? kSelectorNames[selector] : "unknown";
+  Log(name);
+  MaybeFault(name);
+  if (selector == filterSelectorAbout) {
+    if (Mode("about-wait")) Rendezvous();
+    return;
+  }
+  FilterRecord* fr = static_cast<FilterRecord*>(block);
+  switch (selector) {
+    case filterSelectorParameters:
+      if (Mode("params-1")) *result = 1;
+      break;
+    case filterSelectorStart:
+      *data = 0;
+      WholeImage(fr);
+      if (Mode("never-empty")) {
+        fr->inRect = Rect{0, 0, 0, fr->filterRect.right};
+        fr->outRect = Rect{0, 0, 0, 0};
+      }
+      break;
+    case filterSelectorContinue:
+      ++*data;
+      Scribble(fr);
+      if (Mode("cancel-continue")) {
+        *result = userCanceledErr;
+      } else if (Mode("report-error")) {
+        static const char kText[] = "Disk of dreams is full";
+        uint8_t* text = reinterpret_cast<uint8_t*>(fr->errorString);
+        text[0] = static_cast<uint8_t>(sizeof(kText) - 1);
+        memcpy(text + 1, kText, sizeof(kText));
+        *result = errReportString;
+      } else if (Mode("progress-wait")) {
+        fr->progressProc(50, 100);
+        Rendezvous();
+      } else if (Mode("abort-wait")) {
+        for (int i = 0; i < 120000 && !fr->abortProc(); ++i) Sleep(1);
+        *result = fr->abortProc() ? userCanceledErr : noErr;
+      } else if (Mode("never-empty") && *data < 5) {
+        break;  // keeps the same rectangles
+      }
+      fr->inRect = fr->outRect = fr->maskRect = Rect{0, 0, 0, 0};
+      break;
+    default:
+      break;
+  }
+}

@@ -1,0 +1,444 @@
+// Whole conversations through the real server and our own sample plug-ins.
+#include <windows.h>
+
+#include <cstring>
+#include <map>
+#include <sstream>
+
+#include "gtest/gtest.h"
+#include "tests/support/conversation.h"
+
+namespace {
+
+// A server with host settings and the samples catalogued.
+struct SampleSession {
+  ServerSession s;
+  Catalogue catalogue;
+  int64_t scanStatus = -1;
+  SampleSession() {
+    if (!s.started) return;
+    SetHost(s);
+    scanStatus = Scan(s, SamplesFolder(), &catalogue);
+  }
+  int Index(const wchar_t* name) const { return catalogue.Find(name); }
+};
+
+// Runs one filter job to its end and fetches the image.
+struct Outcome {
+  int64_t startStatus = -1, pollStatus = -1, fetchStatus = -1;
+  JobStatusRecord last{};
+  TestImage image;
+};
+
+Outcome RunFilter(SampleSession& ss, const wchar_t* plugin, const TestImage& input) {
+  Outcome o;
+  o.startStatus = StartFilter(ss.s, ss.Index(plugin), input);
+  if (o.startStatus != ST_OK) return o;
+  o.pollStatus = PollUntilDone(ss.s, REQ_FILTER_POLL, &o.last);
+  o.fetchStatus = Fetch(ss.s, &o.image);
+  return o;
+}
+
+std::wstring MessageOf(const JobStatusRecord& r) { return std::wstring(r.message); }
+
+std::map<std::string, std::string> ParseReport(const std::string& text) {
+  std::map<std::string, std::string> values;
+  std::istringstream in(text);
+  std::string line;
+  while (std::getline(in, line)) {
+    size_t space = line.find(' ');
+    if (space != std::string::npos) values[line.substr(0, space)] = line.substr(space + 1);
+  }
+  return values;
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  std::string line;
+  while (std::getline(in, line)) lines.push_back(line);
+  return lines;
+}
+
+// Sets the trouble mode and a fresh selector log for servers started next.
+struct TroubleMode {
+  std::wstring log = TempFile(L"trouble");
+  explicit TroubleMode(const wchar_t* mode) {
+    SetTestEnvironment(L"PLUGHOST_TROUBLE", mode);
+    SetTestEnvironment(L"PLUGHOST_PROBE_REPORT", log.c_str());
+  }
+  ~TroubleMode() {
+    SetTestEnvironment(L"PLUGHOST_TROUBLE", nullptr);
+    SetTestEnvironment(L"PLUGHOST_PROBE_REPORT", nullptr);
+    DeleteFileW(log.c_str());
+  }
+  std::vector<std::string> Selectors() const { return Lines(ReadWholeFile(log)); }
+  void Reset() const { DeleteFileW(log.c_str()); }
+};
+
+}  // namespace
+
+TEST(FilterJob, SamplesAreCatalogued) {
+  SampleSession ss;
+  ASSERT_EQ(ST_OK, ss.scanStatus);
+  for (const wchar_t* name : {L"Invert", L"Box Blur", L"Channel Mixer", L"Probe", L"Trouble"})
+    EXPECT_GE(ss.Index(name), 0) << Narrow(name);
+}
+
+TEST(FilterJob, InvertGivesExactPixelsOnAnOddNonSquareImage) {
+  SampleSession ss;
+  TestImage input = TestImage::Pattern(101, 150);  // three strips, the last one short
+  Outcome o = RunFilter(ss, L"Invert", input);
+  ASSERT_EQ(ST_OK, o.startStatus);
+  ASSERT_EQ(ST_OK, o.pollStatus);
+  EXPECT_EQ(JOB_DONE, o.last.state);
+  EXPECT_EQ(0u, o.last.resultCode);
+  EXPECT_EQ(0, o.last.message[0]);
+  EXPECT_DOUBLE_EQ(1.0, o.last.progress);
+  // Bytes the server does not set come back as sent.
+  EXPECT_EQ(0x5C, o.last.untouched0[0]);
+  EXPECT_EQ(0x5C5C, o.last.message[1]);
+  EXPECT_EQ(0x5C, o.last.untouched1[7]);
+  ASSERT_EQ(ST_OK, o.fetchStatus);
+  ASSERT_EQ(input.pixels.size(), o.image.pixels.size());
+  size_t wrong = 0;
+  for (size_t i = 0; i < input.pixels.size(); ++i) {
+    uint8_t expected = (i % 4 == 3) ? input.pixels[i] : static_cast<uint8_t>(255 - input.pixels[i]);
+    if (o.image.pixels[i] != expected && wrong++ < 5)
+      ADD_FAILURE() << "byte " << i << ": expected " << int(expected) << ", got " << int(o.image.pixels[i]);
+  }
+  EXPECT_EQ(0u, wrong);
+  EXPECT_EQ(72.0, o.image.hres);
+}
+
+TEST(FilterJob, BlurMatchesAnIndependentReference) {
+  SampleSession ss;
+  TestImage input = TestImage::Pattern(45, 70);
+  Outcome o = RunFilter(ss, L"Box Blur", input);
+  ASSERT_EQ(JOB_DONE, o.last.state) << Narrow(MessageOf(o.last));
+  auto clamp = [](int v, int hi) { return v < 0 ? 0 : (v > hi ? hi : v); };
+  size_t wrong = 0;
+  for (uint32_t y = 0; y < input.height; ++y)
+    for (uint32_t x = 0; x < input.width; ++x)
+      for (int c = 0; c < 4; ++c) {
+        int expected;
+        if (c == 3) {
+          expected = input.At(x, y)[3];
+        } else {
+          int sum = 0;
+          for (int dy = -1; dy <= 1; ++dy)
+            for (int dx = -1; dx <= 1; ++dx)
+              sum += input.At(clamp(x + dx, input.width - 1), clamp(y + dy, input.height - 1))[c];
+          expected = (sum + 4) / 9;
+        }
+        if (o.image.At(x, y)[c] != expected && wrong++ < 5)
+          ADD_FAILURE() << "(" << x << ", " << y << ") byte " << c << ": expected " << expected << ", got "
+                        << int(o.image.At(x, y)[c]);
+      }
+  EXPECT_EQ(0u, wrong);
+}
+
+TEST(FilterJob, ChannelMixerRoundTripsThroughThePorts) {
+  SampleSession ss;
+  TestImage input = TestImage::Pattern(33, 17);
+  Outcome o = RunFilter(ss, L"Channel Mixer", input);
+  ASSERT_EQ(JOB_DONE, o.last.state) << Narrow(MessageOf(o.last));
+  size_t wrong = 0;
+  for (uint32_t y = 0; y < input.height; ++y)
+    for (uint32_t x = 0; x < input.width; ++x) {
+      const uint8_t* in = input.At(x, y);
+      const uint8_t* out = o.image.At(x, y);
+      // red takes green, green takes blue, blue takes red; transparency kept
+      uint8_t expected[4] = {in[2], in[0], in[1], in[3]};
+      if (memcmp(expected, out, 4) != 0 && wrong++ < 5)
+        ADD_FAILURE() << "(" << x << ", " << y << ") differs";
+    }
+  EXPECT_EQ(0u, wrong);
+}
+
+TEST(FilterJob, FaultsInEverySelectorAreSurvivedAndPixelsRestored) {
+  const wchar_t* selectors[] = {L"parameters", L"prepare", L"start", L"continue", L"finish"};
+  const wchar_t* kinds[] = {L"read", L"write", L"nullcall", L"divide", L"illegal", L"breakpoint", L"privileged"};
+  TestImage input = TestImage::Pattern(20, 9);
+  for (const wchar_t* selector : selectors) {
+    for (const wchar_t* kind : kinds) {
+      std::wstring mode = std::wstring(L"fault-") + selector + L"-" + kind;
+      TroubleMode trouble(mode.c_str());
+      SampleSession ss;
+      Outcome o = RunFilter(ss, L"Trouble", input);
+      EXPECT_EQ(JOB_FAILED, o.last.state) << Narrow(mode);
+      EXPECT_EQ(1u, o.last.resultCode) << Narrow(mode);
+      EXPECT_EQ(L"The plug-in has encountered an error and crashed", MessageOf(o.last)) << Narrow(mode);
+      EXPECT_EQ(input.pixels, o.image.pixels) << Narrow(mode);
+      // The server goes on serving.
+      EXPECT_EQ(ST_OK, SetHost(ss.s)) << Narrow(mode);
+      EXPECT_EQ(0u, ss.s.Quit()) << Narrow(mode);
+    }
+  }
+}
+
+TEST(FilterJob, CancelInContinueStillGetsFinishAndIsReportedAsCancelled) {
+  TroubleMode trouble(L"cancel-continue");
+  SampleSession ss;
+  TestImage input = TestImage::Pattern(16, 16);
+  Outcome o = RunFilter(ss, L"Trouble", input);
+  EXPECT_EQ(JOB_CANCELLED, o.last.state);
+  EXPECT_EQ(13u, o.last.resultCode);
+  EXPECT_EQ(L"Cancelled by user", MessageOf(o.last));
+  EXPECT_EQ(input.pixels, o.image.pixels);  // the scribbled tile was undone
+  std::vector<std::string> expected = {"parameters", "prepare", "start", "continue", "finish"};
+  EXPECT_EQ(expected, trouble.Selectors());
+}
+
+TEST(FilterJob, PositiveResultFromParametersEndsTheCallUnrestored) {
+  TroubleMode trouble(L"params-1");
+  SampleSession ss;
+  Outcome o = RunFilter(ss, L"Trouble", TestImage::Pattern(8, 8));
+  EXPECT_EQ(JOB_FAILED, o.last.state);
+  EXPECT_EQ(15u, o.last.resultCode);
+  EXPECT_EQ(L"Unknown error (ErrorID = 1)", MessageOf(o.last));
+  EXPECT_EQ(std::vector<std::string>{"parameters"}, trouble.Selectors());
+}
+
+TEST(FilterJob, PluginsOwnErrorTextReachesTheEditor) {
+  TroubleMode trouble(L"report-error");
+  SampleSession ss;
+  Outcome o = RunFilter(ss, L"Trouble", TestImage::Pattern(8, 8));
+  EXPECT_EQ(JOB_FAILED, o.last.state);
+  EXPECT_EQ(1u, o.last.resultCode);
+  EXPECT_EQ(L"Internal Error: Disk of dreams is full", MessageOf(o.last));
+}
+
+TEST(FilterJob, PollSeesTheProgressOfTheLastReport) {
+  TroubleMode trouble(L"progress-wait");
+  Rendezvous meet;
+  SampleSession ss;
+  ASSERT_EQ(ST_OK, StartFilter(ss.s, ss.Index(L"Trouble"), TestImage::Pattern(8, 8)));
+  ASSERT_TRUE(meet.WaitReady());
+  JobStatusRecord r;
+  ASSERT_EQ(ST_OK, Poll(ss.s, REQ_FILTER_POLL, &r));
+  EXPECT_EQ(JOB_RUNNING, r.state);
+  EXPECT_DOUBLE_EQ(0.5, r.progress);
+  // While it runs, what would disturb it is refused.
+  std::vector<uint8_t> text;
+  EXPECT_EQ(ST_THREAD_FAILED, ss.s.Request(REQ_ABOUT_START, 0, nullptr, 0, &text));
+  EXPECT_EQ(std::wstring(L"A plug-in job is still running"),
+            std::wstring(reinterpret_cast<const wchar_t*>(text.data()), text.size() / 2).c_str());
+  EXPECT_EQ(ST_THREAD_FAILED, StartFilter(ss.s, ss.Index(L"Invert"), TestImage::Pattern(4, 4)));
+  EXPECT_EQ(ST_NOT_READY, Scan(ss.s, SamplesFolder()));
+  EXPECT_EQ(ST_NOT_READY, Fetch(ss.s, nullptr));
+  meet.Go();
+  ASSERT_EQ(ST_OK, PollUntilDone(ss.s, REQ_FILTER_POLL, &r));
+  EXPECT_EQ(JOB_DONE, r.state);
+  EXPECT_EQ(ST_OK, Fetch(ss.s, nullptr));
+}
+
+TEST(FilterJob, AbortRequestCancelsAFilterThatNeverReportsProgress) {
+  TroubleMode trouble(L"abort-wait");
+  SampleSession ss;
+  EXPECT_EQ(ST_BAD_INDEX, ss.s.Request(REQ_FILTER_ABORT, 0, nullptr, 0));
+  TestImage input = TestImage::Pattern(8, 8);
+  ASSERT_EQ(ST_OK, StartFilter(ss.s, ss.Index(L"Trouble"), input));
+  EXPECT_EQ(ST_OK, ss.s.Request(REQ_FILTER_ABORT, 0, nullptr, 0));
+  JobStatusRecord r;
+  ASSERT_EQ(ST_OK, PollUntilDone(ss.s, REQ_FILTER_POLL, &r));
+  EXPECT_EQ(JOB_CANCELLED, r.state);
+  EXPECT_EQ(13u, r.resultCode);
+  TestImage back;
+  ASSERT_EQ(ST_OK, Fetch(ss.s, &back));
+  EXPECT_EQ(input.pixels, back.pixels);
+}
+
+TEST(FilterJob, RectanglesEmptyInOneDimensionKeepTheContinuesComing) {
+  TroubleMode trouble(L"never-empty");
+  SampleSession ss;
+  Outcome o = RunFilter(ss, L"Trouble", TestImage::Pattern(8, 8));
+  EXPECT_EQ(JOB_DONE, o.last.state);
+  std::vector<std::string> expected = {"parameters", "prepare", "start",    "continue", "continue",
+                                       "continue",   "continue", "continue", "finish"};
+  EXPECT_EQ(expected, trouble.Selectors());
+}
+
+TEST(FilterJob, ProbeSeesTheRecordAsPromised) {
+  std::wstring report = TempFile(L"probe");
+  SetTestEnvironment(L"PLUGHOST_PROBE_REPORT", report.c_str());
+  SampleSession ss;
+  TestImage input = TestImage::Pattern(300, 200);
+  input.hres = 71.99999;
+  input.vres = 72.0;
+  Outcome o = RunFilter(ss, L"Probe", input);
+  SetTestEnvironment(L"PLUGHOST_PROBE_REPORT", nullptr);
+  ASSERT_EQ(JOB_DONE, o.last.state) << Narrow(MessageOf(o.last));
+  auto v = ParseReport(ReadWholeFile(report));
+  DeleteFileW(report.c_str());
+  struct Expect {
+    const char* key;
+    const char* value;
+  };
+  const Expect expected[] = {
+      {"selector.parameters.data", "0"}, {"serialNumber", "0"}, {"abortProc.set", "1"}, {"progressProc.set", "1"},
+      {"parameters", "0"}, {"imageSize.v", "200"}, {"imageSize.h", "300"}, {"planes", "4"},
+      {"filterRect.bottom", "200"}, {"filterRect.right", "300"},
+      {"background.red", "51"}, {"background.green", "102"}, {"background.blue", "153"},
+      {"foreground.red", "255"}, {"foreground.green", "128"}, {"foreground.blue", "0"},
+      {"maxSpace", "1073741824"}, {"bufferSpace", "1073741824"},
+      {"inRect.top", "0"}, {"inRect.bottom", "200"}, {"inRect.right", "300"}, {"inLoPlane", "0"}, {"inHiPlane", "3"},
+      {"outRect.bottom", "0"}, {"outRect.right", "0"}, {"outHiPlane", "0"}, {"inData", "0"}, {"outData", "0"},
+      {"isFloating", "0"}, {"haveMask", "0"}, {"autoMask", "0"},
+      {"backColor.0", "51"}, {"backColor.1", "102"}, {"backColor.2", "153"}, {"backColor.3", "0"},
+      {"foreColor.0", "255"}, {"foreColor.1", "128"}, {"foreColor.2", "0"}, {"foreColor.3", "0"},
+      {"hostSig", "943868237"}, {"hostProc.set", "1"}, {"imageMode", "3"},
+      {"imageHRes", "4718591"}, {"imageVRes", "4718592"}, {"wholeSize.v", "200"}, {"wholeSize.h", "300"},
+      {"monitor.gamma", "0"}, {"monitor.redX", "65536"}, {"monitor.ambient", "65536"},
+      {"bufferProcs.version", "2"}, {"bufferProcs.count", "5"}, {"resourceProcs.version", "3"},
+      {"resourceProcs.count", "4"}, {"processEvent.set", "1"}, {"displayPixels.set", "1"},
+      {"handleProcs.version", "1"}, {"handleProcs.count", "8"}, {"supportsDummyChannels", "0"},
+      {"supportsAlternateLayouts", "1"}, {"wantLayout", "1"}, {"filterCase", "4"}, {"dummyPlaneValue", "0"},
+      {"advanceState.set", "1"}, {"supportsAbsolute", "1"}, {"wantsAbsolute", "0"}, {"getPropertyObsolete.set", "1"},
+      {"cannotUndo", "0"}, {"supportsPadding", "1"}, {"inputPadding", "0"}, {"outputPadding", "0"},
+      {"samplingSupport", "2"}, {"inputRate", "65536"}, {"maskRate", "0"}, {"colorServices.set", "1"},
+      {"inLayerPlanes", "3"}, {"inTransparencyMask", "1"}, {"outLayerPlanes", "3"}, {"absTransparencyMask", "1"},
+      {"imageServicesProcs.version", "1"}, {"imageServicesProcs.count", "6"}, {"propertyProcs.version", "1"},
+      {"propertyProcs.count", "2"}, {"inTileHeight", "200"}, {"inTileWidth", "300"}, {"outTileHeight", "200"},
+      {"absTileWidth", "300"}, {"descriptor.recordInfo", "1"}, {"descriptor.playInfo", "0"},
+      {"descriptor.writeCount", "14"}, {"descriptor.readCount", "18"}, {"descriptor.openWrite", "0"},
+      {"errorString.set", "1"}, {"channelPortProcs.version", "1"}, {"channelPortProcs.count", "3"},
+      {"document.imageMode", "3"}, {"document.depth", "8"}, {"document.bounds.bottom", "200"},
+      {"document.bounds.right", "300"}, {"document.redLUT.200", "200"},
+      {"channel.red.port", "1"}, {"channel.red.type", "1"}, {"channel.red.name", "red"},
+      {"channel.green.port", "2"}, {"channel.green.name", "green"}, {"channel.blue.port", "3"},
+      {"channel.blue.type", "3"}, {"channel.alpha.port", "4"}, {"channel.alpha.type", "16"},
+      {"channel.alpha.name", "alpha"}, {"sSPBasic.set", "1"}, {"plugInRef", "1"}, {"depth", "8"},
+      {"big.using32", "0"}, {"big.imageSize32.v", "200"}, {"big.imageSize32.h", "300"},
+      {"big.inRect32.bottom", "200"}, {"big.inRect32.right", "300"}, {"big.outRect32.right", "0"},
+      {"reservedTail.nonZero", "0"},
+      {"property.docW", "300"}, {"property.docH", "200"}, {"property.mode", "3"}, {"property.nuch", "4"},
+      {"property.vers", "524288"}, {"property.capt", "-30901"}, {"property.titl", "Orvane Photo Document"},
+      {"property.titl.size", "21"}, {"handle.derefIsLock", "1"}, {"handle.resize", "0"}, {"handle.size", "100"},
+      {"handle.kept", "1"}, {"suite.blocks.2", "0"}, {"suite.blocks.3", "558452048"}, {"suite.buffer.1", "0"},
+      {"suite.uihooks.3", "0"}, {"suite.adm", "558452048"},
+  };
+  for (const Expect& e : expected) {
+    auto it = v.find(e.key);
+    if (it == v.end()) ADD_FAILURE() << e.key << ": expected " << e.value << ", got nothing";
+    else EXPECT_EQ(e.value, it->second) << e.key;
+  }
+}
+
+TEST(FilterJob, SecondCallStartsFromAZeroedRecord) {
+  std::wstring report = TempFile(L"probe2");
+  SetTestEnvironment(L"PLUGHOST_PROBE_REPORT", report.c_str());
+  SampleSession ss;
+  TestImage input = TestImage::Pattern(30, 20);
+  RunFilter(ss, L"Probe", input);  // leaves a handle, odd rectangles and a layout behind
+  Outcome o = RunFilter(ss, L"Probe", input);
+  SetTestEnvironment(L"PLUGHOST_PROBE_REPORT", nullptr);
+  auto v = ParseReport(ReadWholeFile(report));
+  DeleteFileW(report.c_str());
+  EXPECT_EQ(JOB_DONE, o.last.state);
+  EXPECT_EQ("0", v["parameters"]);
+  EXPECT_EQ("0", v["selector.parameters.data"]);
+  EXPECT_EQ("1", v["wantLayout"]);
+  EXPECT_EQ("0", v["inRect.top"]);
+  EXPECT_EQ("30", v["inRect.right"]);
+}
+
+TEST(FilterRequests, StartChecksInOrder) {
+  ServerSession s;
+  TestImage image = TestImage::Pattern(2, 2);
+  EXPECT_EQ(ST_NOT_READY, StartFilter(s, 0, image));  // nothing catalogued, no host
+  Catalogue catalogue;
+  ASSERT_EQ(ST_OK, Scan(s, SamplesFolder(), &catalogue));
+  EXPECT_EQ(ST_NOT_READY, StartFilter(s, 0, image));  // still no host window
+  SetHost(s);
+  EXPECT_EQ(ST_BAD_INDEX, StartFilter(s, -1, image));
+  EXPECT_EQ(ST_BAD_INDEX, StartFilter(s, static_cast<int64_t>(catalogue.entries.size()), image));
+  std::vector<uint8_t> block = image.Block();
+  EXPECT_EQ(ST_BAD_PAYLOAD, s.Request(REQ_FILTER_START, 0, block.data(), 31));
+  EXPECT_EQ(ST_NO_IMAGE, s.Request(REQ_FILTER_START, 0, block.data(), 39));
+  EXPECT_EQ(ST_NO_IMAGE, Fetch(s, nullptr));
+  // Sizes whose product would wrap in 32 bits are still measured correctly.
+  ImageBlockHeader lie{0x10000, 0x10001, 72, 72};
+  std::vector<uint8_t> liar(64);
+  memcpy(liar.data(), &lie, sizeof(lie));
+  EXPECT_EQ(ST_NO_IMAGE, s.Request(REQ_FILTER_START, 0, liar.data(), static_cast<uint32_t>(liar.size())));
+}
+
+TEST(FilterRequests, FetchTwiceAnswersNoImageTheSecondTime) {
+  SampleSession ss;
+  Outcome o = RunFilter(ss, L"Invert", TestImage::Pattern(4, 4));
+  EXPECT_EQ(ST_OK, o.fetchStatus);
+  EXPECT_EQ(ST_NO_IMAGE, Fetch(ss.s, nullptr));
+  JobStatusRecord r;
+  EXPECT_EQ(ST_NO_IMAGE, Poll(ss.s, REQ_FILTER_POLL, &r));
+}
+
+TEST(FilterRequests, PollWithoutJobOrWithShortPayload) {
+  SampleSession ss;
+  std::vector<uint8_t> short535(535);
+  EXPECT_EQ(ST_BAD_PAYLOAD, ss.s.Request(REQ_FILTER_POLL, 0, short535.data(), 535));
+  EXPECT_EQ(ST_BAD_PAYLOAD, ss.s.Request(REQ_ABOUT_POLL, 0, short535.data(), 535));
+  JobStatusRecord r;
+  std::vector<uint8_t> reply{1};
+  JobStatusRecord request{};
+  EXPECT_EQ(ST_BAD_INDEX, ss.s.Request(REQ_ABOUT_POLL, 0, &request, sizeof(request), &reply));
+  EXPECT_TRUE(reply.empty());
+  EXPECT_EQ(ST_NO_IMAGE, Poll(ss.s, REQ_FILTER_POLL, &r));
+}
+
+TEST(AboutJob, PolledRunningWhileTheBoxIsOpenThenDone) {
+  TroubleMode trouble(L"about-wait");
+  Rendezvous meet;
+  SampleSession ss;
+  ASSERT_EQ(ST_OK, ss.s.Request(REQ_ABOUT_START, ss.Index(L"Trouble"), nullptr, 0));
+  ASSERT_TRUE(meet.WaitReady());
+  JobStatusRecord r;
+  ASSERT_EQ(ST_OK, Poll(ss.s, REQ_ABOUT_POLL, &r));
+  EXPECT_EQ(JOB_RUNNING, r.state);
+  EXPECT_EQ(0.0, r.progress);
+  meet.Go();
+  ASSERT_EQ(ST_OK, PollUntilDone(ss.s, REQ_ABOUT_POLL, &r));
+  EXPECT_EQ(JOB_DONE, r.state);
+  EXPECT_EQ(0x5C5C5C5Cu, r.resultCode);  // the About poll carries no result
+  EXPECT_EQ(ST_BAD_INDEX, Poll(ss.s, REQ_ABOUT_POLL, &r));  // the job was forgotten
+}
+
+TEST(AboutJob, AFaultInTheAboutBoxIsSurvived) {
+  TroubleMode trouble(L"fault-about-write");
+  SampleSession ss;
+  ASSERT_EQ(ST_OK, ss.s.Request(REQ_ABOUT_START, ss.Index(L"Trouble"), nullptr, 0));
+  JobStatusRecord r;
+  ASSERT_EQ(ST_OK, PollUntilDone(ss.s, REQ_ABOUT_POLL, &r));
+  EXPECT_EQ(JOB_DONE, r.state);
+  EXPECT_EQ(ST_OK, SetHost(ss.s));
+  EXPECT_EQ(0u, ss.s.Quit());
+}
+
+TEST(AboutJob, StartChecks) {
+  ServerSession s;
+  EXPECT_EQ(ST_NOT_READY, s.Request(REQ_ABOUT_START, 0, nullptr, 0));
+  Catalogue catalogue;
+  Scan(s, SamplesFolder(), &catalogue);
+  EXPECT_EQ(ST_NOT_READY, s.Request(REQ_ABOUT_START, 0, nullptr, 0));
+  SetHost(s);
+  EXPECT_EQ(ST_BAD_INDEX, s.Request(REQ_ABOUT_START, -1, nullptr, 0));
+  EXPECT_EQ(ST_BAD_INDEX, s.Request(REQ_ABOUT_START, static_cast<int64_t>(catalogue.entries.size()), nullptr, 0));
+}
+
+TEST(AboutJob, TwoCallsEachStartWithAFreshDataWord) {
+  std::wstring report = TempFile(L"about");
+  SetTestEnvironment(L"PLUGHOST_PROBE_REPORT", report.c_str());
+  SampleSession ss;
+  JobStatusRecord r;
+  for (int i = 0; i < 2; ++i) {
+    ASSERT_EQ(ST_OK, ss.s.Request(REQ_ABOUT_START, ss.Index(L"Probe"), nullptr, 0));
+    ASSERT_EQ(ST_OK, PollUntilDone(ss.s, REQ_ABOUT_POLL, &r));
+    auto v = ParseReport(ReadWholeFile(report));
+    EXPECT_EQ("0", v["about.data"]);
+    EXPECT_EQ("1", v["about.plugInRef"]);
+    EXPECT_EQ("1", v["about.sSPBasic.set"]);
+    EXPECT_NE("0", v["about.hwnd"]);
+  }
+  SetTestEnvironment(L"PLUGHOST_PROBE_REPORT", nullptr);
+  DeleteFileW(report.c_str());
+}
