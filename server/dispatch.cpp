@@ -8,6 +8,7 @@ struct DispatchRow {
 
 static const DispatchRow kDispatch[] = {
     {REQ_QUIT, HandleQuit},
+    {REQ_SCAN_FOLDER, HandleScanFolder},
     {REQ_SET_HOST, HandleSetHost},
 };
 

@@ -45,3 +45,4 @@ uint8_t* AttachReplyPayload(LoopState* state, uint32_t length);
 // Handlers, one file per request family.
 void HandleQuit(LoopState* state);
 void HandleSetHost(LoopState* state);
+void HandleScanFolder(LoopState* state);

@@ -1,0 +1,89 @@
+#include "catalogue/pipl_scan.h"
+
+#include <cstring>
+
+#include "sdk/pipl.h"
+
+// Positions are 64-bit even in the 32-bit build, so that a position plus a
+// property length read from the file cannot wrap back into the buffer; any
+// position at or past the end simply ends the scan.
+namespace {
+
+struct ScanBuffer {
+  const uint8_t* bytes;
+  uint64_t size;
+};
+
+// First position >= from where the 8-byte signature starts, or size when the
+// end comes first.
+uint64_t FindSignature(const ScanBuffer& b, uint64_t from, const uint8_t* signature) {
+  while (from + PIPL_SIGNATURE_BYTES <= b.size) {
+    const void* hit = memchr(b.bytes + from, signature[0], static_cast<size_t>(b.size - PIPL_SIGNATURE_BYTES + 1 - from));
+    if (hit == nullptr) break;
+    uint64_t at = static_cast<uint64_t>(static_cast<const uint8_t*>(hit) - b.bytes);
+    if (memcmp(b.bytes + at, signature, PIPL_SIGNATURE_BYTES) == 0) return at;
+    from = at + 1;
+  }
+  return b.size;
+}
+
+uint32_t ReadLength(const ScanBuffer& b, uint64_t signatureAt) {
+  const uint8_t* p = b.bytes + signatureAt + PIPL_LENGTH_OFFSET;
+  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |
+         (static_cast<uint32_t>(p[3]) << 24);
+}
+
+// Length of the text at `at`: at most `limit` bytes, never past a NUL or the
+// end of the buffer.
+uint32_t TextLength(const ScanBuffer& b, uint64_t at, uint64_t limit) {
+  if (at >= b.size) return 0;
+  uint64_t room = b.size - at;
+  if (limit > room) limit = room;
+  if (limit > PIPL_TEXT_MAX) limit = PIPL_TEXT_MAX;
+  const void* nul = memchr(b.bytes + at, 0, static_cast<size_t>(limit));
+  return static_cast<uint32_t>(nul != nullptr ? static_cast<const uint8_t*>(nul) - (b.bytes + at) : limit);
+}
+
+// A signature whose length field would lie outside the buffer ends the scan.
+bool HasWholeHeader(const ScanBuffer& b, uint64_t signatureAt) {
+  return b.size - signatureAt >= PIPL_PROPERTY_HEADER_BYTES;
+}
+
+}  // namespace
+
+uint32_t ScanPiplBytes(const uint8_t* bytes, size_t size, const uint8_t* codeSignature, PiplPairSink sink,
+                       void* context) {
+  if (bytes == nullptr || codeSignature == nullptr) return 0;
+  const ScanBuffer b{bytes, static_cast<uint64_t>(size)};
+  uint32_t pairs = 0;
+  uint64_t i = 0;
+  for (;;) {
+    i = FindSignature(b, i, kPiplNameSignature);
+    if (i >= b.size || !HasWholeHeader(b, i)) break;
+
+    // The name: a length byte, then at most that many bytes of the property.
+    const uint64_t length = ReadLength(b, i);
+    const uint64_t data = i + PIPL_PROPERTY_HEADER_BYTES;
+    PiplPair pair{};
+    if (data < b.size) {
+      uint64_t limit = b.bytes[data];
+      if (limit > length) limit = length;
+      pair.name = b.bytes + data + 1;
+      pair.nameLength = TextLength(b, data + 1, limit);
+    }
+
+    // Its entry point: the first code property of the wanted processor that
+    // follows, wherever it is; names met on the way are passed over.
+    const uint64_t j = FindSignature(b, data + length, codeSignature);
+    if (j >= b.size || !HasWholeHeader(b, j)) break;
+    const uint64_t length2 = ReadLength(b, j);
+    pair.entryPoint = b.bytes + j + PIPL_PROPERTY_HEADER_BYTES;
+    pair.entryPointLength = TextLength(b, j + PIPL_PROPERTY_HEADER_BYTES, length2);
+
+    if (pair.nameLength > 0 && pair.entryPointLength > 0)
+      pairs += sink != nullptr ? (sink(context, &pair) != 0 ? 1u : 0u) : 1u;
+    // Resume one byte past the end of the code property.
+    i = j + PIPL_PROPERTY_HEADER_BYTES + length2 + 1;
+  }
+  return pairs;
+}
