@@ -49,15 +49,15 @@ bool TileBlockReusable(uint64_t blockSize, uint64_t allocationSize) {
 }
 
 uint64_t TileBytesWithPadding(const TileLayout& layout, int32_t padValue) {
-  // Every factor is below 2^32 and (h + 1) below 2^33, so each product is
-  // checked before it could leave 64 bits.
   uint64_t pad = static_cast<uint64_t>(padValue < 0 ? -static_cast<int64_t>(padValue) : padValue);
   uint64_t rows = static_cast<uint64_t>(layout.height < 0 ? -(layout.height + 1) : layout.height + 1);
   uint64_t bn = static_cast<uint64_t>(layout.bytesPerSample) * layout.planes;
-  unsigned __int128 extra = static_cast<unsigned __int128>(rows) * pad * bn * 2;
-  unsigned __int128 sum = extra + layout.total;
-  if (sum > static_cast<unsigned __int128>(UINT64_MAX / 4)) return 0;
-  return static_cast<uint64_t>(sum);
+  uint64_t extra = 0, sum = 0;
+  if (__builtin_mul_overflow(rows, pad, &extra) || __builtin_mul_overflow(extra, bn, &extra) ||
+      __builtin_mul_overflow(extra, 2u, &extra) || __builtin_add_overflow(extra, layout.total, &sum) ||
+      sum > UINT64_MAX / 4)
+    return 0;
+  return sum;
 }
 
 TileClamp ClampTile(int32_t left, int32_t top, int32_t right, int32_t bottom, int32_t loPlane, int32_t hiPlane,

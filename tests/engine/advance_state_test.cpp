@@ -1,0 +1,282 @@
+// advanceState and the channel ports in-process, on a record of our own.
+#include <windows.h>
+
+#include <cstring>
+#include <vector>
+
+#include "engine/advance_state.h"
+#include "engine/channel_ports.h"
+#include "engine/region_copy.h"
+#include "gtest/gtest.h"
+#include "sdk/filter_record.h"
+#include "server/job_record.h"
+
+namespace {
+
+// One filter's worth of state: an editor image, its working copy, a record.
+struct TileBench {
+  alignas(8) uint8_t recordBlock[1024] = {};
+  alignas(8) uint8_t shadowBlock[1024] = {};
+  BigDocumentStruct big{};
+  JobRecord job{};
+  std::vector<uint8_t> editor;  // the editor's pixels
+  uint32_t width, height;
+  FilterRecord* fr = reinterpret_cast<FilterRecord*>(recordBlock);
+
+  TileBench(uint32_t w, uint32_t h) : width(w), height(h) {
+    editor.resize(static_cast<size_t>(w) * h * 4);
+    for (size_t i = 0; i < editor.size(); ++i) editor[i] = static_cast<uint8_t>(i * 31 + 7);
+    job.self = &job;
+    job.width = w;
+    job.height = h;
+    job.rowPixels = w;
+    job.pixels = editor.data();
+    job.ImageAccessBegin = ImageAccessBegin;
+    job.ImageAccessEnd = ImageAccessEnd;
+    job.ImageAccessCheck = ImageAccessCheck;
+    gCurrentJob = &job;
+    ResetTileExchange(fr, reinterpret_cast<FilterRecord*>(shadowBlock), sizeof(recordBlock));
+    AttachPixelMemory(&gTiles.editor, w, h, w, editor.data());
+    CreatePixelBuffer(&gTiles.working, w, h, 0);
+    CopyRegion(&gTiles.working, 0, 0, w - 1, h - 1, &gTiles.editor, 0, 0, w - 1, h - 1, 0);
+    fr->depth = 8;
+    fr->wantLayout = 1;
+    fr->supportsPadding = 1;
+    fr->inputRate = 0x10000;
+    fr->inHiPlane = fr->outHiPlane = 3;
+    big.imageSize32 = VPoint{static_cast<int32_t>(h), static_cast<int32_t>(w)};
+    fr->bigDocumentData = &big;
+  }
+  ~TileBench() {
+    FreeTileBlocks();
+    ReleasePixelBuffer(&gTiles.working);
+    ReleasePixelBuffer(&gTiles.editor);
+    gCurrentJob = nullptr;
+  }
+  const uint8_t* Pixel(uint32_t x, uint32_t y) const { return &editor[(static_cast<size_t>(y) * width + x) * 4]; }
+  const uint8_t* In() const { return static_cast<const uint8_t*>(fr->inData); }
+  uint8_t* Out() const { return static_cast<uint8_t*>(fr->outData); }
+};
+
+}  // namespace
+
+TEST(AdvanceState, RectangleReachingOutsideTheImage) {
+  TileBench b(50, 50);
+  b.fr->inRect = Rect{-10, -10, 100, 100};
+  ASSERT_EQ(noErr, AdvanceState());
+  EXPECT_EQ(110 * 4, b.fr->inRowBytes);
+  ASSERT_NE(nullptr, b.fr->inData);
+  // Image pixel (0, 0) sits at the start of the tile.
+  EXPECT_EQ(b.Pixel(0, 0)[2], b.In()[0]);
+  EXPECT_EQ(b.Pixel(0, 0)[0], b.In()[2]);
+  EXPECT_EQ(255 - b.Pixel(0, 0)[3], b.In()[3]);
+  EXPECT_EQ(b.Pixel(49, 49)[1], b.In()[49 * 440 + 49 * 4 + 1]);
+}
+
+TEST(AdvanceState, SwappedRectangleIsNormalisedInTheRecord) {
+  TileBench b(20, 10);
+  b.fr->inRect = Rect{8, 15, 2, 5};  // top > bottom, left > right
+  ASSERT_EQ(noErr, AdvanceState());
+  EXPECT_EQ(2, b.fr->inRect.top);
+  EXPECT_EQ(5, b.fr->inRect.left);
+  EXPECT_EQ(8, b.fr->inRect.bottom);
+  EXPECT_EQ(15, b.fr->inRect.right);
+  EXPECT_EQ(b.Pixel(5, 2)[2], b.In()[0]);
+  EXPECT_EQ(2, b.big.inRect32.top);  // the 32-bit twin follows
+}
+
+TEST(AdvanceState, PlaneRangeIsClampedForTheFillNotTheLayout) {
+  TileBench b(4, 4);
+  b.fr->inRect = Rect{0, 0, 1, 1};
+  b.fr->inLoPlane = -1;
+  b.fr->inHiPlane = 5;
+  ASSERT_EQ(noErr, AdvanceState());
+  EXPECT_EQ(7, b.fr->inColumnBytes);
+  // Planes 0..3 fill from the start of the tile.
+  EXPECT_EQ(b.Pixel(0, 0)[2], b.In()[0]);
+  EXPECT_EQ(255 - b.Pixel(0, 0)[3], b.In()[3]);
+}
+
+TEST(AdvanceState, EmptyRectanglesGiveNullTilesAndFreeTheBlocks) {
+  TileBench b(8, 8);
+  b.fr->inRect = Rect{0, 0, 8, 8};
+  b.fr->outRect = Rect{0, 0, 8, 8};
+  ASSERT_EQ(noErr, AdvanceState());
+  ASSERT_NE(nullptr, b.fr->outData);
+  memset(b.Out(), 0, 8 * 8 * 4);  // the plug-in's output: all zero samples
+  b.fr->inRect = Rect{0, 0, 0, 0};
+  b.fr->outRect = Rect{3, 3, 3, 9};
+  ASSERT_EQ(noErr, AdvanceState());
+  EXPECT_EQ(nullptr, b.fr->inData);
+  EXPECT_EQ(nullptr, b.fr->outData);
+  EXPECT_EQ(nullptr, gTiles.inBlock);
+  EXPECT_EQ(nullptr, gTiles.outBlock);
+  // The previous out tile was written back on the way: red 0, alpha 255 - 0.
+  EXPECT_EQ(0, b.Pixel(7, 7)[2]);
+  EXPECT_EQ(255, b.Pixel(7, 7)[3]);
+}
+
+TEST(AdvanceState, OutTileReachesTheImageOnlyAtTheNextCall) {
+  TileBench b(6, 3);
+  b.fr->outRect = Rect{0, 0, 3, 6};
+  ASSERT_EQ(noErr, AdvanceState());
+  const uint8_t before = b.Pixel(2, 1)[1];
+  b.Out()[1 * b.fr->outRowBytes + 2 * 4 + 1] = static_cast<uint8_t>(before + 1);  // green of (2, 1)
+  EXPECT_EQ(before, b.Pixel(2, 1)[1]);
+  ASSERT_EQ(noErr, AdvanceState());
+  EXPECT_EQ(static_cast<uint8_t>(before + 1), b.Pixel(2, 1)[1]);
+  // The new out tile shows what is now in the image.
+  EXPECT_EQ(static_cast<uint8_t>(before + 1), b.Out()[1 * b.fr->outRowBytes + 2 * 4 + 1]);
+}
+
+TEST(AdvanceState, PlanarLayoutStrides) {
+  TileBench b(10, 4);
+  b.fr->wantLayout = 5;
+  b.fr->inRect = Rect{0, 0, 4, 10};
+  ASSERT_EQ(noErr, AdvanceState());
+  EXPECT_EQ(1, b.fr->inColumnBytes);
+  EXPECT_EQ(10, b.fr->inRowBytes);
+  EXPECT_EQ(40, b.fr->inPlaneBytes);
+  EXPECT_EQ(b.Pixel(3, 2)[0], b.In()[2 * 40 + 2 * 10 + 3]);  // blue plane
+}
+
+TEST(AdvanceState, RefusedLayoutChangesNothing) {
+  TileBench b(4, 4);
+  b.fr->inRect = Rect{0, 0, 4, 4};
+  ASSERT_EQ(noErr, AdvanceState());
+  void* inData = b.fr->inData;
+  int32_t rowBytes = b.fr->inRowBytes;
+  b.fr->wantLayout = 3;
+  EXPECT_EQ(paramErr, AdvanceState());
+  EXPECT_EQ(inData, b.fr->inData);
+  EXPECT_EQ(rowBytes, b.fr->inRowBytes);
+}
+
+TEST(AdvanceState, InputRateTwoGivesTheHalfSizeImage) {
+  TileBench b(8, 6);
+  b.fr->inputRate = 0x20000;
+  b.fr->inRect = Rect{0, 0, 3, 4};
+  ASSERT_EQ(noErr, AdvanceState());
+  // Each tile pixel is the truncated average of a 2 × 2 block.
+  for (int y = 0; y < 3; ++y)
+    for (int x = 0; x < 4; ++x) {
+      int sum = b.Pixel(2 * x, 2 * y)[2] + b.Pixel(2 * x + 1, 2 * y)[2] + b.Pixel(2 * x, 2 * y + 1)[2] +
+                b.Pixel(2 * x + 1, 2 * y + 1)[2];
+      bool uniform = b.Pixel(2 * x, 2 * y)[2] == b.Pixel(2 * x + 1, 2 * y + 1)[2];
+      if (!uniform) EXPECT_EQ(sum >> 2, b.In()[y * b.fr->inRowBytes + x * 4]) << x << "," << y;
+    }
+}
+
+TEST(AdvanceState, ThirtyTwoBitCoordinatesAreCopiedIntoTheRecord) {
+  TileBench b(40, 40);
+  b.big.PluginUsing32BitCoordinates = 1;
+  b.big.inRect32 = VRect{1, 2, 3, 4};
+  ASSERT_EQ(noErr, AdvanceState());
+  EXPECT_EQ(1, b.fr->inRect.top);
+  EXPECT_EQ(4, b.fr->inRect.right);
+  EXPECT_EQ(b.Pixel(2, 1)[2], b.In()[0]);
+}
+
+TEST(AdvanceState, TileBlocksAreReusedWithinTheSlack) {
+  TileBench b(1000, 250);
+  b.fr->inRect = Rect{0, 0, 250, 1000};  // 1,000,000 bytes
+  ASSERT_EQ(noErr, AdvanceState());
+  uint8_t* first = gTiles.inBlock;
+  EXPECT_EQ(1179648u, gTiles.inBlockSize);
+  b.fr->inRect = Rect{0, 0, 175, 1000};  // 700,000: reused
+  ASSERT_EQ(noErr, AdvanceState());
+  EXPECT_EQ(first, gTiles.inBlock);
+  b.fr->inRect = Rect{0, 0, 100, 1000};  // 400,000: replaced
+  ASSERT_EQ(noErr, AdvanceState());
+  EXPECT_EQ(458752u, gTiles.inBlockSize);
+}
+
+TEST(AdvanceState, PaddingOnlyEnlargesTheBlock) {
+  TileBench b(100, 100);
+  b.fr->inRect = Rect{0, 0, 100, 100};
+  b.fr->inputPadding = 255;
+  ASSERT_EQ(noErr, AdvanceState());
+  EXPECT_EQ(gTiles.inputPad, 255);
+  b.fr->inputPadding = -1;  // edge replication asked: the last value stays
+  ASSERT_EQ(noErr, AdvanceState());
+  EXPECT_EQ(gTiles.inputPad, 255);
+  b.fr->supportsPadding = 0;
+  ASSERT_EQ(noErr, AdvanceState());
+  EXPECT_EQ(0, gTiles.inputPad);
+  EXPECT_EQ(0, b.fr->inputPadding);
+}
+
+TEST(ChannelPorts, ReadsThroughTheResamplerAndComplementsTransparency) {
+  TileBench b(4, 4);
+  // Fourth byte 10 everywhere in the working copy.
+  for (uint32_t y = 0; y < 4; ++y)
+    for (uint32_t x = 0; x < 4; ++x)
+      static_cast<uint8_t*>(gTiles.working.pixels)[(y * gTiles.working.pitch + x) * 4 + 3] = 10;
+  PSScaling scaling{VRect{0, 4, 4, 0}, VRect{0, 0, 4, 4}};  // source given right-to-left
+  uint8_t plane[16] = {};
+  PixelMemoryDesc desc{plane, 4 * 8, 8, 0, 8};
+  VRect write{0, 0, 4, 4}, wrote{};
+  ASSERT_EQ(noErr, ReadPixelsProc(reinterpret_cast<PIChannelPort>(4), &scaling, &write, &desc, &wrote));
+  for (uint8_t v : plane) EXPECT_EQ(245, v);
+  EXPECT_EQ(4, wrote.right);
+  ASSERT_EQ(noErr, ReadPixelsProc(reinterpret_cast<PIChannelPort>(1), &scaling, &write, &desc, nullptr));
+  EXPECT_EQ(b.Pixel(3, 2)[2], plane[2 * 4 + 3]);
+}
+
+TEST(ChannelPorts, ReadingTwiceTheSizeEnlargesSmoothly) {
+  TileBench b(2, 1);
+  uint8_t* px = static_cast<uint8_t*>(gTiles.working.pixels);
+  memset(px, 0, 4);
+  memset(px + 4, 255, 4);
+  PSScaling scaling{VRect{0, 0, 1, 2}, VRect{0, 0, 1, 4}};
+  uint8_t plane[4] = {};
+  PixelMemoryDesc desc{plane, 4 * 8, 8, 0, 8};
+  ASSERT_EQ(noErr, ReadPixelsProc(reinterpret_cast<PIChannelPort>(2), &scaling, nullptr, &desc, nullptr));
+  EXPECT_EQ(0, plane[0]);
+  EXPECT_EQ(63, plane[1]);
+  EXPECT_EQ(191, plane[2]);
+  EXPECT_EQ(255, plane[3]);
+}
+
+TEST(ChannelPorts, EmptyDestinationAndNullRecords) {
+  TileBench b(4, 4);
+  PSScaling scaling{VRect{0, 0, 4, 4}, VRect{0, 0, 0, 4}};
+  uint8_t plane[16];
+  PixelMemoryDesc desc{plane, 32, 8, 0, 8};
+  EXPECT_EQ(memFullErr, ReadPixelsProc(reinterpret_cast<PIChannelPort>(1), &scaling, nullptr, &desc, nullptr));
+  EXPECT_EQ(paramErr, ReadPixelsProc(reinterpret_cast<PIChannelPort>(1), nullptr, nullptr, &desc, nullptr));
+  EXPECT_EQ(paramErr, WriteBasePixelsProc(reinterpret_cast<PIChannelPort>(1), nullptr, &desc));
+}
+
+TEST(ChannelPorts, WritesAreClippedToTheImage) {
+  TileBench b(5, 5);
+  std::vector<uint8_t> before = b.editor;
+  uint8_t plane[100];
+  memset(plane, 0xAB, sizeof(plane));
+  PixelMemoryDesc desc{plane, 10 * 8, 8, 0, 8};
+  VRect rect{0, 0, 10, 10};
+  ASSERT_EQ(noErr, WriteBasePixelsProc(reinterpret_cast<PIChannelPort>(3), &rect, &desc));
+  for (uint32_t y = 0; y < 5; ++y)
+    for (uint32_t x = 0; x < 5; ++x) {
+      EXPECT_EQ(0xAB, b.Pixel(x, y)[0]);
+      EXPECT_EQ(before[(y * 5 + x) * 4 + 1], b.Pixel(x, y)[1]);
+    }
+  ASSERT_EQ(noErr, WriteBasePixelsProc(reinterpret_cast<PIChannelPort>(4), &rect, &desc));
+  EXPECT_EQ(255 - 0xAB, b.Pixel(4, 4)[3]);
+  std::vector<uint8_t> now = b.editor;
+  EXPECT_EQ(noErr, WriteBasePixelsProc(reinterpret_cast<PIChannelPort>(7), &rect, &desc));
+  EXPECT_EQ(now, b.editor);
+  PIChannelPort read = nullptr;
+  EXPECT_EQ(noErr, ReadPortForWritePortProc(&read, reinterpret_cast<PIChannelPort>(3)));
+  EXPECT_EQ(reinterpret_cast<PIChannelPort>(3), read);
+}
+
+TEST(ChannelPorts, NormalizeRect) {
+  int32_t r[4];
+  EXPECT_EQ(1, NormalizeRect(r, 10, 5, 2, 8));
+  EXPECT_EQ(2, r[0]);
+  EXPECT_EQ(5, r[1]);
+  EXPECT_EQ(10, r[2]);
+  EXPECT_EQ(8, r[3]);
+  EXPECT_EQ(0, NormalizeRect(nullptr, 0, 0, 1, 1));
+}
