@@ -9,6 +9,7 @@
 //   about-wait            About signals READY and waits for GO
 //   abort-wait            Continue waits until the host's abort test answers true
 //   never-empty           leaves inRect with no height but some width for five Continues
+//   sampled               asks for the whole image at half size (inputRate 2.0)
 // Every selector it receives is appended to PLUGHOST_PROBE_REPORT, if set.
 // READY and GO name two events: PLUGHOST_TROUBLE_READY, PLUGHOST_TROUBLE_GO.
 #include <windows.h>
@@ -115,6 +116,11 @@ extern "C" __declspec(dllexport) void PluginMain(int16_t selector, void* block, 
     case filterSelectorStart:
       *data = 0;
       WholeImage(fr);
+      if (Mode("sampled")) {
+        fr->inputRate = 0x20000;
+        fr->inRect = Rect{0, 0, static_cast<int16_t>(fr->filterRect.bottom / 2),
+                          static_cast<int16_t>(fr->filterRect.right / 2)};
+      }
       if (Mode("never-empty")) {
         fr->inRect = Rect{0, 0, 0, fr->filterRect.right};
         fr->outRect = Rect{0, 0, 0, 0};
@@ -122,6 +128,10 @@ extern "C" __declspec(dllexport) void PluginMain(int16_t selector, void* block, 
       break;
     case filterSelectorContinue:
       ++*data;
+      if (Mode("sampled") && (fr->inData == nullptr || fr->outData == nullptr)) {
+        *result = memFullErr;  // the host could not provide the tiles
+        break;
+      }
       Scribble(fr);
       if (Mode("cancel-continue")) {
         *result = userCanceledErr;
