@@ -159,7 +159,7 @@ int SetUpFilterRecord(JobRecord* job) {
   fr->descriptorParameters = &r->descriptorParameters;
 
   memset(r->errorString, 0, sizeof(r->errorString));
-  fr->errorString = reinterpret_cast<Str255*>(r->errorString);
+  fr->errorString = r->errorString;
   r->channelPortProcs.channelPortProcsVersion = 1;
   r->channelPortProcs.numChannelPortProcs = 3;
   r->channelPortProcs.readPixelsProc = ReadPixelsProc;
