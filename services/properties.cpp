@@ -77,6 +77,10 @@ static int32_t SimpleAnswer(const PropertyRow& row) {
 OSErr HostGetProperty(OSType signature, OSType key, int32_t index, intptr_t* simpleProperty, Handle* complexProperty) {
   const PropertyRow* row = FindProperty(key);
   if (row == nullptr) return errPlugInPropertyUndefined;
+  // A plain null is answered before a text handle is made for nobody.
+  if ((row->answer == ANSWER_TEXT ? static_cast<void*>(complexProperty) : static_cast<void*>(simpleProperty)) ==
+      nullptr)
+    return paramErr;
   int completed = Guarded([&] {
     if (row->answer == ANSWER_TEXT) {
       *reinterpret_cast<volatile Handle*>(complexProperty) = MakeTextHandle(row->text);
