@@ -72,8 +72,6 @@ TEST(Progress, ForwardingPassesValuesUnchangedAndNeedsAJob) {
 TEST(Cursor, NamesMapToSystemCursors) {
   EXPECT_EQ(32514, SystemCursorForName("Photoshop Cursor Watch"));
   EXPECT_EQ(32650, SystemCursorForName("Photoshop Cursor Watch Continue")) << "not a prefix match";
-  EXPECT_EQ(32649, SystemCursorForName("Photoshop Cursor Grab"));
-  EXPECT_EQ(32516, SystemCursorForName("Photoshop Cursor Path Arrow"));
   EXPECT_EQ(32512, SystemCursorForName("Photoshop Cursor Lasso")) << "unknown names give the arrow";
   EXPECT_EQ(32512, SystemCursorForName("photoshop cursor watch")) << "names compare exactly";
   EXPECT_EQ(0, SystemCursorForName(nullptr)) << "no name hides the cursor";

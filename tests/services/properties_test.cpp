@@ -66,6 +66,17 @@ TEST_F(PropertyTest, TextAnswersAreHandlesWithoutTerminator) {
   EXPECT_EQ(20u, serial.size());
   EXPECT_EQ(std::string::npos, serial.find_first_not_of("0123456789")) << serial;
   EXPECT_EQ(serial, Text("sstR"));
+
+  // Only the text block failing: the handle still comes, empty but sized.
+  Handle h = nullptr;
+  {
+    AllocationFailure fail(2);
+    EXPECT_EQ(noErr, procs.getPropertyProc(kHostSignature, FourCC("titl"), 0, nullptr, &h));
+  }
+  ASSERT_NE(nullptr, h);
+  EXPECT_EQ(nullptr, *h);
+  EXPECT_EQ(21, HostGetHandleSize(h));
+  HostDisposeHandle(h);
 }
 
 TEST_F(PropertyTest, UnknownKeysLeaveBothOutValuesAlone) {

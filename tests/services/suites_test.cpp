@@ -158,12 +158,6 @@ TEST(SPBasic, ProcsSuitesCarryTheirHeader) {
   EXPECT_EQ(4, resources->numResourceProcs);
   EXPECT_EQ(0, resources->countProc(FourCC("PIPL")));
   EXPECT_EQ(nullptr, resources->getProc(FourCC("PIPL"), 1));
-  EXPECT_EQ(noErr, resources->addProc(FourCC("PIPL"), nullptr));
-
-  ASSERT_EQ(kSPNoError, basic.AcquireSuite(kPSImageServicesSuite, 1, &table));
-  const ImageServicesProcs* images = static_cast<const ImageServicesProcs*>(table);
-  EXPECT_EQ(6, images->numImageServicesProcs);
-  EXPECT_EQ(noErr, images->interpolate2DMulti32Proc(nullptr, nullptr, nullptr, nullptr, 0));
 }
 
 TEST(UIHooksSuite, EntriesReachTheHostProcedures) {
