@@ -30,7 +30,6 @@ void HostProgress(int32_t done, int32_t total);
 // through the current job.
 void InstallProgressForwarding();
 int32_t ForwardProgress(int32_t done, int32_t total);
-void SetProgressHook(ProgressHookProc hook);  // for tests
 void NoOpHostProc(int16_t selector, intptr_t* data);  // hostProc
 void NoOpProcessEvent(void* event);                   // processEvent, UI hooks entry 1
 SPErr SetCursorByName(const char* cursorID);

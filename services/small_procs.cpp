@@ -28,8 +28,6 @@ int32_t ForwardProgress(int32_t done, int32_t total) {
 
 void InstallProgressForwarding() { gProgressHook = ForwardProgress; }
 
-void SetProgressHook(ProgressHookProc hook) { gProgressHook = hook; }
-
 void NoOpHostProc(int16_t selector, intptr_t* data) {}
 
 void NoOpProcessEvent(void* event) {}
