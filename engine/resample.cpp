@@ -147,6 +147,13 @@ int ResampleRegion(PixelBuffer* destination, int32_t ignoredX, int32_t ignoredY,
                                    &job.x1);
   if (prepared != 1) return prepared == 2 ? 1 : 0;
   uint32_t mapSourceWidth = source->width;
+  if (box) {
+    // The box reads "next index minus one" as the end of each span, so its
+    // column map may name one column past the last: limited to the last
+    // column, the final span would end one column short.
+    FillSampleMap(left, right, maxX, true, state->columnIndex, state->columnFraction);
+    LimitSampleIndices(state->columnIndex, SampleMapCount(maxX), static_cast<int32_t>(mapSourceWidth));
+  }
   if (!OpenRegionSections(destination, source, &job.dst, &job.src)) return 0;
   if (!RegionFitsViews(job.dst, job.src, mapSourceWidth, job.x1)) {
     CloseRegionSections(destination, source);
