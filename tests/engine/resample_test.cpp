@@ -9,6 +9,8 @@
 #include "engine_helpers.h"
 #include "gtest/gtest.h"
 
+static const uint32_t kUntouchedPixel = 0x5A5A5A5A;
+
 static uint32_t ByteAverage(uint32_t a, uint32_t b, uint32_t c, uint32_t d) {
   uint32_t out = 0;
   for (int s = 0; s < 32; s += 8)
@@ -131,3 +133,4 @@ TEST(ResampleRegion, BadArgumentsAndEmptyBuffersRefused) {
   EXPECT_EQ(0, ResampleRegion(&p.dst, 0, 0, 3, 3, nullptr, 0, 0, 7, 7, 0));
   EXPECT_EQ(ENG_BAD_BUFFER, EngineLastError());
 }
+
