@@ -4,6 +4,16 @@
 
 static int32_t Clamp(int32_t v, int32_t lo, int32_t hi) { return v < lo ? lo : (v > hi ? hi : v); }
 
+// a · b · c held at the 64-bit limits instead of overflowing: rectangles with
+// 32-bit coordinates and wide plane ranges can take a stride past 64 bits, and
+// such a stride is refused below in any case.
+static int64_t StrideProduct(int64_t a, int64_t b, int64_t c) {
+  int64_t ab = 0, abc = 0;
+  if (__builtin_mul_overflow(a, b, &ab) || __builtin_mul_overflow(ab, c, &abc))
+    return ((a < 0) != (b < 0)) != (c < 0) ? INT64_MIN : INT64_MAX;
+  return abc;
+}
+
 TileLayoutResult ComputeTileLayout(int16_t wantLayout, int32_t depth, int32_t left, int32_t top, int32_t right,
                                    int32_t bottom, int32_t loPlane, int32_t hiPlane, TileLayout* out) {
   if (wantLayout == 2 || wantLayout == 3 || wantLayout == 4 || wantLayout == 6) return TILE_LAYOUT_REFUSED;
@@ -20,12 +30,12 @@ TileLayoutResult ComputeTileLayout(int16_t wantLayout, int32_t depth, int32_t le
   int64_t column, plane, row;
   if (wantLayout == 5) {
     column = b;
-    plane = b * h * w;
+    plane = StrideProduct(b, h, w);
     row = b * w;
   } else {
     column = b * n;
     plane = b;
-    row = b * n * w;
+    row = StrideProduct(b, n, w);
   }
   const bool empty = w <= 0 || h <= 0 || n <= 0;
   layout.total = empty ? 0 : static_cast<uint64_t>(b * n) * static_cast<uint64_t>(h) * static_cast<uint64_t>(w);

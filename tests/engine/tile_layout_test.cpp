@@ -38,6 +38,14 @@ TEST(TileLayout, StridesThatDoNotFitTheRecordAreRefusedNotWrapped) {
   // 2^31 columns of four planes: the row stride cannot be a 32-bit field.
   EXPECT_EQ(TILE_LAYOUT_TOO_LARGE, ComputeTileLayout(1, 8, INT32_MIN, 0, INT32_MAX, 1, 0, 3, &t));
   EXPECT_EQ(TILE_LAYOUT_TOO_LARGE, ComputeTileLayout(5, 8, 0, 0, 70000, 70000, 0, 3, &t));
+  // Products past 64 bits: the whole 32-bit range in both directions, planar
+  // and with every plane number; refused, not wrapped into a small stride.
+  EXPECT_EQ(TILE_LAYOUT_TOO_LARGE, ComputeTileLayout(5, 32, INT32_MIN, INT32_MIN, INT32_MAX, INT32_MAX, 0, 3, &t));
+  EXPECT_EQ(TILE_LAYOUT_TOO_LARGE,
+            ComputeTileLayout(1, 32, INT32_MIN, 0, INT32_MAX, 1, INT32_MIN, INT32_MAX, &t));
+  // The same extents reversed make an empty tile, not a failure.
+  ASSERT_EQ(TILE_LAYOUT_OK, ComputeTileLayout(5, 32, INT32_MAX, INT32_MAX, INT32_MIN, INT32_MIN, 0, 3, &t));
+  EXPECT_EQ(0u, t.total);
 }
 
 TEST(TileBlock, SizesAndReuse) {
