@@ -47,3 +47,5 @@ PluginRecords* ThePluginRecords();
 FilterRecord* PluginFilterRecord();
 // The FilterRecord's whole block, the reserved tail and the room after it included.
 void ZeroFilterRecordBlock();
+// advanceState's shadow of the record, a block of FILTER_RECORD_BLOCK_BYTES.
+FilterRecord* FilterRecordShadow();

@@ -77,8 +77,3 @@ constexpr size_t MISSING_SERVICE_NAME_BYTES = 256;
 // 255 bytes, ANSI); empty until the first refusal.
 const char* MissingServiceName();
 
-// Stands in for the engine's displayPixels (UI hooks entry 2 and the filter
-// record's displayPixels) until that lands: it fails plainly, never a silent
-// success.
-OSErr DisplayPixelsPlaceholder(const PSPixelMap* source, const VRect* srcRect, int32_t dstRow, int32_t dstCol,
-                               void* platformContext);

@@ -11,7 +11,13 @@ static volatile ProgressHookProc gProgressHook = nullptr;
 
 void ResetAbortFlag() { gAbortFlag = 0; }
 
-Boolean HostTestAbort() { return gAbortFlag; }
+// The editor's cancel request counts at once, even for a plug-in that never
+// reports progress; the next progress report is then refused as well.
+Boolean HostTestAbort() {
+  JobRecord* job = gCurrentJob;
+  if (job != nullptr && job->abortRequest != 0) gAbortFlag = 1;
+  return gAbortFlag;
+}
 
 // Once the job has said stop, the flag stays set for the rest of the call,
 // even if later progress reports are answered with "go on".

@@ -5,6 +5,7 @@
 #include "server/job_record.h"
 #include "server/memory.h"
 #include "services/global_memory_win32.h"
+#include "engine/display_pixels.h"
 #include "services/host_services.h"
 
 // ---- Blocks: fixed, zero-filled, addressed by pointer.
@@ -52,11 +53,6 @@ SPBoolean SPIsEqual(const char* token1, const char* token2) {
 SPErr SPUndefined() { return kSPNoError; }
 
 // ---- UI hooks.
-
-OSErr DisplayPixelsPlaceholder(const PSPixelMap* source, const VRect* srcRect, int32_t dstRow, int32_t dstCol,
-                               void* platformContext) {
-  return errPlugInHostInsufficient;
-}
 
 // The editor's window as a 32-bit value. An About call publishes no job; its
 // platform data carries the same window.
@@ -147,7 +143,7 @@ static const PSBufferSuite1 kBufferSuite = {
 
 static const PSUIHooksSuite3 kUIHooksSuite = {
     NoOpProcessEvent,             // processEvent
-    DisplayPixelsPlaceholder,     // displayPixels
+    DisplayPixels,                // displayPixels
     HostProgress,                 // progressBar
     HostTestAbort,                // testAbort
     UIHooksMainAppWindow,         // MainAppWindow
