@@ -76,6 +76,9 @@ void WalkEntries(WalkState* w) {
       JoinPath(w->path, name);
       if (IsShortcutPath(w->path)) ResolveShortcut(w->path, w->path);
       if (IsExistingFolder(w->path)) {
+        // A resolved target may end in a separator; compare and join it bare.
+        StripTrailingSeparators(w->path);
+        ToBackslashes(w->path);
         double elapsed = ClockElapsed(w->start, ClockNow());
         if (w->budget > elapsed && w->visit->depth < SCAN_MAX_DEPTH && !WouldCycle(w->visit, w->path)) {
           ScanVisit below{w->path, w->visit, w->visit->depth + 1};

@@ -82,8 +82,9 @@ uint32_t ScanPiplBytes(const uint8_t* bytes, size_t size, const uint8_t* codeSig
 
     if (pair.nameLength > 0 && pair.entryPointLength > 0)
       pairs += sink != nullptr ? (sink(context, &pair) != 0 ? 1u : 0u) : 1u;
-    // Resume one byte past the end of the code property.
-    i = j + PIPL_PROPERTY_HEADER_BYTES + length2 + 1;
+    // Resume right at the end of the code property: a name that follows it
+    // directly must not be skipped.
+    i = j + PIPL_PROPERTY_HEADER_BYTES + length2;
   }
   return pairs;
 }
