@@ -104,51 +104,75 @@ bool EveryPrefixStaysInside(const Bytes& b, const uint8_t* code) {
 
 }  // namespace
 
-TEST(PiplScan, PairsANameWithTheCodePropertyOfTheGivenProcessor) {
-  Bytes b;
-  Junk(b, 37);
-  Name(b, "Blur");
-  Code(b, kPiplCodeWx86Signature, "MainX86");
-  Code(b, kPiplCode8664Signature, "MainX64");
-  Junk(b, 20);
-  EXPECT_EQ((std::vector<Pair>{{"Blur", "MainX64"}}), Scan(b, kPiplCode8664Signature));
-  EXPECT_EQ((std::vector<Pair>{{"Blur", "MainX86"}}), Scan(b, kPiplCodeWx86Signature));
-}
-
-TEST(PiplScan, SeveralPipLsGiveOnePairEachInFileOrder) {
-  Bytes b;
+TEST(PiplScan, PairingRulesForBothProcessors) {
+  const uint8_t* x64 = kPiplCode8664Signature;
+  const uint8_t* x86 = kPiplCodeWx86Signature;
+  struct Case {
+    const char* what;
+    Bytes bytes;
+    std::vector<Pair> for8664, forWx86;
+  } cases[] = {
+      {"one PiPL with both codes", {}, {{"Blur", "MainX64"}}, {{"Blur", "MainX86"}}},
+      {"two PiPLs, the second right after the first's code", {}, {{"One", "OneMain"}, {"Two", "TwoMain"}}, {}},
+      {"a name with only the other code borrows the next PiPL's", {}, {{"Early", "LateX64"}},
+       {{"Early", "EarlyMain"}, {"Late", "LateX86"}}},
+      {"codes before a name and further codes after its own are passed over", {}, {{"A", "First"}}, {}},
+      {"a name without a code after it ends the scan", {}, {}, {}},
+  };
+  Bytes& a = cases[0].bytes;
+  Junk(a, 37);
+  Name(a, "Blur");
+  Code(a, x86, "MainX86");
+  Code(a, x64, "MainX64");
+  Junk(a, 20);
+  Bytes& b = cases[1].bytes;
   Name(b, "One");
-  Code(b, kPiplCode8664Signature, "OneMain");
-  Junk(b, 9);
+  Code(b, x64, "OneMain");
   Name(b, "Two");
-  Code(b, kPiplCode8664Signature, "TwoMain");
-  uint32_t counted = 0;
-  EXPECT_EQ((std::vector<Pair>{{"One", "OneMain"}, {"Two", "TwoMain"}}), Scan(b, kPiplCode8664Signature, &counted));
-  EXPECT_EQ(2u, counted);
+  Code(b, x64, "TwoMain");
+  Bytes& c = cases[2].bytes;
+  Name(c, "Early");
+  Code(c, x86, "EarlyMain");
+  Junk(c, 4);
+  Name(c, "Late");
+  Code(c, x86, "LateX86");
+  Code(c, x64, "LateX64");
+  Bytes& d = cases[3].bytes;
+  Code(d, x64, "Before");
+  Name(d, "A");
+  Code(d, x64, "First");
+  Code(d, x64, "Second");
+  Bytes& e = cases[4].bytes;
+  Code(e, x64, "Before");
+  Name(e, "Lonely");
+  Junk(e, 64);
+  for (const Case& k : cases) {
+    EXPECT_EQ(k.for8664, Scan(k.bytes, x64)) << k.what;
+    EXPECT_EQ(k.forWx86, Scan(k.bytes, x86)) << k.what;
+  }
 }
 
-TEST(PiplScan, NameWithOnlyTheOtherProcessorBorrowsTheNextCodeProperty) {
+TEST(PiplScan, CountsPairsWithTextsThatTheSinkAccepts) {
   Bytes b;
-  Name(b, "Early");
-  Code(b, kPiplCodeWx86Signature, "EarlyMain");
-  Junk(b, 4);
-  Name(b, "Late");
-  Code(b, kPiplCodeWx86Signature, "LateX86");
-  Code(b, kPiplCode8664Signature, "LateX64");
-  // The second name is passed over while the first looks for its code.
-  EXPECT_EQ((std::vector<Pair>{{"Early", "LateX64"}}), Scan(b, kPiplCode8664Signature));
-  EXPECT_EQ((std::vector<Pair>{{"Early", "EarlyMain"}, {"Late", "LateX86"}}), Scan(b, kPiplCodeWx86Signature));
-}
-
-TEST(PiplScan, FurtherCodePropertiesBeforeTheNextNameArePassedOver) {
-  Bytes b;
-  Name(b, "A");
-  Code(b, kPiplCode8664Signature, "First");
-  Junk(b, 3);
-  Code(b, kPiplCode8664Signature, "Second");
-  Junk(b, 3);
-  Name(b, "B");
-  EXPECT_EQ((std::vector<Pair>{{"A", "First"}}), Scan(b, kPiplCode8664Signature));
+  Name(b, "");
+  Code(b, kPiplCode8664Signature, "Orphan");  // consumed by the empty name
+  Name(b, "Kept");
+  Code(b, kPiplCode8664Signature, "");
+  Name(b, "Refused");
+  Code(b, kPiplCode8664Signature, "RefusedMain");
+  Name(b, "Last");
+  Code(b, kPiplCode8664Signature, "LastMain");
+  std::vector<std::string> offered;
+  uint32_t counted = ScanPiplBytes(
+      b.data(), b.size(), kPiplCode8664Signature,
+      [](void* c, const PiplPair* p) {
+        static_cast<std::vector<std::string>*>(c)->emplace_back(reinterpret_cast<const char*>(p->name), p->nameLength);
+        return p->nameLength == 4 ? 1 : 0;
+      },
+      &offered);
+  EXPECT_EQ((std::vector<std::string>{"Refused", "Last"}), offered);
+  EXPECT_EQ(1u, counted);
+  EXPECT_EQ(0u, ScanPiplBytes(nullptr, 100, kPiplCode8664Signature, nullptr, nullptr));
 }
 
 TEST(PiplScan, NameTextStopsAtItsLengthByteThePropertyANulOrTheLimit) {
@@ -175,68 +199,6 @@ TEST(PiplScan, NameTextStopsAtItsLengthByteThePropertyANulOrTheLimit) {
     ASSERT_EQ(1u, pairs.size()) << "length byte " << int(c.lengthByte) << ", property " << c.propertyLength;
     EXPECT_EQ(c.expected, pairs[0].first) << "length byte " << int(c.lengthByte) << ", property " << c.propertyLength;
   }
-}
-
-TEST(PiplScan, EmptyTextsDoNotCountButStillConsumeTheirCode) {
-  Bytes b;
-  Name(b, "");
-  Code(b, kPiplCode8664Signature, "Orphan");
-  Name(b, "Kept");
-  Code(b, kPiplCode8664Signature, "");
-  Name(b, "Last");
-  Code(b, kPiplCode8664Signature, "LastMain");
-  uint32_t counted = 0;
-  EXPECT_EQ((std::vector<Pair>{{"Last", "LastMain"}}), Scan(b, kPiplCode8664Signature, &counted));
-  EXPECT_EQ(1u, counted);
-}
-
-TEST(PiplScan, NameRightAfterACodePropertyIsFound) {
-  Bytes b;
-  Name(b, "One");
-  Code(b, kPiplCode8664Signature, "OneMain");
-  Name(b, "Two");  // no gap: starts where the code property ends
-  Code(b, kPiplCode8664Signature, "TwoMain");
-  EXPECT_EQ((std::vector<Pair>{{"One", "OneMain"}, {"Two", "TwoMain"}}), Scan(b, kPiplCode8664Signature));
-}
-
-TEST(PiplScan, SinkDecidesWhatCounts) {
-  Bytes b;
-  Name(b, "One");
-  Code(b, kPiplCode8664Signature, "OneMain");
-  Name(b, "Two");
-  Code(b, kPiplCode8664Signature, "TwoMain");
-  int calls = 0;
-  uint32_t counted = ScanPiplBytes(
-      b.data(), b.size(), kPiplCode8664Signature,
-      [](void* c, const PiplPair*) { return (*static_cast<int*>(c))++ == 0 ? 0 : 1; }, &calls);
-  EXPECT_EQ(2, calls);
-  EXPECT_EQ(1u, counted);
-}
-
-TEST(PiplScan, NameWithoutCodeAfterItEndsTheScan) {
-  Bytes b;
-  Code(b, kPiplCode8664Signature, "Before");
-  Name(b, "Lonely");
-  Junk(b, 64);
-  EXPECT_TRUE(Scan(b, kPiplCode8664Signature).empty());
-  EXPECT_EQ(0u, ScanPiplBytes(nullptr, 100, kPiplCode8664Signature, nullptr, nullptr));
-  EXPECT_EQ(0u, ScanPiplBytes(b.data(), 0, kPiplCode8664Signature, nullptr, nullptr));
-}
-
-TEST(PiplScan, EntryPointTextStopsAtTheBufferEnd) {
-  Bytes b;
-  Name(b, "Cut");
-  const uint8_t* sig = kPiplCode8664Signature;
-  b.insert(b.end(), sig, sig + 8);
-  Put32(b, 0);
-  Put32(b, 100);  // claims more than there is
-  Bytes tail = Text("Main");
-  b.insert(b.end(), tail.begin(), tail.end());
-  FencedBuffer fence(b.size());
-  const uint8_t* at = fence.Place(b.data(), b.size());
-  std::vector<Pair> pairs;
-  ScanPiplBytes(at, b.size(), sig, Collect, &pairs);
-  EXPECT_EQ((std::vector<Pair>{{"Cut", "Main"}}), pairs);
 }
 
 TEST(PiplScan, NoPrefixOfAModuleIsReadPastItsEnd) {
@@ -268,6 +230,11 @@ TEST(PiplScan, HugeLengthsEndTheScanWithoutWrapping) {
     EXPECT_EQ((std::vector<Pair>{{"Blur", "Main"}}), Scan(c, kPiplCode8664Signature)) << "code length " << huge;
     EXPECT_TRUE(EveryPrefixStaysInside(c, kPiplCode8664Signature));
   }
+  // An entry-point text running into the end stops there.
+  Bytes t;
+  Name(t, "Cut");
+  Property(t, kPiplCode8664Signature, 100, Text("Main"));
+  EXPECT_EQ((std::vector<Pair>{{"Cut", "Main"}}), Scan(t, kPiplCode8664Signature));
 }
 
 TEST(PiplScan, RandomBytesAroundSignaturesStayInside) {
@@ -286,5 +253,19 @@ TEST(PiplScan, RandomBytesAroundSignaturesStayInside) {
     const size_t n = b.size();
     ASSERT_TRUE(Guarded([&] { ScanPiplBytes(at, n, kPiplCode8664Signature, nullptr, nullptr); }))
         << "round " << round << ", " << n << " bytes read outside the buffer";
+  }
+}
+
+TEST(PiplScan, SignaturesAreFoundAtEveryOffsetAndAfterNearMisses) {
+  for (size_t offset = 0; offset < 24; ++offset) {
+    Bytes b;
+    Junk(b, offset);
+    // Near misses first: a cut-off name signature and the vendor code alone.
+    const std::string decoys = "MIB8ema MIB8MIB84668";
+    b.insert(b.end(), decoys.begin(), decoys.end());
+    Name(b, "N");
+    Junk(b, offset % 7);
+    Code(b, kPiplCode8664Signature, "C");
+    EXPECT_EQ((std::vector<Pair>{{"N", "C"}}), Scan(b, kPiplCode8664Signature)) << "offset " << offset;
   }
 }
