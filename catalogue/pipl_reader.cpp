@@ -46,7 +46,7 @@ int AppendPair(void* c, const PiplPair* pair) {
   return 1;
 }
 
-// False when the file cannot be opened. Otherwise *buffer gets the whole file
+// False when the file cannot be opened. Otherwise *out gets the whole file
 // in a fixed block (null when it could not be buffered or read) and *size its
 // byte count.
 bool ReadWholeFile(const wchar_t* path, uint8_t** out, uint32_t* size) {
