@@ -46,7 +46,9 @@ TroubleRun RunTrouble(const std::wstring& mode, bool about) {
 std::string Answer(const std::string& log) {
   size_t at = log.find("answer ");
   if (at == std::string::npos) return "";
-  return log.substr(at + 7, log.find('\n', at) - at - 7);
+  std::string answer = log.substr(at + 7, log.find('\n', at) - at - 7);
+  if (!answer.empty() && answer.back() == '\r') answer.pop_back();  // written in text mode
+  return answer;
 }
 
 const wchar_t kCrashed[] = L"The plug-in has encountered an error and crashed";
