@@ -23,6 +23,7 @@ const char kCliUsage[] =
     "  --quiet           no progress bar\n"
     "  --server64 EXE    use EXE instead of plughost64.exe beside the tool\n"
     "  --server32 EXE    use EXE instead of plughost32.exe beside the tool\n"
+    "  --cancel-event NAME  cancel as Ctrl+C does once the named event NAME is set\n"
     "  -h, --help        this text\n"
     "\n"
     "exit codes: 0 done, 1 failed, 2 bad command line, 3 cancelled (Ctrl+C or the plug-in)\n";
@@ -71,10 +72,12 @@ int ParseCliArguments(int argc, const wchar_t* const* argv, CliOptions* options,
       options->json = true;
     } else if (a == L"--quiet" || a == L"-q") {
       options->quiet = true;
-    } else if (a == L"--server64" || a == L"--server32") {
+    } else if (a == L"--server64" || a == L"--server32" || a == L"--cancel-event") {
       if (i + 1 >= argc || argv[i + 1] == nullptr || argv[i + 1][0] == 0)
-        return Fail(error, Utf16ToUtf8(a.c_str()) + " needs a program path");
-      (a == L"--server64" ? options->server64 : options->server32) = argv[++i];
+        return Fail(error, Utf16ToUtf8(a.c_str()) + " needs a value");
+      (a == L"--server64"   ? options->server64
+       : a == L"--server32" ? options->server32
+                            : options->cancelEvent) = argv[++i];
     } else {
       return Fail(error, "unknown option " + Utf16ToUtf8(a.c_str()));
     }

@@ -24,6 +24,9 @@ struct CliOptions {
   // Server programs to use instead of the ones beside the tool.
   std::wstring server64;
   std::wstring server32;
+  // A named event that cancels like Ctrl+C, for programs that drive the tool
+  // without a console to send Ctrl+C through.
+  std::wstring cancelEvent;
 };
 
 // argv[0] is the program. Options may stand anywhere; "--" ends them.

@@ -327,15 +327,18 @@ int wmain(int argc, wchar_t** argv) {
   // No system error boxes for missing drives and the like: this is a script tool.
   SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
   SetConsoleOutputCP(CP_UTF8);
-  gAbortEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-  gForceEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-  SetConsoleCtrlHandler(OnConsoleControl, TRUE);
   CliOptions options;
   std::string error;
   if (!ParseCliArguments(argc, argv, &options, &error)) {
     fprintf(stderr, "plughost-cli: %s (see plughost-cli --help)\n", error.c_str());
     return EXIT_USAGE;
   }
+  // A named event opens the one its creator made, so setting it there
+  // cancels here.
+  gAbortEvent = CreateEventW(nullptr, TRUE, FALSE, options.cancelEvent.empty() ? nullptr : options.cancelEvent.c_str());
+  gForceEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  if (gAbortEvent == nullptr || gForceEvent == nullptr) return Fail(EXIT_FAILED, "cannot create the cancel events");
+  SetConsoleCtrlHandler(OnConsoleControl, TRUE);
   int code = EXIT_FAILED;
   try {
     switch (options.command) {

@@ -196,6 +196,15 @@ int RunFilterJob(ServerLink* link, int64_t index, RasterImage* image, ProgressPr
   bool abortSent = false;
   JobStatusRecord status;
   for (;;) {
+    // A cancel that came before the job started is passed on before the first poll.
+    if (!abortSent && cancel.abortEvent != nullptr && WaitForSingleObject(cancel.abortEvent, 0) == WAIT_OBJECT_0) {
+      abortSent = true;
+      if (!PlughostRequest(&link->client, REQ_FILTER_ABORT, 0, nullptr, 0, &reply)) {
+        *message = LostText(link);
+        return LINK_LOST;
+      }
+      PlughostFreeReply(&reply);
+    }
     int r = Poll(link, REQ_FILTER_POLL, &status, message);
     if (r != LINK_OK) return r;
     if (progress != nullptr) progress(context, status.progress);
@@ -206,16 +215,10 @@ int RunFilterJob(ServerLink* link, int64_t index, RasterImage* image, ProgressPr
       *message = "cancelled; the server was stopped";
       return LINK_CANCELLED;
     }
+    // Wait for the next poll, waking at once when cancel is asked.
     HANDLE wait = abortSent ? cancel.forceEvent : cancel.abortEvent;
-    DWORD w = wait != nullptr ? WaitForSingleObject(wait, POLL_INTERVAL_MS) : (Sleep(POLL_INTERVAL_MS), WAIT_TIMEOUT);
-    if (w == WAIT_OBJECT_0 && !abortSent) {
-      abortSent = true;
-      if (!PlughostRequest(&link->client, REQ_FILTER_ABORT, 0, nullptr, 0, &reply)) {
-        *message = LostText(link);
-        return LINK_LOST;
-      }
-      PlughostFreeReply(&reply);
-    }
+    if (wait != nullptr) WaitForSingleObject(wait, POLL_INTERVAL_MS);
+    else Sleep(POLL_INTERVAL_MS);
   }
   *message = StatusMessage(status);
   // The held image is released only by a fetch; take it back whatever the outcome.
