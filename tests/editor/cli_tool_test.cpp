@@ -56,6 +56,16 @@ RasterImage Decoded(const std::wstring& path) {
   return image;
 }
 
+struct Canceller {
+  HANDLE running, cancel;
+};
+
+DWORD WINAPI CancelWhenRunning(void* p) {
+  auto* c = static_cast<Canceller*>(p);
+  if (WaitForSingleObject(c->running, 60000) == WAIT_OBJECT_0) SetEvent(c->cancel);
+  return 0;
+}
+
 // The one line a failure prints.
 void ExpectOneErrorLine(const ToolRun& run, const char* fragment) {
   std::vector<std::string> lines = Lines(run.err);
@@ -127,17 +137,8 @@ TEST(CliRun, CancelAsksTheServerToAbortAndExitsThree) {
   HANDLE cancelEvent = CreateEventW(nullptr, TRUE, FALSE, cancel.c_str());
   SetEnvironmentVariableW(L"PLUGHOST_FAKE_RUNNING", running.c_str());
   // Cancel once the job runs; the tool is waited for on another thread.
-  struct Canceller {
-    HANDLE running, cancel;
-  } c{runningEvent, cancelEvent};
-  HANDLE t = CreateThread(
-      nullptr, 0,
-      [](void* p) -> DWORD {
-        auto* c = static_cast<Canceller*>(p);
-        if (WaitForSingleObject(c->running, 60000) == WAIT_OBJECT_0) SetEvent(c->cancel);
-        return 0;
-      },
-      &c, 0, nullptr);
+  Canceller c{runningEvent, cancelEvent};
+  HANDLE t = CreateThread(nullptr, 0, CancelWhenRunning, &c, 0, nullptr);
   ToolRun run = s.Run({L"run", L"--cancel-event", cancel, s.folder, L"Invert", s.Input(L"in.png"),
                        s.work + L"\\out.png"});
   WaitForSingleObject(t, 60000);
@@ -257,4 +258,24 @@ TEST(CliAbout, PollsUntilTheBoxCloses) {
   EXPECT_EQ(0u, run.exitCode) << run.err;
   EXPECT_EQ(1u, s.Count("request 18"));
   EXPECT_EQ(2u, s.Count("request 19"));
+}
+
+TEST(CliDistrust, ACatalogueCountBeyondItsRecordsListsOnlyTheRecords) {
+  FakeSetup s(L"overcount");
+  ToolRun run = s.Run({L"list", s.folder, L"--json"});
+  ASSERT_TRUE(run.finished);
+  EXPECT_EQ(0u, run.exitCode) << run.err;
+  EXPECT_EQ(2u, Lines(run.out).size()) << run.out;
+  ToolRun beyond = s.Run({L"about", s.folder, L"2"});
+  EXPECT_EQ(1u, beyond.exitCode);
+  ExpectOneErrorLine(beyond, "no plug-in named or numbered \"2\"");
+}
+
+TEST(CliDistrust, AShortImageFromTheServerIsNotWritten) {
+  FakeSetup s(L"short");
+  ToolRun run = s.Run({L"run", s.folder, L"Invert", s.Input(L"in.png"), s.work + L"\\out.png"});
+  ASSERT_TRUE(run.finished);
+  EXPECT_EQ(1u, run.exitCode);
+  ExpectOneErrorLine(run, "the server sent back no image");
+  EXPECT_EQ(2u, FolderEntries(s.work).size());
 }

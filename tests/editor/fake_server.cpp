@@ -7,6 +7,8 @@
 //   cancel  the job runs until REQ_FILTER_ABORT, then ends cancelled (13)
 //   die     the process exits on the first filter poll
 //   empty   the scan finds no plug-ins
+//   overcount  the catalogue claims 50 entries but carries 2
+//   short   the fetched image is cut short
 // PLUGHOST_FAKE_LOG names a file that gets one line per start and request;
 // PLUGHOST_FAKE_RUNNING names an event set once a job has polled as running.
 #include <windows.h>
@@ -106,7 +108,8 @@ int wmain(int argc, wchar_t** argv) {
         std::wstring folder(reinterpret_cast<const wchar_t*>(payload.data()), payload.size() / 2);
         folder = folder.c_str();
         std::vector<uint8_t> reply(sizeof(CatalogueReplyHeader) + 2 * sizeof(PluginEntry));
-        CatalogueReplyHeader head{2, CATALOGUE_BUILD_FLAG, {0, 0, 0}};
+        uint32_t claimed = strcmp(gMode, "overcount") == 0 ? 50 : 2;
+        CatalogueReplyHeader head{claimed, CATALOGUE_BUILD_FLAG, {0, 0, 0}};
         memcpy(reply.data(), &head, sizeof(head));
         auto* entries = reinterpret_cast<PluginEntry*>(reply.data() + sizeof(head));
         SetEntry(&entries[0], folder + L"\\Invert.8bf", L"Invert", L"PluginMain");
@@ -165,7 +168,9 @@ int wmain(int argc, wchar_t** argv) {
         if (image.empty()) {
           Reply(h.kind, ST_NO_IMAGE, nullptr, 0);
         } else {
-          Reply(h.kind, ST_OK, image.data(), static_cast<uint32_t>(image.size()));
+          uint32_t length = static_cast<uint32_t>(image.size());
+          if (strcmp(gMode, "short") == 0) length -= 4;
+          Reply(h.kind, ST_OK, image.data(), length);
           image.clear();
         }
         break;
