@@ -1,7 +1,5 @@
 // plughost-cli: lists, shows and runs 8BF plug-ins through the plug-in
 // server, from the command line. Also the client library's fullest example.
-#include <fcntl.h>
-#include <io.h>
 #include <windows.h>
 
 #include <cstdio>
@@ -104,8 +102,16 @@ struct Catalogue {
   ServerLink* LinkFor(int bits) { return &links[bits == 64 ? 0 : 1]; }
 };
 
-int BuildCatalogue(const CliOptions& o, Catalogue* c) {
-  if (!FolderExists(o.folder)) return Fail(EXIT_FAILED, "plug-in folder not found: " + U8(o.folder));
+int BuildCatalogue(const CliOptions& given, Catalogue* c) {
+  if (!FolderExists(given.folder)) return Fail(EXIT_FAILED, "plug-in folder not found: " + U8(given.folder));
+  // The server takes only full paths (it refuses a bare name) of at most 259
+  // units (it would cut a longer one and scan some other folder).
+  CliOptions o = given;
+  wchar_t full[MAX_PATH];
+  DWORD n = GetFullPathNameW(given.folder.c_str(), MAX_PATH, full, nullptr);
+  if (n == 0 || n >= MAX_PATH)
+    return Fail(EXIT_FAILED, "the plug-in folder's full path is longer than 259 characters: " + U8(given.folder));
+  o.folder = full;
   // The processor of each module decides which server can load it.
   ModuleCensus census;
   CountPluginModules(o.folder, &census);

@@ -279,3 +279,32 @@ TEST(CliDistrust, AShortImageFromTheServerIsNotWritten) {
   ExpectOneErrorLine(run, "the server sent back no image");
   EXPECT_EQ(2u, FolderEntries(s.work).size());
 }
+
+TEST(CliList, ARelativeFolderReachesTheServerAsAFullPath) {
+  FakeSetup s(L"ok");
+  wchar_t saved[MAX_PATH];
+  GetCurrentDirectoryW(MAX_PATH, saved);
+  // The tool inherits this folder as its current one.
+  std::wstring parent = s.folder.substr(0, s.folder.find_last_of(L'\\'));
+  std::wstring leaf = s.folder.substr(parent.size() + 1);
+  ASSERT_TRUE(SetCurrentDirectoryW(parent.c_str()));
+  ToolRun run = s.Run({L"list", leaf});
+  SetCurrentDirectoryW(saved);
+  ASSERT_TRUE(run.finished);
+  EXPECT_EQ(0u, run.exitCode) << run.err;
+  EXPECT_NE(std::string::npos, run.out.find(Narrow(s.folder) + "\\Invert.8bf")) << run.out;
+}
+
+TEST(CliList, AFolderPathTooLongForTheServerIsRefused) {
+  FakeSetup s(L"ok");
+  std::wstring deep = s.folder;
+  while (deep.size() < 270) {
+    deep += L"\\abcdefghijklmnopqrstuvwxyz";
+    CreateDirectoryW(deep.c_str(), nullptr);
+  }
+  ToolRun run = s.Run({L"list", deep});
+  ASSERT_TRUE(run.finished);
+  EXPECT_EQ(1u, run.exitCode);
+  ExpectOneErrorLine(run, "longer than 259 characters");
+  EXPECT_EQ(0u, s.Count("start"));
+}
