@@ -9,6 +9,12 @@
 // Debian's single-header image library; only the in-memory entry points are
 // used, so that paths stay UTF-16 and every write goes through our atomic one.
 #define STBI_NO_STDIO
+// Only the formats a person is likely to feed the tool: less decoder code
+// facing untrusted files, and a headerless format like TGA cannot take junk.
+#define STBI_ONLY_PNG
+#define STBI_ONLY_BMP
+#define STBI_ONLY_JPEG
+#define STBI_ONLY_GIF
 #define STBI_WRITE_NO_STDIO
 #define STB_IMAGE_IMPLEMENTATION
 #define STB_IMAGE_WRITE_IMPLEMENTATION
