@@ -66,3 +66,10 @@ std::string JsonQuote(const std::string& utf8) {
   out += "\"";
   return out;
 }
+
+std::wstring PrintableText(const std::wstring& text) {
+  std::wstring out = text;
+  for (wchar_t& c : out)
+    if (c < 0x20 || (c >= 0x7F && c <= 0x9F)) c = L'?';
+  return out;
+}

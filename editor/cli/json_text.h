@@ -9,3 +9,7 @@ std::string Utf16ToUtf8(const wchar_t* text);
 // characters as \n, \t, \r, \b, \f or \u00XX. Expects UTF-8 input and
 // passes other bytes through.
 std::string JsonQuote(const std::string& utf8);
+
+// Text from plug-ins and the server made safe for a terminal: C0 and C1
+// control characters (escape sequences, line breaks, tabs) become '?'.
+std::wstring PrintableText(const std::wstring& text);

@@ -173,6 +173,12 @@ int CommandList(const CliOptions& o) {
     Out("]\n");
   } else {
     size_t nameWidth = 4, entryWidth = 11;
+    // Names and paths come from plug-in files: nothing in them may steer the terminal.
+    for (ListedPlugin& p : c.plugins) {
+      p.name = PrintableText(p.name);
+      p.entryPoint = PrintableText(p.entryPoint);
+      p.path = PrintableText(p.path);
+    }
     for (const ListedPlugin& p : c.plugins) {
       nameWidth = std::max(nameWidth, p.name.size());
       entryWidth = std::max(entryWidth, p.entryPoint.size());

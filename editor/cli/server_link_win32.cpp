@@ -138,7 +138,8 @@ static std::string StatusMessage(const JobStatusRecord& status) {
   wchar_t text[257];
   memcpy(text, status.message, sizeof(status.message));
   text[256] = 0;
-  return Utf16ToUtf8(text);
+  // The plug-in's own words, printed on the user's terminal.
+  return Utf16ToUtf8(PrintableText(text).c_str());
 }
 
 int RunAboutJob(ServerLink* link, int64_t index, std::string* message) {

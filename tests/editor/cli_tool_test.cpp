@@ -86,6 +86,8 @@ TEST(CliList, PrintsATableAndJson) {
   EXPECT_EQ(0u, lines[1].find("0   Invert ")) << lines[1];
   EXPECT_NE(std::string::npos, lines[1].find("PluginMain")) << lines[1];
   EXPECT_NE(std::string::npos, lines[1].find(Narrow(s.folder) + "\\Invert.8bf")) << lines[1];
+  // The tab in the second name is shown as '?' in the table, kept in the JSON.
+  EXPECT_EQ(0u, lines[2].find("1   Tab?here \"quoted\" \xC3\x9C" "ber\\  #1")) << lines[2];
 
   ToolRun json = s.Run({L"list", s.folder, L"--json"});
   EXPECT_EQ(0u, json.exitCode) << json.err;

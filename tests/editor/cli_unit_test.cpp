@@ -135,6 +135,12 @@ TEST(JsonText, Utf16BecomesUtf8AndLoneSurrogatesAreReplaced) {
   EXPECT_EQ("\xEF\xBF\xBD", Utf16ToUtf8(highAtEnd));
 }
 
+TEST(JsonText, PrintableTextDefusesTerminalControls) {
+  // ESC and the one-unit CSI and OSC of the C1 range, bell, tab, line feed.
+  EXPECT_EQ(L"?[31mred ?2J ?0;t? a?b?c \u00dcber\u00a0",
+            PrintableText(L"\x1b[31mred \x9b" L"2J \x9d" L"0;t\x07 a\tb\nc \u00dcber\u00a0"));
+}
+
 TEST(PluginChoice, NameBeforeIndexAndCaseAsLastResort) {
   std::vector<ListedPlugin> plugins(3);
   plugins[0].name = L"Invert";
