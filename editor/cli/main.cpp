@@ -207,7 +207,9 @@ int CommandAbout(const CliOptions& o) {
   const ListedPlugin* p = nullptr;
   if ((r = PickPlugin(o, &c, &p)) != EXIT_DONE) return r;
   std::string message;
-  r = RunAboutJob(c.LinkFor(p->bits), p->serverIndex, &message);
+  CancelSignals cancel{gAbortEvent, gForceEvent};
+  r = RunAboutJob(c.LinkFor(p->bits), p->serverIndex, cancel, &message);
+  if (r == LINK_CANCELLED) return Fail(EXIT_CANCELLED, "about " + U8(p->name) + ": " + message);
   if (r != LINK_OK) return Fail(EXIT_FAILED, "about " + U8(p->name) + ": " + message);
   return EXIT_DONE;
 }

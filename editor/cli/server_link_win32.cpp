@@ -142,7 +142,7 @@ static std::string StatusMessage(const JobStatusRecord& status) {
   return Utf16ToUtf8(PrintableText(text).c_str());
 }
 
-int RunAboutJob(ServerLink* link, int64_t index, std::string* message) {
+int RunAboutJob(ServerLink* link, int64_t index, const CancelSignals& cancel, std::string* message) {
   PlughostReply reply;
   if (!PlughostRequest(&link->client, REQ_ABOUT_START, index, nullptr, 0, &reply)) {
     *message = LostText(link);
@@ -159,7 +159,12 @@ int RunAboutJob(ServerLink* link, int64_t index, std::string* message) {
     int r = Poll(link, REQ_ABOUT_POLL, &status, message);
     if (r != LINK_OK) return r;
     if (status.state != JOB_RUNNING) return LINK_OK;
-    Sleep(POLL_INTERVAL_MS);
+    if (cancel.abortEvent != nullptr && WaitForSingleObject(cancel.abortEvent, POLL_INTERVAL_MS) == WAIT_OBJECT_0) {
+      PlughostKill(&link->client);
+      *message = "cancelled; the server was stopped to close the About box";
+      return LINK_CANCELLED;
+    }
+    if (cancel.abortEvent == nullptr) Sleep(POLL_INTERVAL_MS);
   }
 }
 

@@ -131,22 +131,30 @@ TEST(CliRun, AFailedFilterPrintsTheServersMessageAndWritesNothing) {
   EXPECT_EQ(2u, FolderEntries(s.work).size());
 }
 
-TEST(CliRun, CancelAsksTheServerToAbortAndExitsThree) {
-  FakeSetup s(L"cancel");
+// Runs the tool with a cancel event that is set once the stand-in server
+// reports the job running. `args` gets the option inserted after the command.
+ToolRun RunAndCancel(FakeSetup* s, std::vector<std::wstring> args) {
   std::wstring running = L"plughost-cli-running-" + std::to_wstring(GetCurrentProcessId());
   std::wstring cancel = L"plughost-cli-cancel-" + std::to_wstring(GetCurrentProcessId());
   HANDLE runningEvent = CreateEventW(nullptr, TRUE, FALSE, running.c_str());
   HANDLE cancelEvent = CreateEventW(nullptr, TRUE, FALSE, cancel.c_str());
+  ResetEvent(runningEvent);
+  ResetEvent(cancelEvent);
   SetEnvironmentVariableW(L"PLUGHOST_FAKE_RUNNING", running.c_str());
-  // Cancel once the job runs; the tool is waited for on another thread.
   Canceller c{runningEvent, cancelEvent};
   HANDLE t = CreateThread(nullptr, 0, CancelWhenRunning, &c, 0, nullptr);
-  ToolRun run = s.Run({L"run", L"--cancel-event", cancel, s.folder, L"Invert", s.Input(L"in.png"),
-                       s.work + L"\\out.png"});
+  args.insert(args.begin() + 1, {L"--cancel-event", cancel});
+  ToolRun run = s->Run(args);
   WaitForSingleObject(t, 60000);
   CloseHandle(t);
   CloseHandle(runningEvent);
   CloseHandle(cancelEvent);
+  return run;
+}
+
+TEST(CliRun, CancelAsksTheServerToAbortAndExitsThree) {
+  FakeSetup s(L"cancel");
+  ToolRun run = RunAndCancel(&s, {L"run", s.folder, L"Invert", s.Input(L"in.png"), s.work + L"\\out.png"});
   ASSERT_TRUE(run.finished);
   EXPECT_EQ(3u, run.exitCode);
   ExpectOneErrorLine(run, "The user cancelled");
@@ -309,4 +317,12 @@ TEST(CliList, AFolderPathTooLongForTheServerIsRefused) {
   EXPECT_EQ(1u, run.exitCode);
   ExpectOneErrorLine(run, "longer than 259 characters");
   EXPECT_EQ(0u, s.Count("start"));
+}
+
+TEST(CliAbout, CancelStopsTheServerOfABoxThatStaysOpen) {
+  FakeSetup s(L"cancel");
+  ToolRun run = RunAndCancel(&s, {L"about", s.folder, L"Invert"});
+  ASSERT_TRUE(run.finished);
+  EXPECT_EQ(3u, run.exitCode);
+  ExpectOneErrorLine(run, "the server was stopped to close the About box");
 }

@@ -4,7 +4,8 @@
 // tested without plug-ins. It speaks the real wire records.
 //   ok      filters invert red, green and blue; progress 1/3, 2/3, done
 //   fail    the filter ends failed with result code 1 and a message
-//   cancel  the job runs until REQ_FILTER_ABORT, then ends cancelled (13)
+//   cancel  the job runs until REQ_FILTER_ABORT, then ends cancelled (13);
+//           an About box stays open
 //   die     the process exits on the first filter poll
 //   empty   the scan finds no plug-ins
 //   overcount  the catalogue claims 50 entries but carries 2
@@ -122,8 +123,10 @@ int wmain(int argc, wchar_t** argv) {
         Reply(h.kind, ST_OK, nullptr, 0);
         break;
       case REQ_ABOUT_POLL:
-        status.state = ++polls < 2 ? JOB_RUNNING : JOB_DONE;
+        // In cancel mode the box stays open.
+        status.state = ++polls < 2 || strcmp(gMode, "cancel") == 0 ? JOB_RUNNING : JOB_DONE;
         Reply(h.kind, ST_OK, &status, sizeof(status));
+        if (status.state == JOB_RUNNING) SignalRunning();
         break;
       case REQ_FILTER_START:
         image = payload;

@@ -87,10 +87,14 @@ std::wstring FreshFolder(const wchar_t* tag) {
   static LONG counter = 0;
   wchar_t temp[MAX_PATH];
   GetTempPathW(MAX_PATH, temp);
-  std::wstring folder = std::wstring(temp) + L"plughost-cli-" + tag + L"-" + std::to_wstring(GetCurrentProcessId()) +
-                        L"-" + std::to_wstring(InterlockedIncrement(&counter));
-  CreateDirectoryW(folder.c_str(), nullptr);
-  return folder;
+  // Process ids come round again, so a name may be left from an earlier
+  // run: only a folder this call created counts as fresh.
+  for (;;) {
+    std::wstring folder = std::wstring(temp) + L"plughost-cli-" + tag + L"-" + std::to_wstring(GetCurrentProcessId()) +
+                          L"-" + std::to_wstring(InterlockedIncrement(&counter));
+    if (CreateDirectoryW(folder.c_str(), nullptr)) return folder;
+    if (GetLastError() != ERROR_ALREADY_EXISTS) return folder;
+  }
 }
 
 bool WriteBytes(const std::wstring& path, const std::vector<uint8_t>& bytes) {

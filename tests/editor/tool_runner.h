@@ -15,7 +15,7 @@ struct ToolRun {
 // Each argument is passed quoted. A run never outlives `timeoutMs`.
 ToolRun RunTool(const std::vector<std::wstring>& args, uint32_t timeoutMs = 120000);
 
-// A fresh, empty folder under the temporary folder.
+// A fresh, empty folder under the temporary folder, made by this call.
 std::wstring FreshFolder(const wchar_t* tag);
 bool WriteBytes(const std::wstring& path, const std::vector<uint8_t>& bytes);
 std::vector<uint8_t> ReadBytes(const std::wstring& path);
