@@ -117,7 +117,7 @@ static void WriteBackWaitingTile() {
   if (shadow == nullptr || shadow->outData == nullptr) return;
   JobRecord* job = gCurrentJob;
   PixelBuffer* editor = &gTiles.editor;
-  VRect rect = TileRect(shadow, false);
+  const VRect& rect = gTiles.shadowOutRect;
   TileClamp area = ClampTile(rect.left, rect.top, rect.right, rect.bottom, shadow->outLoPlane, shadow->outHiPlane,
                              editor->width, editor->height);
   if (job != nullptr && job->ImageAccessBegin != nullptr && job->ImageAccessBegin(job) && editor->pixels != nullptr) {
@@ -202,6 +202,7 @@ OSErr AdvanceState() {
   fr->outData = gTiles.outBlock;
 
   memcpy(gTiles.shadow, fr, gRecordBytes);
+  gTiles.shadowOutRect = outRect;
 
   JobRecord* job = gCurrentJob;
   PixelBuffer* editor = &gTiles.editor;

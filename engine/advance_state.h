@@ -18,8 +18,11 @@ struct TileExchange {
   uint64_t outBlockSize;
   int32_t inputPad;
   int32_t outputPad;
-  // The record as it was when the waiting out tile was handed out.
+  // The record as it was when the waiting out tile was handed out, and that
+  // tile's rectangle: the record's 32-bit rectangles live outside it, so the
+  // copy alone would follow the plug-in's later changes.
   FilterRecord* shadow;
+  VRect shadowOutRect;
 };
 
 extern TileExchange gTiles;

@@ -81,7 +81,12 @@ int SetUpFilterRecord(JobRecord* job) {
     built = CopyRegion(&gTiles.working, 0, 0, static_cast<int32_t>(w) - 1, static_cast<int32_t>(h) - 1, &gTiles.editor,
                        0, 0, static_cast<int32_t>(w) - 1, static_cast<int32_t>(h) - 1, 0) != 0;
   if (job->ImageAccessEnd != nullptr) job->ImageAccessEnd(job);
-  if (!built) return 0;
+  if (!built) {
+    // A working copy that was not completely made must never be copied back
+    // over the editor's pixels when the call then restores them.
+    ReleasePixelBuffer(&gTiles.working);
+    return 0;
+  }
 
   const int16_t w16 = static_cast<int16_t>(w), h16 = static_cast<int16_t>(h);
   fr->serialNumber = 0;

@@ -4,13 +4,22 @@
 #include "server/memory.h"
 #include "server/request_loop.h"
 
+static int gBlocksKeptForJob = 0;
+
+int BlocksKeptForRunningJob() { return gBlocksKeptForJob; }
+
 void ReleaseLoopState(LoopState* state) {
   const bool jobRunning = AnyJobRunning(state);
   if (state->about.thread != nullptr) CloseHandle(state->about.thread);
   if (state->filter.thread != nullptr) CloseHandle(state->filter.thread);
   state->about.thread = nullptr;
   state->filter.thread = nullptr;
-  if (jobRunning) return;  // the job may still read the image or its catalogue entry
+  if (jobRunning) {
+    // The job may still read the image or its catalogue entry; the process
+    // ends right after the loop, and the job with it.
+    gBlocksKeptForJob = (state->image != nullptr) + (state->catalogue != nullptr);
+    return;
+  }
   FreeBlock(state->image);
   state->image = nullptr;
   state->imageLength = 0;

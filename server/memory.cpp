@@ -6,23 +6,28 @@ static volatile LONG64 gAllocations = 0;
 static volatile LONG64 gFailAt = 0;
 static volatile LONG64 gOutstanding = 0;
 
+static AllocationObserver gObserver = nullptr;
+
+void SetAllocationObserver(AllocationObserver observer) { gObserver = observer; }
+
 static bool InjectedFailure() {
   LONG64 n = InterlockedIncrement64(&gAllocations);
   LONG64 failAt = gFailAt;
   return failAt != 0 && n == failAt;
 }
 
-static void* Allocate(UINT flags, uint64_t size) {
+static void* Allocate(UINT flags, uint64_t size, void* caller) {
   if (size > static_cast<uint64_t>(SIZE_MAX) - 64) return nullptr;
+  if (gObserver != nullptr) gObserver(static_cast<uint64_t>(gAllocations) + 1, size, caller);
   if (InjectedFailure()) return nullptr;
   void* block = GlobalAlloc(flags, static_cast<SIZE_T>(size));
   if (block != nullptr) InterlockedIncrement64(&gOutstanding);
   return block;
 }
 
-void* AllocZeroed(uint64_t size) { return Allocate(GPTR, size); }
-void* AllocFixed(uint64_t size) { return Allocate(GMEM_FIXED, size); }
-void* AllocMovable(uint64_t size) { return Allocate(GMEM_MOVEABLE, size); }
+void* AllocZeroed(uint64_t size) { return Allocate(GPTR, size, __builtin_return_address(0)); }
+void* AllocFixed(uint64_t size) { return Allocate(GMEM_FIXED, size, __builtin_return_address(0)); }
+void* AllocMovable(uint64_t size) { return Allocate(GMEM_MOVEABLE, size, __builtin_return_address(0)); }
 
 void FreeBlock(void* block) {
   if (block == nullptr) return;

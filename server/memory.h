@@ -18,3 +18,6 @@ void FreeBlock(void* block);
 void SetAllocationFailureAt(uint64_t n);
 uint64_t AllocationCount();
 int64_t OutstandingBlocks();
+// Sees every allocation before it is made: its number, size and caller.
+using AllocationObserver = void (*)(uint64_t number, uint64_t size, void* caller);
+void SetAllocationObserver(AllocationObserver observer);

@@ -9,3 +9,6 @@ bool RunServer(const wchar_t* commandLine);
 // Called once the loop has ended, before the loop's memory is released.
 // Answers whether a job thread is still running.
 bool AnyJobRunning(const LoopState* state);
+
+// Blocks the loop left allocated at its end because a job was still running.
+int BlocksKeptForRunningJob();

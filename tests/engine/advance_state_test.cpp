@@ -282,3 +282,18 @@ TEST(ChannelPorts, NormalizeRect) {
   EXPECT_EQ(8, r[3]);
   EXPECT_EQ(0, NormalizeRect(nullptr, 0, 0, 1, 1));
 }
+
+TEST(AdvanceState, WaitingTileIsWrittenWhereItWasHandedOutWithThirtyTwoBitCoordinates) {
+  TileBench b(8, 8);
+  b.big.PluginUsing32BitCoordinates = 1;
+  b.big.outRect32 = VRect{0, 0, 1, 2};  // two pixels of row 0
+  ASSERT_EQ(noErr, AdvanceState());
+  memset(b.Out(), 0, 2 * 4);
+  std::vector<uint8_t> before = b.editor;
+  b.big.outRect32 = VRect{4, 0, 8, 8};  // the plug-in moves on to a larger tile
+  ASSERT_EQ(noErr, AdvanceState());
+  EXPECT_EQ(0, b.Pixel(0, 0)[2]);
+  EXPECT_EQ(0, b.Pixel(1, 0)[2]);
+  // Nothing else of the image changed.
+  for (size_t i = 8; i < before.size(); ++i) ASSERT_EQ(before[i], b.editor[i]) << "byte " << i;
+}

@@ -73,8 +73,8 @@ TEST(FaultMatrix, BadPointersHandedToHostCallbacks) {
       {L"buffer-allocate", "-50"},   {L"handle-lock", "crash"},   {L"handle-getsize", "crash"},
       {L"handle-setsize", "crash"},  {L"buffer-lock", "any"},     {L"buffer-free", "any"},
       {L"suite-name", "crash"},      {L"suite-out", "crash"},     {L"block-free", "any"},
-      {L"ports-read", "crash"},      {L"ports-write", "crash"},   {L"colour", "crash"},
-      {L"display", "crash"},         {L"display-dc", "0"},
+      {L"ports-read", "crash"},      {L"ports-write", "crash"},   {L"colour", "-50"},
+      {L"display", "-30100"},         {L"display-dc", "0"},
   };
   printf("| callback | outcome | job | pixels | server |\n|---|---|---|---|---|\n");
   for (const Row& row : rows) {
