@@ -74,8 +74,19 @@ void WalkEntries(WalkState* w) {
     if (!EqualsAsciiNoCase(name, L".") && !EqualsAsciiNoCase(name, L"..")) {
       BoundedCopyW(w->path, PATH_WORK_UNITS, w->visit->folder);
       JoinPath(w->path, name);
-      if (IsShortcutPath(w->path)) ResolveShortcut(w->path, w->path);
-      if (IsExistingFolder(w->path)) {
+      // A plain entry is judged by the attributes the enumeration already
+      // gave, as the file system would answer them; a shortcut by its target.
+      bool isFolder;
+      if (IsShortcutPath(w->path)) {
+        ResolveShortcut(w->path, w->path);
+        isFolder = IsExistingFolder(w->path);
+      } else {
+        isFolder = (w->found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 && wcslen(w->path) < PATH_UNITS;
+      }
+      if (isFolder) {
+        // A resolved target may end in a separator; compare and join it bare.
+        StripTrailingSeparators(w->path);
+        ToBackslashes(w->path);
         double elapsed = ClockElapsed(w->start, ClockNow());
         if (w->budget > elapsed && w->visit->depth < SCAN_MAX_DEPTH && !WouldCycle(w->visit, w->path)) {
           ScanVisit below{w->path, w->visit, w->visit->depth + 1};

@@ -7,7 +7,10 @@
 #include "server/protocol.h"
 #include "server/text/text.h"
 
-bool ParseOrdinalText(const char* text, int32_t* ordinal) {
+// The ordinal of a "#" entry-point text: after "#", optional white space and a
+// sign, then decimal digits up to the first non-digit (none give 0). False when
+// the text does not start with "#".
+static bool ParseOrdinalText(const char* text, int32_t* ordinal) {
   if (text == nullptr || text[0] != '#') return false;
   const char* p = text + 1;
   while (*p == ' ' || (*p >= '\t' && *p <= '\r')) ++p;

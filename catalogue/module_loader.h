@@ -16,8 +16,3 @@ constexpr const wchar_t* kEntryPointNotFoundText = L"The entry-point for the plu
 // place.
 PluginEntryProc LoadPluginEntryPoint(uintptr_t ownerWindow, PluginEntry* entry, void** moduleOut);
 
-// Pure parts, exposed for tests.
-// The ordinal of a "#" entry-point text: after "#", optional white space and a
-// sign, then decimal digits up to the first non-digit (none give 0). False when
-// the text does not start with "#".
-bool ParseOrdinalText(const char* text, int32_t* ordinal);

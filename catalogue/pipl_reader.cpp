@@ -25,13 +25,15 @@ void ConvertText(wchar_t* out, const uint8_t* text, uint32_t length) {
   char narrow[PIPL_TEXT_MAX + 1];
   memcpy(narrow, text, length);
   narrow[length] = 0;
-  out[0] = 0;
   ToWideString(out, NAME_UNITS, narrow);
 }
 
 int AppendPair(void* c, const PiplPair* pair) {
   ReadContext* context = static_cast<ReadContext*>(c);
   PluginEntry* entry = context->entry;
+  // Cleared whole, so no units of an earlier pair linger after the terminator.
+  memset(entry->name, 0, sizeof(entry->name));
+  memset(entry->entryPoint, 0, sizeof(entry->entryPoint));
   ConvertText(entry->name, pair->name, pair->nameLength);
   ConvertText(entry->entryPoint, pair->entryPoint, pair->entryPointLength);
   if (entry->name[0] == 0 || entry->entryPoint[0] == 0) return 0;
@@ -44,7 +46,7 @@ int AppendPair(void* c, const PiplPair* pair) {
   return 1;
 }
 
-// False when the file cannot be opened. Otherwise *buffer gets the whole file
+// False when the file cannot be opened. Otherwise *out gets the whole file
 // in a fixed block (null when it could not be buffered or read) and *size its
 // byte count.
 bool ReadWholeFile(const wchar_t* path, uint8_t** out, uint32_t* size) {

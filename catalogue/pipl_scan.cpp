@@ -15,14 +15,24 @@ struct ScanBuffer {
 };
 
 // First position >= from where the 8-byte signature starts, or size when the
-// end comes first.
+// end comes first. Only every eighth byte is looked at: each occurrence covers
+// exactly one of them, and that byte tells which offsets within the signature
+// it could stand at. The loads do not depend on each other, so this runs at
+// memory speed rather than at load latency.
 uint64_t FindSignature(const ScanBuffer& b, uint64_t from, const uint8_t* signature) {
-  while (from + PIPL_SIGNATURE_BYTES <= b.size) {
-    const void* hit = memchr(b.bytes + from, signature[0], static_cast<size_t>(b.size - PIPL_SIGNATURE_BYTES + 1 - from));
-    if (hit == nullptr) break;
-    uint64_t at = static_cast<uint64_t>(static_cast<const uint8_t*>(hit) - b.bytes);
-    if (memcmp(b.bytes + at, signature, PIPL_SIGNATURE_BYTES) == 0) return at;
-    from = at + 1;
+  uint8_t offsets[256];  // bit k: the byte occurs at offset k of the signature
+  memset(offsets, 0, sizeof(offsets));
+  for (uint32_t k = 0; k < PIPL_SIGNATURE_BYTES; ++k) offsets[signature[k]] |= static_cast<uint8_t>(1u << k);
+  const uint8_t* bytes = b.bytes;
+  for (uint64_t probe = from; probe < b.size; probe += PIPL_SIGNATURE_BYTES) {
+    const uint8_t hits = offsets[bytes[probe]];
+    if (hits == 0) continue;
+    // Earliest start first: the highest offset gives the lowest position.
+    for (int k = PIPL_SIGNATURE_BYTES - 1; k >= 0; --k) {
+      if ((hits & (1u << k)) == 0 || probe - from < static_cast<uint64_t>(k)) continue;
+      const uint64_t at = probe - static_cast<uint64_t>(k);
+      if (b.size - at >= PIPL_SIGNATURE_BYTES && memcmp(bytes + at, signature, PIPL_SIGNATURE_BYTES) == 0) return at;
+    }
   }
   return b.size;
 }
@@ -82,8 +92,9 @@ uint32_t ScanPiplBytes(const uint8_t* bytes, size_t size, const uint8_t* codeSig
 
     if (pair.nameLength > 0 && pair.entryPointLength > 0)
       pairs += sink != nullptr ? (sink(context, &pair) != 0 ? 1u : 0u) : 1u;
-    // Resume one byte past the end of the code property.
-    i = j + PIPL_PROPERTY_HEADER_BYTES + length2 + 1;
+    // Resume right at the end of the code property: a name that follows it
+    // directly must not be skipped.
+    i = j + PIPL_PROPERTY_HEADER_BYTES + length2;
   }
   return pairs;
 }

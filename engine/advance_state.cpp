@@ -2,6 +2,7 @@
 
 #include <windows.h>
 #include <cstring>
+#include <utility>
 
 #include "engine/resample.h"
 #include "engine/tile_layout.h"
@@ -104,7 +105,7 @@ static void FillInTile(FilterRecord* fr, const VRect& rect, const TileLayout& la
   if (BeginPixelAccess(source, 0)) {
     TileClamp area = ClampTile(rect.left, rect.top, rect.right, rect.bottom, fr->inLoPlane, fr->inHiPlane,
                                source->width, source->height);
-    FillTileFromPixels(static_cast<const uint8_t*>(source->pixels), source->pitch, area,
+    FillTileFromPixels(reinterpret_cast<const uint8_t*>(source->pixels), source->pitch, area,
                        static_cast<uint8_t*>(fr->inData), layout, area.x0, area.y0, area.p0);
     EndPixelAccess(source, 0);
   }
@@ -120,7 +121,7 @@ static void WriteBackWaitingTile() {
   TileClamp area = ClampTile(rect.left, rect.top, rect.right, rect.bottom, shadow->outLoPlane, shadow->outHiPlane,
                              editor->width, editor->height);
   if (job != nullptr && job->ImageAccessBegin != nullptr && job->ImageAccessBegin(job) && editor->pixels != nullptr) {
-    StoreTileToPixels(static_cast<uint8_t*>(editor->pixels), editor->pitch, area,
+    StoreTileToPixels(reinterpret_cast<uint8_t*>(editor->pixels), editor->pitch, area,
                       static_cast<const uint8_t*>(shadow->outData), shadow->outRowBytes, shadow->outColumnBytes,
                       shadow->outPlaneBytes, area.x0, area.y0, area.p0);
     if (job->ImageAccessEnd != nullptr) job->ImageAccessEnd(job);
@@ -208,7 +209,7 @@ OSErr AdvanceState() {
   TileClamp area = ClampTile(outRect.left, outRect.top, outRect.right, outRect.bottom, fr->outLoPlane,
                              fr->outHiPlane, editor->width, editor->height);
   if (editor->pixels != nullptr)
-    FillTileFromPixels(static_cast<const uint8_t*>(editor->pixels), editor->pitch, area,
+    FillTileFromPixels(reinterpret_cast<const uint8_t*>(editor->pixels), editor->pitch, area,
                        static_cast<uint8_t*>(fr->outData), outLayout, area.x0, area.y0, area.p0);
   if (job->ImageAccessEnd != nullptr) job->ImageAccessEnd(job);
   return noErr;

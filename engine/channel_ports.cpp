@@ -43,7 +43,7 @@ OSErr ReadPixelsProc(PIChannelPort port, const PSScaling* scaling, const VRect* 
                  s[1], s[2] - 1, s[3] - 1, 0);
   const int byte = PortByte(reinterpret_cast<uintptr_t>(port));
   if (byte >= 0 && BeginPixelAccess(&temporary, 0)) {
-    const uint8_t* pixels = static_cast<const uint8_t*>(temporary.pixels);
+    const uint8_t* pixels = reinterpret_cast<const uint8_t*>(temporary.pixels);
     for (uint32_t y = 0; y < temporary.height; ++y) {
       const uint8_t* row = pixels + static_cast<uint64_t>(y) * temporary.pitch * 4;
       for (uint32_t x = 0; x < temporary.width; ++x) {
@@ -68,7 +68,7 @@ OSErr WriteBasePixelsProc(PIChannelPort port, const VRect* writeRect, const Pixe
   if (job->ImageAccessBegin == nullptr || !job->ImageAccessBegin(job)) return noErr;
   const int byte = PortByte(reinterpret_cast<uintptr_t>(port));
   if (byte >= 0) {
-    uint8_t* pixels = static_cast<uint8_t*>(editor->pixels);
+    uint8_t* pixels = reinterpret_cast<uint8_t*>(editor->pixels);
     for (int32_t y = area.y0; y < area.y1; ++y) {
       uint8_t* row = pixels + static_cast<uint64_t>(y) * editor->pitch * 4;
       for (int32_t x = area.x0; x < area.x1; ++x) {

@@ -4,11 +4,7 @@
 #pragma once
 #include <cstdint>
 
-#include "sdk/basic_types.h"
-
-struct PSScaling;
-struct PixelMemoryDesc;
-using PIChannelPort = void*;
+#include "sdk/procs.h"
 
 OSErr ReadPixelsProc(PIChannelPort port, const PSScaling* scaling, const VRect* writeRect,
                      const PixelMemoryDesc* destination, VRect* wroteRect);

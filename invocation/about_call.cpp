@@ -21,7 +21,7 @@ struct AboutCall {
 
 void CallAbout(void* context) {
   AboutCall* call = static_cast<AboutCall*>(context);
-  call->entry(filterSelectorAbout, &gPluginRecords.about, &call->data, &call->result);
+  call->entry(filterSelectorAbout, &ThePluginRecords()->about, &call->data, &call->result);
 }
 }  // namespace
 
@@ -34,11 +34,11 @@ int RunAboutCall(JobRecord* job, PluginEntry* entry) {
     BoundedCopyW(job->message, 256, L"Cannot get entry-point");
     return 0;
   }
-  PluginRecords* r = &gPluginRecords;
-  r->platform.hwnd = static_cast<intptr_t>(job->hostWindow);
+  PluginRecords* r = ThePluginRecords();
+  r->platformData.hwnd = static_cast<intptr_t>(job->hostWindow);
   memset(&r->about, 0, sizeof(r->about));
   r->about.plugInRef = reinterpret_cast<void*>(1);
-  r->about.platformData = &r->platform;
+  r->about.platformData = &r->platformData;
   FillSPBasic(&r->spBasic);
   r->about.sSPBasic = &r->spBasic;
   // A plug-in that crashes in its About box must not take the server down.

@@ -18,7 +18,7 @@
 static bool Empty(const Rect& r) { return !(r.right > r.left || r.bottom > r.top); }
 
 bool RequestsExhausted() {
-  FilterRecord* fr = gPluginRecords.filter;
+  FilterRecord* fr = PluginFilterRecord();
   BigDocumentStruct* big = fr->bigDocumentData;
   if (big != nullptr && big->PluginUsing32BitCoordinates != 0) {
     const VRect* from[2] = {&big->inRect32, &big->outRect32};
@@ -78,7 +78,7 @@ int RunFilterCall(JobRecord* job, PluginEntry* entry) {
     return 0;
   }
 
-  Sequence s{proc, gPluginRecords.filter, 0, 0, 0};
+  Sequence s{proc, PluginFilterRecord(), 0, 0, 0};
   if (!SetUpFilterRecord(job)) {
     s.result = memFullErr;
   } else if (!GuardedSection(RunSelectors, &s, nullptr)) {
@@ -102,12 +102,12 @@ int RunFilterCall(JobRecord* job, PluginEntry* entry) {
 
   ReleasePixelBuffer(&gTiles.working);
   ReleasePixelBuffer(&gTiles.editor);
-  FilterRecord* fr = gPluginRecords.filter;
-  if (fr->parameters != nullptr) DisposeHandleProc(fr->parameters);
+  FilterRecord* fr = PluginFilterRecord();
+  if (fr->parameters != nullptr) HostDisposeHandle(fr->parameters);
   FreeTileBlocks();
-  memset(gPluginRecords.shadow, 0, FILTER_RECORD_BLOCK_BYTES);
-  memset(fr, 0, FILTER_RECORD_BLOCK_BYTES);
-  memset(&gPluginRecords.bigDocument, 0, sizeof(gPluginRecords.bigDocument));
+  memset(FilterRecordShadow(), 0, FILTER_RECORD_BLOCK_BYTES);
+  ZeroFilterRecordBlock();
+  memset(&ThePluginRecords()->bigDocument, 0, sizeof(ThePluginRecords()->bigDocument));
   if (job->progress != nullptr) job->progress(job, 100, 100);
   FreeLibrary(static_cast<HMODULE>(module));
 

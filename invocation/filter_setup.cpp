@@ -5,6 +5,7 @@
 #include "engine/advance_state.h"
 #include "engine/channel_ports.h"
 #include "engine/display_pixels.h"
+#include "engine/pixel_buffer.h"
 #include "engine/region_copy.h"
 #include "invocation/plugin_records.h"
 #include "sdk/filter_record.h"
@@ -23,9 +24,6 @@ static FilterColor FilterColourFromHost(uint32_t rgb) {
   return FilterColor{{static_cast<uint8_t>((rgb >> 16) & 0xFF), static_cast<uint8_t>((rgb >> 8) & 0xFF),
                       static_cast<uint8_t>(rgb & 0xFF), 0}};
 }
-
-static void* ReturnsNull() { return nullptr; }
-static void* ReturnsNullRead(Handle, uint32_t*) { return nullptr; }
 
 static void FillDocument(ReadImageDocumentDesc* doc, ReadChannelDesc* channels, uint32_t w, uint32_t h, Fixed hres,
                          Fixed vres) {
@@ -56,11 +54,11 @@ static void FillDocument(ReadImageDocumentDesc* doc, ReadChannelDesc* channels, 
 }
 
 int SetUpFilterRecord(JobRecord* job) {
-  PluginRecords* r = &gPluginRecords;
-  FilterRecord* fr = r->filter;
-  memset(fr, 0, FILTER_RECORD_BLOCK_BYTES);
+  PluginRecords* r = ThePluginRecords();
+  FilterRecord* fr = &r->filter;
+  ZeroFilterRecordBlock();
   memset(&r->bigDocument, 0, sizeof(r->bigDocument));
-  ResetTileExchange(fr, r->shadow, FILTER_RECORD_BLOCK_BYTES);
+  ResetTileExchange(fr, FilterRecordShadow(), FILTER_RECORD_BLOCK_BYTES);
   ReleasePixelBuffer(&gTiles.working);
   ReleasePixelBuffer(&gTiles.editor);
   ResetAbortFlag();
@@ -68,7 +66,7 @@ int SetUpFilterRecord(JobRecord* job) {
   InstallProgressForwarding();
 
   const uint32_t w = job->width, h = job->height;
-  r->platform.hwnd = static_cast<intptr_t>(job->hostWindow);
+  r->platformData.hwnd = static_cast<intptr_t>(job->hostWindow);
   const Fixed hres = FixedFromResolution(job->horizontalResolution);
   const Fixed vres = FixedFromResolution(job->verticalResolution);
 
@@ -87,8 +85,8 @@ int SetUpFilterRecord(JobRecord* job) {
 
   const int16_t w16 = static_cast<int16_t>(w), h16 = static_cast<int16_t>(h);
   fr->serialNumber = 0;
-  fr->abortProc = TestAbortProc;
-  fr->progressProc = ProgressProc;
+  fr->abortProc = HostTestAbort;
+  fr->progressProc = HostProgress;
   fr->parameters = nullptr;
   fr->imageSize = Point{h16, w16};
   fr->planes = 4;
@@ -103,7 +101,7 @@ int SetUpFilterRecord(JobRecord* job) {
   fr->backColor = FilterColourFromHost(job->background);
   fr->foreColor = FilterColourFromHost(job->foreground);
   fr->hostSig = kHostSignature;
-  fr->hostProc = reinterpret_cast<HostProc>(NoOpProc);
+  fr->hostProc = NoOpHostProc;
   fr->imageMode = 3;
   fr->imageHRes = hres;
   fr->imageVRes = vres;
@@ -111,12 +109,12 @@ int SetUpFilterRecord(JobRecord* job) {
   fr->monitor.gamma = 0;
   Fixed* monitor = &fr->monitor.redX;
   for (int i = 0; i < 9; ++i) monitor[i] = 0x10000;
-  fr->platformData = &r->platform;
+  fr->platformData = &r->platformData;
   FillBufferProcs(&r->bufferProcs);
   fr->bufferProcs = &r->bufferProcs;
   FillResourceProcs(&r->resourceProcs);
   fr->resourceProcs = &r->resourceProcs;
-  fr->processEvent = reinterpret_cast<ProcessEventProc>(NoOpProc);
+  fr->processEvent = NoOpProcessEvent;
   fr->displayPixels = DisplayPixels;
   FillHandleProcs(&r->handleProcs);
   fr->handleProcs = &r->handleProcs;
@@ -128,7 +126,7 @@ int SetUpFilterRecord(JobRecord* job) {
   fr->advanceState = AdvanceState;
   fr->supportsAbsolute = 1;
   fr->wantsAbsolute = 0;
-  fr->getPropertyObsolete = GetPropertyProc;
+  fr->getPropertyObsolete = HostGetProperty;
   fr->cannotUndo = 0;
   fr->supportsPadding = 1;
   fr->samplingSupport = 2;
@@ -144,14 +142,8 @@ int SetUpFilterRecord(JobRecord* job) {
   fr->inTileHeight = fr->absTileHeight = fr->outTileHeight = h16;
   fr->inTileWidth = fr->absTileWidth = fr->outTileWidth = w16;
 
-  memset(&r->writeDescriptorProcs, 0, sizeof(r->writeDescriptorProcs));
-  r->writeDescriptorProcs.writeDescriptorProcsVersion = 0;
-  r->writeDescriptorProcs.numWriteDescriptorProcs = 14;
-  r->writeDescriptorProcs.openWriteDescriptorProc = reinterpret_cast<OpenWriteDescriptorProc>(ReturnsNull);
-  memset(&r->readDescriptorProcs, 0, sizeof(r->readDescriptorProcs));
-  r->readDescriptorProcs.readDescriptorProcsVersion = 0;
-  r->readDescriptorProcs.numReadDescriptorProcs = 18;
-  r->readDescriptorProcs.openReadDescriptorProc = reinterpret_cast<OpenReadDescriptorProc>(ReturnsNullRead);
+  FillWriteDescriptorProcs(&r->writeDescriptorProcs);
+  FillReadDescriptorProcs(&r->readDescriptorProcs);
   memset(&r->descriptorParameters, 0, sizeof(r->descriptorParameters));
   r->descriptorParameters.recordInfo = 1;
   r->descriptorParameters.writeDescriptorProcs = &r->writeDescriptorProcs;
@@ -159,15 +151,15 @@ int SetUpFilterRecord(JobRecord* job) {
   fr->descriptorParameters = &r->descriptorParameters;
 
   memset(r->errorString, 0, sizeof(r->errorString));
-  fr->errorString = reinterpret_cast<Str255*>(r->errorString);
+  fr->errorString = r->errorString;
   r->channelPortProcs.channelPortProcsVersion = 1;
   r->channelPortProcs.numChannelPortProcs = 3;
   r->channelPortProcs.readPixelsProc = ReadPixelsProc;
   r->channelPortProcs.writeBasePixelsProc = WriteBasePixelsProc;
   r->channelPortProcs.readPortForWritePortProc = ReadPortForWritePortProc;
   fr->channelPortProcs = &r->channelPortProcs;
-  FillDocument(&r->document, r->channels, w, h, hres, vres);
-  fr->documentInfo = &r->document;
+  FillDocument(&r->documentInfo, r->channels, w, h, hres, vres);
+  fr->documentInfo = &r->documentInfo;
   FillSPBasic(&r->spBasic);
   fr->sSPBasic = &r->spBasic;
   fr->plugInRef = reinterpret_cast<void*>(1);

@@ -10,6 +10,12 @@ static const DispatchRow kDispatch[] = {
     {REQ_QUIT, HandleQuit},
     {REQ_SCAN_FOLDER, HandleScanFolder},
     {REQ_SET_HOST, HandleSetHost},
+    {REQ_ABOUT_START, HandleAboutStart},
+    {REQ_ABOUT_POLL, HandleAboutPoll},
+    {REQ_FILTER_START, HandleFilterStart},
+    {REQ_FILTER_POLL, HandleFilterPoll},
+    {REQ_FETCH_IMAGE, HandleFetchImage},
+    {REQ_FILTER_ABORT, HandleFilterAbort},
 };
 
 RequestHandler FindRequestHandler(uint32_t kind) {

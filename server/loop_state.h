@@ -45,4 +45,10 @@ uint8_t* AttachReplyPayload(LoopState* state, uint32_t length);
 // Handlers, one file per request family.
 void HandleQuit(LoopState* state);
 void HandleSetHost(LoopState* state);
+void HandleAboutStart(LoopState* state);
+void HandleAboutPoll(LoopState* state);
+void HandleFilterStart(LoopState* state);
+void HandleFilterPoll(LoopState* state);
+void HandleFetchImage(LoopState* state);
+void HandleFilterAbort(LoopState* state);
 void HandleScanFolder(LoopState* state);

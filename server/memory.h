@@ -9,8 +9,12 @@
 void* AllocZeroed(uint64_t size);
 // Fixed, not cleared (GMEM_FIXED).
 void* AllocFixed(uint64_t size);
+// Movable (GMEM_MOVEABLE): a memory handle, not an address.
+void* AllocMovable(uint64_t size);
 void FreeBlock(void* block);
 
-// Test hook: the n-th allocation from now on fails (0 disables).
+// Test hooks: the n-th allocation from now on fails (0 disables); the number
+// of allocations made, and of blocks not yet freed.
 void SetAllocationFailureAt(uint64_t n);
 uint64_t AllocationCount();
+int64_t OutstandingBlocks();

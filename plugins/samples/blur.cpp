@@ -60,6 +60,10 @@ extern "C" __declspec(dllexport) void PluginMain(int16_t selector, void* block, 
       AskFor(fr, 0);
       break;
     case filterSelectorContinue: {
+      if (fr->inData == nullptr || fr->outData == nullptr) {
+        *result = memFullErr;  // the host could not provide the tiles
+        return;
+      }
       BlurStrip(fr);
       const int32_t next = fr->outRect.bottom;
       if (fr->progressProc != nullptr) fr->progressProc(next, fr->filterRect.bottom);

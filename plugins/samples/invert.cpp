@@ -64,6 +64,10 @@ extern "C" __declspec(dllexport) void PluginMain(int16_t selector, void* block, 
         *result = userCanceledErr;
         return;
       }
+      if (fr->inData == nullptr || fr->outData == nullptr) {
+        *result = memFullErr;  // the host could not provide the tiles
+        return;
+      }
       InvertStrip(fr);
       int32_t next = fr->outRect.bottom;
       if (fr->progressProc != nullptr) fr->progressProc(next, ImageHeight(fr));

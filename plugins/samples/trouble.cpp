@@ -9,6 +9,8 @@
 //   about-wait            About signals READY and waits for GO
 //   abort-wait            Continue waits until the host's abort test answers true
 //   never-empty           leaves inRect with no height but some width for five Continues
+//   sampled               asks for the whole image at half size (inputRate 2.0)
+//   badptr-CALLBACK       hands a host callback a bad pointer in Continue (see BadPointerCall)
 // Every selector it receives is appended to PLUGHOST_PROBE_REPORT, if set.
 // READY and GO name two events: PLUGHOST_TROUBLE_READY, PLUGHOST_TROUBLE_GO.
 #include <windows.h>
@@ -17,6 +19,8 @@
 #include <cstring>
 
 #include "sdk/filter_record.h"
+#include "sdk/pixel_map.h"
+#include "sdk/color_services.h"
 
 namespace {
 
@@ -92,6 +96,75 @@ void Scribble(FilterRecord* fr) {
     memset(static_cast<uint8_t*>(fr->outData) + y * fr->outRowBytes, 0x11, fr->outRowBytes);
 }
 
+// An address no process has mapped, and an unaligned one near it.
+void* const kBad = reinterpret_cast<void*>(static_cast<uintptr_t>(0x28));
+
+void Answer(long long value) {
+  char line[64];
+  snprintf(line, sizeof(line), "answer %lld", value);
+  Log(line);
+}
+
+// Calls one host callback with a bad pointer and logs what it answered; a
+// callback that faults never gets that far.
+void BadPointerCall(FilterRecord* fr, const char* which) {
+  Handle badHandle = static_cast<Handle>(kBad);
+  if (strcmp(which, "handle-lock") == 0) {
+    Answer(reinterpret_cast<intptr_t>(fr->handleProcs->lockProc(badHandle, 0)));
+  } else if (strcmp(which, "handle-dispose") == 0) {
+    fr->handleProcs->disposeProc(badHandle);
+    Answer(0);
+  } else if (strcmp(which, "handle-getsize") == 0) {
+    Answer(fr->handleProcs->getSizeProc(badHandle));
+  } else if (strcmp(which, "handle-setsize") == 0) {
+    Answer(fr->handleProcs->setSizeProc(badHandle, 10));
+  } else if (strcmp(which, "buffer-allocate") == 0) {
+    Answer(fr->bufferProcs->allocateProc(100, nullptr));
+  } else if (strcmp(which, "buffer-lock") == 0) {
+    Answer(reinterpret_cast<intptr_t>(fr->bufferProcs->lockProc(static_cast<BufferID>(kBad), 0)));
+  } else if (strcmp(which, "buffer-free") == 0) {
+    fr->bufferProcs->freeProc(static_cast<BufferID>(kBad));
+    Answer(0);
+  } else if (strcmp(which, "property-null") == 0) {
+    Answer(fr->propertyProcs->getPropertyProc(kHostSignature, FourCC("docW"), 0, nullptr, nullptr));
+  } else if (strcmp(which, "property-bad") == 0) {
+    Answer(fr->propertyProcs->getPropertyProc(kHostSignature, FourCC("titl"), 0, static_cast<intptr_t*>(kBad),
+                                              static_cast<Handle*>(kBad)));
+  } else if (strcmp(which, "suite-name") == 0) {
+    const void* suite = nullptr;
+    Answer(fr->sSPBasic->AcquireSuite(static_cast<const char*>(kBad), 1, &suite));
+  } else if (strcmp(which, "suite-out") == 0) {
+    Answer(fr->sSPBasic->AcquireSuite("SP Blocks Suite", 1, static_cast<const void**>(kBad)));
+  } else if (strcmp(which, "block-free") == 0) {
+    Answer(fr->sSPBasic->FreeBlock(kBad));
+  } else if (strcmp(which, "ports-read") == 0) {
+    PSScaling scaling{VRect{0, 0, 4, 4}, VRect{0, 0, 4, 4}};
+    PixelMemoryDesc desc{kBad, 32, 8, 0, 8};
+    Answer(fr->channelPortProcs->readPixelsProc(fr->documentInfo->targetCompositeChannels->port, &scaling, nullptr,
+                                                &desc, nullptr));
+  } else if (strcmp(which, "ports-write") == 0) {
+    VRect rect{0, 0, 4, 4};
+    PixelMemoryDesc desc{kBad, 32, 8, 0, 8};
+    Answer(fr->channelPortProcs->writeBasePixelsProc(fr->documentInfo->targetCompositeChannels->port, &rect, &desc));
+  } else if (strcmp(which, "colour") == 0) {
+    Answer(fr->colorServices(static_cast<ColorServicesInfo*>(kBad)));
+  } else if (strcmp(which, "display") == 0) {
+    VRect rect{0, 0, 4, 4};
+    Answer(fr->displayPixels(static_cast<const PSPixelMap*>(kBad), &rect, 0, 0, GetDC(nullptr)));
+  } else if (strcmp(which, "display-dc") == 0) {
+    static uint8_t pixels[16 * 4];
+    PSPixelMap map{};
+    map.bounds = VRect{0, 0, 4, 4};
+    map.imageMode = 3;
+    map.rowBytes = 16;
+    map.colBytes = 4;
+    map.planeBytes = 1;
+    map.baseAddr = pixels;
+    VRect rect{0, 0, 4, 4};
+    Answer(fr->displayPixels(&map, &rect, 0, 0, kBad));
+  }
+}
+
 const char* kSelectorNames[] = {"about", "parameters", "prepare", "start", "continue", "finish"};
 
 }  // namespace
@@ -115,6 +188,11 @@ extern "C" __declspec(dllexport) void PluginMain(int16_t selector, void* block, 
     case filterSelectorStart:
       *data = 0;
       WholeImage(fr);
+      if (Mode("sampled")) {
+        fr->inputRate = 0x20000;
+        fr->inRect = Rect{0, 0, static_cast<int16_t>(fr->filterRect.bottom / 2),
+                          static_cast<int16_t>(fr->filterRect.right / 2)};
+      }
       if (Mode("never-empty")) {
         fr->inRect = Rect{0, 0, 0, fr->filterRect.right};
         fr->outRect = Rect{0, 0, 0, 0};
@@ -122,6 +200,10 @@ extern "C" __declspec(dllexport) void PluginMain(int16_t selector, void* block, 
       break;
     case filterSelectorContinue:
       ++*data;
+      if (Mode("sampled") && (fr->inData == nullptr || fr->outData == nullptr)) {
+        *result = memFullErr;  // the host could not provide the tiles
+        break;
+      }
       Scribble(fr);
       if (Mode("cancel-continue")) {
         *result = userCanceledErr;
@@ -137,6 +219,8 @@ extern "C" __declspec(dllexport) void PluginMain(int16_t selector, void* block, 
       } else if (Mode("abort-wait")) {
         for (int i = 0; i < 120000 && !fr->abortProc(); ++i) Sleep(1);
         *result = fr->abortProc() ? userCanceledErr : noErr;
+      } else if (strncmp(gMode, "badptr-", 7) == 0) {
+        BadPointerCall(fr, gMode + 7);
       } else if (Mode("never-empty") && *data < 5) {
         break;  // keeps the same rectangles
       }

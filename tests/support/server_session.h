@@ -15,6 +15,8 @@ struct ServerSession {
   PlughostClient client{};
   bool started = false;
   ServerSession();
+  // Takes over a client that is already connected.
+  explicit ServerSession(const PlughostClient& connected) : client(connected), started(true) {}
   ~ServerSession();
   // Sends and receives; returns the status (or -1 when no reply came).
   int64_t Request(uint32_t kind, int64_t argument, const void* payload, uint32_t length,

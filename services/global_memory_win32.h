@@ -1,0 +1,13 @@
+// The few global-memory calls the services make beyond server/memory.h: the
+// size of a block, and the movable blocks that buffer IDs are.
+#pragma once
+#include <cstdint>
+
+// GlobalSize of a block; 0 for null or a block the memory manager rejects.
+uint64_t GlobalBlockSize(const void* block);
+
+// Movable memory: a handle that must be locked to reach the bytes.
+void* AllocMovable(uint64_t size);
+void* LockMovable(void* handle);
+void UnlockMovable(void* handle);
+void FreeMovable(void* handle);

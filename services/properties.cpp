@@ -1,0 +1,111 @@
+#include <cstdint>
+
+#include "invocation/plugin_records.h"
+#include "server/job_record.h"
+#include "server/text/guard.h"
+#include "services/handles.h"
+#include "services/host_services.h"
+
+// Written only by the property writer; it outlives every Filter call.
+static volatile int32_t gWatchSuspension = 0;
+
+static const char kDocumentTitle[] = "Orvane Photo Document";
+static const char kLayerName[] = "Orvane Photo Image";
+static const char kSerialNumberText[] = "31415926535897932384";
+static_assert(sizeof(kSerialNumberText) == 21, "the serial number text has 20 digits");
+
+enum PropertyAnswer : uint8_t {
+  ANSWER_WIDTH,
+  ANSWER_HEIGHT,
+  ANSWER_IMAGE_MODE,
+  ANSWER_PLANES,
+  ANSWER_WATCH,
+  ANSWER_CONSTANT,
+  ANSWER_TEXT,
+};
+
+struct PropertyRow {
+  OSType key;
+  PropertyAnswer answer;
+  int32_t constant;
+  const char* text;
+};
+
+static const PropertyRow kProperties[] = {
+    {FourCC("docW"), ANSWER_WIDTH, 0, nullptr},
+    {FourCC("docH"), ANSWER_HEIGHT, 0, nullptr},
+    {FourCC("mode"), ANSWER_IMAGE_MODE, 0, nullptr},
+    {FourCC("nuch"), ANSWER_PLANES, 0, nullptr},
+    {FourCC("nuly"), ANSWER_CONSTANT, 1, nullptr},
+    {FourCC("tgly"), ANSWER_CONSTANT, 0, nullptr},
+    {FourCC("tltp"), ANSWER_CONSTANT, 0, nullptr},
+    {FourCC("plip"), ANSWER_CONSTANT, 0, nullptr},
+    {FourCC("vers"), ANSWER_CONSTANT, 0x80000, nullptr},  // 8.0, major in the high half
+    {FourCC("wtch"), ANSWER_WATCH, 0, nullptr},
+    {FourCC("titl"), ANSWER_TEXT, 0, kDocumentTitle},
+    {FourCC("lynm"), ANSWER_TEXT, 0, kLayerName},
+    {FourCC("sstr"), ANSWER_TEXT, 0, kSerialNumberText},
+    {FourCC("sstR"), ANSWER_TEXT, 0, kSerialNumberText},
+};
+
+static const PropertyRow* FindProperty(OSType key) {
+  for (const PropertyRow& row : kProperties)
+    if (row.key == key) return &row;
+  return nullptr;
+}
+
+static int32_t SimpleAnswer(const PropertyRow& row) {
+  JobRecord* job = gCurrentJob;
+  switch (row.answer) {
+    case ANSWER_WIDTH:
+      return job != nullptr ? static_cast<int32_t>(job->width) : 0;
+    case ANSWER_HEIGHT:
+      return job != nullptr ? static_cast<int32_t>(job->height) : 0;
+    case ANSWER_IMAGE_MODE:
+      return PluginFilterRecord()->imageMode;
+    case ANSWER_PLANES:
+      return PluginFilterRecord()->planes;
+    case ANSWER_WATCH:
+      return gWatchSuspension;
+    default:
+      return row.constant;
+  }
+}
+
+// The whole reader runs guarded: a bad out pointer from the plug-in becomes
+// paramErr instead of a fault in the server.
+OSErr HostGetProperty(OSType signature, OSType key, int32_t index, intptr_t* simpleProperty, Handle* complexProperty) {
+  const PropertyRow* row = FindProperty(key);
+  if (row == nullptr) return errPlugInPropertyUndefined;
+  // A plain null is answered before a text handle is made for nobody.
+  if ((row->answer == ANSWER_TEXT ? static_cast<void*>(complexProperty) : static_cast<void*>(simpleProperty)) ==
+      nullptr)
+    return paramErr;
+  int completed = Guarded([&] {
+    if (row->answer == ANSWER_TEXT) {
+      *reinterpret_cast<volatile Handle*>(complexProperty) = MakeTextHandle(row->text);
+    } else {
+      // Only the low four bytes: the upper half of a 64-bit variable keeps
+      // whatever the plug-in left there.
+      *reinterpret_cast<volatile int32_t*>(simpleProperty) = SimpleAnswer(*row);
+    }
+  });
+  return completed ? noErr : paramErr;
+}
+
+OSErr HostSetProperty(OSType signature, OSType key, int32_t index, intptr_t simpleProperty, Handle complexProperty) {
+  if (key == FourCC("wtch")) {
+    gWatchSuspension = static_cast<int32_t>(static_cast<uint32_t>(static_cast<uintptr_t>(simpleProperty)));
+    return noErr;
+  }
+  if (key == FourCC("plip")) return noErr;
+  return errPlugInPropertyUndefined;
+}
+
+void FillPropertyProcs(PropertyProcs* procs) {
+  *procs = PropertyProcs{};
+  procs->propertyProcsVersion = 1;
+  procs->numPropertyProcs = 2;
+  procs->getPropertyProc = HostGetProperty;
+  procs->setPropertyProc = HostSetProperty;
+}

@@ -1,0 +1,171 @@
+// REQ_SCAN_FOLDER: through the real server, and the handler's hold on the
+// catalogue in-process.
+#include <windows.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "catalogue/plugin_catalog.h"
+#include "gtest/gtest.h"
+#include "server/loop_state.h"
+#include "server/memory.h"
+#include "tests/catalogue/catalogue_support.h"
+#include "tests/support/server_session.h"
+
+namespace {
+
+std::vector<uint8_t> PathPayload(const std::wstring& path, bool terminated = true) {
+  const uint8_t* p = reinterpret_cast<const uint8_t*>(path.c_str());
+  std::vector<uint8_t> bytes(p, p + path.size() * 2);
+  if (terminated) bytes.insert(bytes.end(), {0, 0});
+  return bytes;
+}
+
+int64_t Scan(ServerSession& s, const std::vector<uint8_t>& payload, std::vector<uint8_t>* reply) {
+  return s.Request(REQ_SCAN_FOLDER, 0, payload.data(), static_cast<uint32_t>(payload.size()), reply);
+}
+
+}  // namespace
+
+TEST(CatalogueRequest, ReplyMatchesTheModuleByteForByte) {
+  ScratchFolder root;
+  ASSERT_TRUE(CopyFixture(L"plugins\\twins.8bf", root / L"Twins.8bf"));
+  ServerSession s;
+  ASSERT_TRUE(s.started);
+  std::vector<uint8_t> reply;
+  ASSERT_EQ(ST_OK, Scan(s, PathPayload(root.path), &reply));
+
+  std::vector<uint8_t> expected(8, 0);
+  expected[0] = 2;
+  expected[4] = 1;  // from the 64-bit server
+  for (auto& e : {MakeEntry(root / L"Twins.8bf", L"Twin One", L"TwinOneMain"),
+                  MakeEntry(root / L"Twins.8bf", L"Twin Two", L"TwinTwoMain")}) {
+    const uint8_t* p = reinterpret_cast<const uint8_t*>(&e);
+    expected.insert(expected.end(), p, p + sizeof(PluginEntry));
+  }
+  ASSERT_EQ(expected.size(), reply.size());
+  for (size_t i = 0; i < expected.size(); ++i)
+    ASSERT_EQ(expected[i], reply[i]) << "byte " << i << " (entry " << (i < 8 ? -1 : int((i - 8) / 1544)) << ")";
+  EXPECT_EQ(0u, s.Quit());
+}
+
+TEST(CatalogueRequest, StatusesForBadPayloadMissingFolderAndEmptyTree) {
+  ScratchFolder empty;
+  ServerSession s;
+  ASSERT_TRUE(s.started);
+  std::vector<uint8_t> reply{0xEE};
+  uint8_t two[2] = {'C', 0};
+  EXPECT_EQ(ST_BAD_PAYLOAD, s.Request(REQ_SCAN_FOLDER, 0, two, sizeof(two), &reply));
+  EXPECT_TRUE(reply.empty());
+  EXPECT_EQ(ST_BAD_PAYLOAD, s.Request(REQ_SCAN_FOLDER, 0, nullptr, 0, &reply));
+  EXPECT_EQ(ST_BAD_FOLDER, Scan(s, PathPayload(empty / L"missing"), &reply));
+  EXPECT_TRUE(reply.empty());
+  EXPECT_EQ(ST_BAD_INDEX, Scan(s, PathPayload(empty.path), &reply));
+  EXPECT_TRUE(reply.empty());
+  EXPECT_EQ(ST_BAD_INDEX, Scan(s, PathPayload(FixturePath(L"broken")), &reply));
+  EXPECT_EQ(0u, s.Quit());
+}
+
+TEST(CatalogueRequest, LoadableModulesWithoutPipLsGiveCountZero) {
+  ServerSession s;
+  ASSERT_TRUE(s.started);
+  std::vector<uint8_t> reply;
+  // No terminator, and padding after a terminator, are both accepted.
+  ASSERT_EQ(ST_OK, Scan(s, PathPayload(FixturePath(L"nopipl"), false), &reply));
+  EXPECT_EQ((std::vector<uint8_t>{0, 0, 0, 0, 1, 0, 0, 0}), reply);
+  std::vector<uint8_t> padded = PathPayload(FixturePath(L"nopipl"));
+  padded.insert(padded.end(), {'x', 0, 'y', 0});
+  EXPECT_EQ(ST_OK, Scan(s, padded, &reply));
+  EXPECT_EQ(8u, reply.size());
+  EXPECT_EQ(0u, s.Quit());
+}
+
+// ---- The held catalogue, in-process ----
+
+namespace {
+
+struct HandlerRun {
+  LoopState* state;
+  HandlerRun() {
+    state = static_cast<LoopState*>(AllocZeroed(sizeof(LoopState)));
+  }
+  ~HandlerRun() {
+    FreeBlock(state->catalogue);
+    FreeBlock(state);
+  }
+  int64_t Scan(const std::wstring& folder) {
+    std::vector<uint8_t> bytes = PathPayload(folder);
+    state->request.kind = REQ_SCAN_FOLDER;
+    state->request.payloadLength = static_cast<uint32_t>(bytes.size());
+    state->requestPayload = static_cast<uint8_t*>(AllocZeroed(bytes.size()));
+    memcpy(state->requestPayload, bytes.data(), bytes.size());
+    state->reply.argument = ST_OK;
+    HandleScanFolder(state);
+    FreeBlock(state->requestPayload);
+    state->requestPayload = nullptr;
+    FreeBlock(state->replyPayload);
+    state->replyPayload = nullptr;
+    state->reply.payloadLength = 0;
+    return state->reply.argument;
+  }
+};
+
+DWORD WINAPI WaitForEvent(void* event) {
+  WaitForSingleObject(event, INFINITE);
+  return 0;
+}
+
+}  // namespace
+
+TEST(CatalogueHold, MissingFolderKeepsEmptyTreeDropsNewScanReplaces) {
+  ScratchFolder empty;
+  HandlerRun run;
+  ASSERT_EQ(ST_OK, run.Scan(FixturePath(L"plugins")));
+  PluginCatalog* first = run.state->catalogue;
+  ASSERT_NE(nullptr, first);
+  EXPECT_EQ(7u, first->count);
+
+  EXPECT_EQ(ST_BAD_FOLDER, run.Scan(empty / L"missing"));
+  EXPECT_EQ(first, run.state->catalogue);
+
+  EXPECT_EQ(ST_OK, run.Scan(FixturePath(L"nopipl")));
+  ASSERT_NE(nullptr, run.state->catalogue);
+  EXPECT_EQ(0u, run.state->catalogue->count);
+
+  EXPECT_EQ(ST_BAD_INDEX, run.Scan(empty.path));
+  EXPECT_EQ(nullptr, run.state->catalogue);
+}
+
+TEST(CatalogueHold, NoReplyMemoryLeavesNoCatalogue) {
+  HandlerRun run;
+  ASSERT_EQ(ST_OK, run.Scan(FixturePath(L"plugins")));
+  // Allocations of one scan of this tree: catalogue, walk state, one file
+  // buffer per module; the reply comes last. Fail exactly that one.
+  uint64_t before = AllocationCount();
+  ASSERT_EQ(ST_OK, run.Scan(FixturePath(L"plugins")));
+  uint64_t perScan = AllocationCount() - before;
+  SetAllocationFailureAt(perScan);
+  EXPECT_EQ(ST_NO_MEMORY, run.Scan(FixturePath(L"plugins")));
+  SetAllocationFailureAt(0);
+  EXPECT_EQ(nullptr, run.state->catalogue);
+  EXPECT_EQ(0u, run.state->reply.payloadLength);
+}
+
+TEST(CatalogueHold, ScanWhileAJobRunsIsRefusedAndKeepsTheCatalogue) {
+  HandlerRun run;
+  ASSERT_EQ(ST_OK, run.Scan(FixturePath(L"plugins")));
+  PluginCatalog* held = run.state->catalogue;
+  HANDLE release = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  run.state->filter.thread = CreateThread(nullptr, 0, WaitForEvent, release, 0, nullptr);
+  ASSERT_NE(nullptr, run.state->filter.thread);
+  EXPECT_EQ(ST_NOT_READY, run.Scan(FixturePath(L"nopipl")));
+  EXPECT_EQ(held, run.state->catalogue);
+  SetEvent(release);
+  WaitForSingleObject(run.state->filter.thread, INFINITE);
+  // An ended job no longer holds the scan back.
+  EXPECT_EQ(ST_OK, run.Scan(FixturePath(L"nopipl")));
+  CloseHandle(run.state->filter.thread);
+  run.state->filter.thread = nullptr;
+  CloseHandle(release);
+}

@@ -1,0 +1,30 @@
+// Fixture trees for the catalogue tests: built modules beside the test
+// program, scratch folders under the temp folder, shortcuts made at run time.
+#pragma once
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "server/protocol.h"
+#include "tests/support/server_session.h"
+
+// A built fixture: catalogue\<relative> beside the test program.
+std::wstring FixturePath(const wchar_t* relative);
+
+// A fresh folder under the temp folder, removed with everything in it.
+struct ScratchFolder {
+  std::wstring path;  // no trailing separator
+  ScratchFolder();
+  ~ScratchFolder();
+  std::wstring operator/(const std::wstring& relative) const { return path + L"\\" + relative; }
+};
+
+bool MakeFolder(const std::wstring& path);
+bool CopyFixture(const wchar_t* fixture, const std::wstring& to);
+bool WriteBytes(const std::wstring& path, const std::vector<uint8_t>& bytes);
+// A shell shortcut at `link` pointing to `target`, saved with IPersistFile.
+bool MakeShortcut(const std::wstring& link, const std::wstring& target);
+
+// A zeroed entry with these texts.
+PluginEntry MakeEntry(const std::wstring& path, const std::wstring& name, const std::wstring& entryPoint);
+std::string Describe(const PluginEntry& entry);

@@ -1,0 +1,298 @@
+// colorServices as a plug-in calls it: the order of refusals, the untouched
+// record after each of them, sample points and special colours, and the real
+// colour dialog (driven from outside by answer_dialog.sh).
+#include <windows.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "gtest/gtest.h"
+#include "server/job_record.h"
+#include "services/colour_convert.h"
+#include "services/colour_services.h"
+
+namespace {
+
+// The image-access hooks record their calls; each can be made to refuse.
+std::string gHookCalls;
+int32_t gCheckAnswer = 1, gBeginAnswer = 1;
+int32_t CheckHook(JobRecord*) { gHookCalls += 'C'; return gCheckAnswer; }
+int32_t BeginHook(JobRecord*) { gHookCalls += 'B'; return gBeginAnswer; }
+int32_t EndHook(JobRecord*) { gHookCalls += 'E'; return 1; }
+
+constexpr uint32_t kWidth = 5, kHeight = 3;
+
+struct ColourServicesTest : testing::Test {
+  JobRecord job{};
+  uint32_t pixels[kWidth * kHeight] = {};
+  Point point{};
+
+  void SetUp() override {
+    for (uint32_t i = 0; i < kWidth * kHeight; ++i) pixels[i] = 0x80000000u | (i * 0x010203u);
+    job.self = &job;
+    job.width = kWidth;
+    job.height = kHeight;
+    job.rowPixels = kWidth;
+    job.pixels = reinterpret_cast<uint8_t*>(pixels);
+    job.foreground = 0x00102030;
+    job.background = 0x00336699;
+    job.ImageAccessCheck = CheckHook;
+    job.ImageAccessBegin = BeginHook;
+    job.ImageAccessEnd = EndHook;
+    point = {0, 0};
+    gHookCalls.clear();
+    gCheckAnswer = gBeginAnswer = 1;
+    gCurrentJob = &job;
+  }
+  void TearDown() override { gCurrentJob = nullptr; }
+
+  // A record full of sentinel bytes, then the fields the call looks at.
+  static ColorServicesInfo Record(int16_t selector, int16_t source, int16_t result, int16_t c0, int16_t c1, int16_t c2,
+                                  int16_t c3 = 0x5A5A) {
+    ColorServicesInfo info;
+    std::memset(&info, 0xA5, sizeof info);
+    info.infoSize = sizeof(ColorServicesInfo);
+    info.selector = selector;
+    info.sourceSpace = source;
+    info.resultSpace = result;
+    info.colorComponents[0] = c0;
+    info.colorComponents[1] = c1;
+    info.colorComponents[2] = c2;
+    info.colorComponents[3] = c3;
+    return info;
+  }
+};
+
+#define EXPECT_COMPONENTS(info, a, b, c, d)                                                                 \
+  EXPECT_TRUE((info).colorComponents[0] == (a) && (info).colorComponents[1] == (b) &&                      \
+              (info).colorComponents[2] == (c) && (info).colorComponents[3] == (d))                        \
+      << "expected " << (a) << "," << (b) << "," << (c) << "," << (d) << " got " << (info).colorComponents[0] \
+      << "," << (info).colorComponents[1] << "," << (info).colorComponents[2] << "," << (info).colorComponents[3]
+
+struct RefusalCase {
+  const char* what;
+  OSErr expected;
+  void (*spoil)(ColorServicesInfo* info, ColourServicesTest* test);
+};
+
+const RefusalCase kRefusals[] = {
+    {"record one byte larger than ours", errPlugInHostInsufficient,
+     [](ColorServicesInfo* i, ColourServicesTest*) { i->infoSize = sizeof(ColorServicesInfo) + 1; }},
+    {"Lab source", errPlugInHostInsufficient, [](ColorServicesInfo* i, ColourServicesTest*) { i->sourceSpace = 3; }},
+    {"XYZ source", errPlugInHostInsufficient, [](ColorServicesInfo* i, ColourServicesTest*) { i->sourceSpace = 6; }},
+    {"chosen-space source", errPlugInHostInsufficient,
+     [](ColorServicesInfo* i, ColourServicesTest*) { i->sourceSpace = -1; }},
+    {"Lab result", errPlugInHostInsufficient, [](ColorServicesInfo* i, ColourServicesTest*) { i->resultSpace = 3; }},
+    {"result space 7", errPlugInHostInsufficient, [](ColorServicesInfo* i, ColourServicesTest*) { i->resultSpace = 7; }},
+    {"unknown selector 4", errPlugInHostInsufficient, [](ColorServicesInfo* i, ColourServicesTest*) { i->selector = 4; }},
+    {"unknown selector -1", errPlugInHostInsufficient,
+     [](ColorServicesInfo* i, ColourServicesTest*) { i->selector = -1; }},
+    // The size is checked before the spaces, and the spaces before the selector.
+    {"large record and Lab", errPlugInHostInsufficient,
+     [](ColorServicesInfo* i, ColourServicesTest*) { i->infoSize = 4096; i->resultSpace = 3; }},
+    {"sample h at the width", errInvalidSamplePoint,
+     [](ColorServicesInfo* i, ColourServicesTest* t) {
+       i->selector = plugIncolorServicesSamplePoint;
+       t->point = {0, static_cast<int16_t>(kWidth)};
+       i->selectorParameter.globalSamplePoint = &t->point;
+     }},
+    {"sample v at the height", errInvalidSamplePoint,
+     [](ColorServicesInfo* i, ColourServicesTest* t) {
+       i->selector = plugIncolorServicesSamplePoint;
+       t->point = {static_cast<int16_t>(kHeight), 0};
+       i->selectorParameter.globalSamplePoint = &t->point;
+     }},
+    {"sample h negative", errInvalidSamplePoint,
+     [](ColorServicesInfo* i, ColourServicesTest* t) {
+       i->selector = plugIncolorServicesSamplePoint;
+       t->point = {0, -1};
+       i->selectorParameter.globalSamplePoint = &t->point;
+     }},
+    {"null sample point", paramErr,
+     [](ColorServicesInfo* i, ColourServicesTest*) {
+       i->selector = plugIncolorServicesSamplePoint;
+       i->selectorParameter.globalSamplePoint = nullptr;
+     }},
+    {"unreadable sample point", paramErr,
+     [](ColorServicesInfo* i, ColourServicesTest*) {
+       i->selector = plugIncolorServicesSamplePoint;
+       i->selectorParameter.globalSamplePoint = reinterpret_cast<Point*>(static_cast<uintptr_t>(0x10));
+     }},
+    {"image not available", nilHandleErr,
+     [](ColorServicesInfo* i, ColourServicesTest* t) {
+       i->selector = plugIncolorServicesSamplePoint;
+       i->selectorParameter.globalSamplePoint = &t->point;
+       gCheckAnswer = 0;
+     }},
+    {"image access refused", memFullErr,
+     [](ColorServicesInfo* i, ColourServicesTest* t) {
+       i->selector = plugIncolorServicesSamplePoint;
+       i->selectorParameter.globalSamplePoint = &t->point;
+       gBeginAnswer = 0;
+     }},
+    {"sample point with no running job", nilHandleErr,
+     [](ColorServicesInfo* i, ColourServicesTest* t) {
+       i->selector = plugIncolorServicesSamplePoint;
+       i->selectorParameter.globalSamplePoint = &t->point;
+       gCurrentJob = nullptr;
+     }},
+    {"special colour with no running job", nilHandleErr,
+     [](ColorServicesInfo* i, ColourServicesTest*) {
+       i->selector = plugIncolorServicesGetSpecialColor;
+       i->selectorParameter.specialColorID = plugIncolorServicesBackgroundColor;
+       gCurrentJob = nullptr;
+     }},
+};
+
+}  // namespace
+
+TEST_F(ColourServicesTest, RefusalsLeaveTheRecordUntouched) {
+  for (const RefusalCase& c : kRefusals) {
+    SetUp();
+    ColorServicesInfo info = Record(plugIncolorServicesConvertColor, plugIncolorServicesRGBSpace,
+                                    plugIncolorServicesHSBSpace, 255, 0, 0);
+    c.spoil(&info, this);
+    ColorServicesInfo before = info;
+    EXPECT_EQ(c.expected, ColorServices(&info)) << c.what;
+    EXPECT_EQ(0, std::memcmp(&before, &info, sizeof info)) << c.what << ": the record changed";
+  }
+}
+
+TEST_F(ColourServicesTest, NullOrUnreadableRecordIsAParameterError) {
+  EXPECT_EQ(paramErr, ColorServices(nullptr));
+  EXPECT_EQ(paramErr, ColorServices(reinterpret_cast<ColorServicesInfo*>(static_cast<uintptr_t>(0x20))));
+}
+
+TEST_F(ColourServicesTest, OurSizeAndSmallerAreAccepted) {
+  static_assert(sizeof(ColorServicesInfo) == (sizeof(void*) == 8 ? 56 : 36));
+  for (int32_t size : {static_cast<int32_t>(sizeof(ColorServicesInfo)), 36, 0, -1}) {
+    ColorServicesInfo info = Record(plugIncolorServicesConvertColor, 0, plugIncolorServicesHSBSpace, 255, 0, 0);
+    info.infoSize = size;
+    EXPECT_EQ(noErr, ColorServices(&info)) << "infoSize " << size;
+    EXPECT_COMPONENTS(info, 0, 255, 255, 0x5A5A) << " for infoSize " << size;
+  }
+}
+
+TEST_F(ColourServicesTest, ConvertWritesOnlyTheResultSpaceSlots) {
+  ColorServicesInfo info = Record(plugIncolorServicesConvertColor, plugIncolorServicesHSBSpace,
+                                  plugIncolorServicesRGBSpace, 120, 255, 255, 999);
+  ColorServicesInfo before = info;
+  EXPECT_EQ(noErr, ColorServices(&info));
+  EXPECT_COMPONENTS(info, 0, 255, 0, 999);
+  // Nothing but the components moved.
+  std::memcpy(before.colorComponents, info.colorComponents, sizeof info.colorComponents);
+  EXPECT_EQ(0, std::memcmp(&before, &info, sizeof info));
+
+  info = Record(plugIncolorServicesConvertColor, plugIncolorServicesRGBSpace, plugIncolorServicesGraySpace, 255, 0, 0, 7);
+  EXPECT_EQ(noErr, ColorServices(&info));
+  EXPECT_COMPONENTS(info, 76, 0, 0, 7);
+
+  info = Record(plugIncolorServicesConvertColor, plugIncolorServicesRGBSpace, plugIncolorServicesCMYKSpace, 0, 0, 0, 7);
+  EXPECT_EQ(noErr, ColorServices(&info));
+  EXPECT_COMPONENTS(info, 255, 255, 255, 255);
+}
+
+TEST_F(ColourServicesTest, SamplePointReadsRowVColumnHBetweenTheHooks) {
+  job.rowPixels = kWidth;  // rows are rowPixels apart
+  pixels[1 * kWidth + 4] = 0xFF336699u;
+  point = {1, 4};  // v, h: the last column of the middle row
+  ColorServicesInfo info = Record(plugIncolorServicesSamplePoint, plugIncolorServicesRGBSpace,
+                                  plugIncolorServicesRGBSpace, 1, 2, 3, 4);
+  info.selectorParameter.globalSamplePoint = &point;
+  EXPECT_EQ(noErr, ColorServices(&info));
+  EXPECT_COMPONENTS(info, 51, 102, 153, 4);
+  EXPECT_EQ("CBE", gHookCalls) << "hooks in order check, begin, end";
+
+  point = {static_cast<int16_t>(kHeight - 1), static_cast<int16_t>(kWidth - 1)};
+  pixels[kWidth * kHeight - 1] = 0x00000000u;
+  info = Record(plugIncolorServicesSamplePoint, 0, plugIncolorServicesCMYKSpace, 1, 2, 3, 4);
+  info.selectorParameter.globalSamplePoint = &point;
+  EXPECT_EQ(noErr, ColorServices(&info));
+  EXPECT_COMPONENTS(info, 255, 255, 255, 255);
+}
+
+TEST_F(ColourServicesTest, RefusedAccessDoesNotReadOrEnd) {
+  gBeginAnswer = 0;
+  ColorServicesInfo info = Record(plugIncolorServicesSamplePoint, 0, 0, 1, 2, 3);
+  info.selectorParameter.globalSamplePoint = &point;
+  EXPECT_EQ(memFullErr, ColorServices(&info));
+  EXPECT_EQ("CB", gHookCalls);
+  gHookCalls.clear();
+  point = {0, static_cast<int16_t>(kWidth)};
+  EXPECT_EQ(errInvalidSamplePoint, ColorServices(&info));
+  EXPECT_EQ("", gHookCalls) << "bounds are checked before the image is touched";
+}
+
+TEST_F(ColourServicesTest, SpecialColours) {
+  ColorServicesInfo info = Record(plugIncolorServicesGetSpecialColor, 0, plugIncolorServicesRGBSpace, 1, 2, 3);
+  info.selectorParameter.specialColorID = plugIncolorServicesBackgroundColor;
+  EXPECT_EQ(noErr, ColorServices(&info));
+  EXPECT_COMPONENTS(info, 51, 102, 153, 0x5A5A);
+
+  info = Record(plugIncolorServicesGetSpecialColor, 0, plugIncolorServicesRGBSpace, 1, 2, 3);
+  info.selectorParameter.specialColorID = plugIncolorServicesForegroundColor;
+  EXPECT_EQ(noErr, ColorServices(&info));
+  EXPECT_COMPONENTS(info, 0x10, 0x20, 0x30, 0x5A5A);
+
+  // Another identifier keeps the source colour, converted to the result space.
+  info = Record(plugIncolorServicesGetSpecialColor, 0, plugIncolorServicesHSBSpace, 255, 0, 0);
+  info.selectorParameter.specialColorID = 7;
+  EXPECT_EQ(noErr, ColorServices(&info));
+  EXPECT_COMPONENTS(info, 0, 255, 255, 0x5A5A);
+}
+
+// Windows answers 0 when the dialog cannot open; Wine without a display
+// answers -1 straight away. Neither is a choice, so the record must stay as it
+// was. With a display the dialog would wait for a user: this runs only without.
+TEST_F(ColourServicesTest, DialogThatCannotOpenIsNotAChoice) {
+  if (GetEnvironmentVariableW(L"DISPLAY", nullptr, 0) != 0) GTEST_SKIP() << "a display is present; see ColourDialog";
+  ColorServicesInfo info = Record(plugIncolorServicesChooseColor, 0, plugIncolorServicesHSBSpace, 255, 0, 0);
+  ColorServicesInfo before = info;
+  EXPECT_EQ(paramErr, ColorServices(&info));
+  EXPECT_EQ(0, std::memcmp(&before, &info, sizeof info)) << "the record changed";
+}
+
+// Run by answer_dialog.sh under a virtual display, which answers the dialog
+// with Return (OK: the initial colour comes back) or Escape (cancel).
+namespace {
+void AnswerDialog(bool expectChosen) {
+  char answer[8] = {};
+  if (GetEnvironmentVariableA("PLUGHOST_COLOUR_DIALOG", answer, sizeof answer) == 0) {
+    GTEST_SKIP() << "needs a display and a key press: run through tests/colour/answer_dialog.sh";
+  }
+  // A real owner window, standing in for the editor's.
+  HWND owner = CreateWindowExW(0, L"STATIC", L"editor", WS_OVERLAPPEDWINDOW, 0, 0, 200, 100, nullptr, nullptr,
+                               nullptr, nullptr);
+  ASSERT_NE(nullptr, owner) << "error " << GetLastError();
+  JobRecord job{};
+  job.self = &job;
+  job.hostWindow = reinterpret_cast<uintptr_t>(owner);
+  gCurrentJob = &job;
+  ColorServicesInfo info;
+  std::memset(&info, 0xA5, sizeof info);
+  info.infoSize = sizeof info;
+  info.selector = plugIncolorServicesChooseColor;
+  info.sourceSpace = plugIncolorServicesRGBSpace;
+  info.resultSpace = plugIncolorServicesHSBSpace;
+  info.colorComponents[0] = 0;
+  info.colorComponents[1] = 0;
+  info.colorComponents[2] = 255;
+  info.colorComponents[3] = 42;
+  ColorServicesInfo before = info;
+  OSErr result = ColorServices(&info);
+  gCurrentJob = nullptr;
+  DestroyWindow(owner);
+  if (expectChosen) {
+    EXPECT_EQ(noErr, result);
+    EXPECT_COMPONENTS(info, 240, 255, 255, 42) << " (pure blue as HSB)";
+  } else {
+    EXPECT_EQ(paramErr, result);
+    EXPECT_EQ(0, std::memcmp(&before, &info, sizeof info)) << "a cancelled dialog changed the record";
+  }
+}
+}  // namespace
+
+TEST(ColourDialog, AnsweredWithReturn) { AnswerDialog(true); }
+TEST(ColourDialog, AnsweredWithEscape) { AnswerDialog(false); }

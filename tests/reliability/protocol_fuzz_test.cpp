@@ -1,0 +1,19 @@
+#include <cstdlib>
+
+#include "gtest/gtest.h"
+#include "tests/reliability/protocol_fuzz.h"
+
+// A seeded run within CI time; scripts/protocol-fuzz runs longer ones with
+// the same client.
+TEST(ProtocolFuzz, EveryReplyFollowsTheProtocolAndEveryServerEndsCleanly) {
+  const char* countText = getenv("PLUGHOST_FUZZ_REQUESTS");
+  const char* seedText = getenv("PLUGHOST_FUZZ_SEED");
+  uint64_t requests = countText != nullptr ? strtoull(countText, nullptr, 10) : 100000;
+  uint64_t seed = seedText != nullptr ? strtoull(seedText, nullptr, 10) : 20261208;
+  ProtocolFuzzResult r = RunProtocolFuzz(seed, requests);
+  printf("protocol fuzz: seed %llu, %llu requests over %llu servers, %llu violations\n",
+         static_cast<unsigned long long>(seed), static_cast<unsigned long long>(r.requests),
+         static_cast<unsigned long long>(r.sessions), static_cast<unsigned long long>(r.violations));
+  EXPECT_EQ(0u, r.violations) << r.firstViolation;
+  EXPECT_GE(r.requests, requests);
+}

@@ -1,0 +1,34 @@
+// Helpers shared by the host services tests.
+#pragma once
+#include <windows.h>
+
+#include <cstdint>
+
+#include "server/job_record.h"
+#include "server/memory.h"
+
+// An address whose every access faults: reserved, never committed.
+inline void* NoAccessAddress() {
+  static void* page = VirtualAlloc(nullptr, 65536, MEM_RESERVE, PAGE_NOACCESS);
+  return page;
+}
+
+// Publishes a job for the duration of a test, as the Filter call does.
+struct JobScope {
+  JobRecord job{};
+  JobScope() {
+    job.self = &job;
+    job.progress = JobProgress;
+    gCurrentJob = &job;
+  }
+  ~JobScope() {
+    gCurrentJob = nullptr;
+    SetAllocationFailureAt(0);
+  }
+};
+
+// Makes the n-th server allocation from now fail, for one test.
+struct AllocationFailure {
+  explicit AllocationFailure(uint64_t n) { SetAllocationFailureAt(n); }
+  ~AllocationFailure() { SetAllocationFailureAt(0); }
+};
