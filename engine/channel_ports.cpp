@@ -26,7 +26,7 @@ static uint8_t* SampleAt(const PixelMemoryDesc* desc, int64_t x, int64_t y) {
   return static_cast<uint8_t*>(desc->data) + (bits >> 3);
 }
 
-OSErr ReadPixelsProc(PIChannelPort port, const PSScaling* scaling, const VRect* writeRect,
+OSErr ReadChannelPixels(PIChannelPort port, const PSScaling* scaling, const VRect* writeRect,
                      const PixelMemoryDesc* destination, VRect* wroteRect) {
   if (scaling == nullptr || destination == nullptr) return paramErr;
   int32_t s[4], d[4];
@@ -58,7 +58,7 @@ OSErr ReadPixelsProc(PIChannelPort port, const PSScaling* scaling, const VRect* 
   return noErr;
 }
 
-OSErr WriteBasePixelsProc(PIChannelPort port, const VRect* writeRect, const PixelMemoryDesc* source) {
+OSErr WriteBaseChannelPixels(PIChannelPort port, const VRect* writeRect, const PixelMemoryDesc* source) {
   if (writeRect == nullptr || source == nullptr) return paramErr;
   JobRecord* job = gCurrentJob;
   PixelBuffer* editor = &gTiles.editor;
@@ -81,7 +81,7 @@ OSErr WriteBasePixelsProc(PIChannelPort port, const VRect* writeRect, const Pixe
   return noErr;
 }
 
-OSErr ReadPortForWritePortProc(PIChannelPort* readPort, PIChannelPort writePort) {
+OSErr ReadPortForWritePort(PIChannelPort* readPort, PIChannelPort writePort) {
   if (readPort != nullptr) *readPort = writePort;
   return noErr;
 }

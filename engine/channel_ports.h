@@ -6,10 +6,10 @@
 
 #include "sdk/procs.h"
 
-OSErr ReadPixelsProc(PIChannelPort port, const PSScaling* scaling, const VRect* writeRect,
+OSErr ReadChannelPixels(PIChannelPort port, const PSScaling* scaling, const VRect* writeRect,
                      const PixelMemoryDesc* destination, VRect* wroteRect);
-OSErr WriteBasePixelsProc(PIChannelPort port, const VRect* writeRect, const PixelMemoryDesc* source);
-OSErr ReadPortForWritePortProc(PIChannelPort* readPort, PIChannelPort writePort);
+OSErr WriteBaseChannelPixels(PIChannelPort port, const VRect* writeRect, const PixelMemoryDesc* source);
+OSErr ReadPortForWritePort(PIChannelPort* readPort, PIChannelPort writePort);
 
 // (left, top, right, bottom) with the smaller coordinate first; 0 when out is null.
 int NormalizeRect(int32_t* out, int32_t left, int32_t top, int32_t right, int32_t bottom);

@@ -42,27 +42,42 @@ uint32_t AverageFour(uint32_t a, uint32_t b, uint32_t c, uint32_t d) {
 }
 
 #if defined(__SSE2__)
-static inline uint32_t BlendBilinearSse(uint32_t p00, uint32_t p01, uint32_t p10, uint32_t p11, uint32_t fx,
-                                        uint32_t fy) {
+// Two neighbouring pixels as eight 16-bit lanes; on the last column both are
+// the same pixel.
+static inline __m128i PixelPair(const uint32_t* row, int32_t c0, bool hasRight) {
+  __m128i pair = hasRight ? _mm_loadl_epi64(reinterpret_cast<const __m128i*>(row + c0))
+                          : _mm_shuffle_epi32(_mm_cvtsi32_si128(static_cast<int>(row[c0])), 0);
+  return _mm_unpacklo_epi8(pair, _mm_setzero_si128());
+}
+
+static inline uint32_t BlendBilinearSse(const uint32_t* row0, const uint32_t* row1, int32_t c0, bool hasRight,
+                                        uint32_t fx, uint32_t fy) {
   uint32_t w11 = (fx * fy) >> 8, w01 = fx - w11, w10 = fy - w11, w00 = 256 - w01 - w10 - w11;
-  const __m128i zero = _mm_setzero_si128();
-  __m128i top = _mm_unpacklo_epi8(_mm_unpacklo_epi32(_mm_cvtsi32_si128(static_cast<int>(p00)),
-                                                     _mm_cvtsi32_si128(static_cast<int>(p01))),
-                                  zero);
-  __m128i bottom = _mm_unpacklo_epi8(_mm_unpacklo_epi32(_mm_cvtsi32_si128(static_cast<int>(p10)),
-                                                        _mm_cvtsi32_si128(static_cast<int>(p11))),
-                                     zero);
-  __m128i topWeights = _mm_unpacklo_epi64(_mm_set1_epi16(static_cast<short>(w00)), _mm_set1_epi16(static_cast<short>(w01)));
-  __m128i bottomWeights =
-      _mm_unpacklo_epi64(_mm_set1_epi16(static_cast<short>(w10)), _mm_set1_epi16(static_cast<short>(w11)));
-  __m128i sum = _mm_add_epi16(_mm_mullo_epi16(top, topWeights), _mm_mullo_epi16(bottom, bottomWeights));
-  sum = _mm_add_epi16(sum, _mm_srli_si128(sum, 8));
-  sum = _mm_srli_epi16(sum, 8);
+  // The four weights in one word, spread to four lanes each: (w00, w01) for
+  // the top pair and (w10, w11) for the bottom pair.
+  uint64_t packed = w00 | (uint64_t{w01} << 16) | (uint64_t{w10} << 32) | (uint64_t{w11} << 48);
+  __m128i weights = _mm_unpacklo_epi16(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(&packed)),
+                                       _mm_loadl_epi64(reinterpret_cast<const __m128i*>(&packed)));
+  __m128i topWeights = _mm_unpacklo_epi32(weights, weights);
+  __m128i bottomWeights = _mm_unpackhi_epi32(weights, weights);
+  __m128i sum = _mm_add_epi16(_mm_mullo_epi16(PixelPair(row0, c0, hasRight), topWeights),
+                              _mm_mullo_epi16(PixelPair(row1, c0, hasRight), bottomWeights));
+  sum = _mm_srli_epi16(_mm_add_epi16(sum, _mm_srli_si128(sum, 8)), 8);
   return static_cast<uint32_t>(_mm_cvtsi128_si32(_mm_packus_epi16(sum, sum)));
 }
-#define BLEND BlendBilinearSse
-#else
-#define BLEND BlendBilinear
+
+// Destination pixels k = 0, 1 are the truncated averages of source columns
+// 2k and 2k + 1 in rows a and b.
+static inline void StoreTwoAverages(const uint32_t* a, const uint32_t* b, uint32_t* out) {
+  const __m128i zero = _mm_setzero_si128();
+  __m128i rowA = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a));
+  __m128i rowB = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b));
+  __m128i left = _mm_add_epi16(_mm_unpacklo_epi8(rowA, zero), _mm_unpacklo_epi8(rowB, zero));
+  __m128i right = _mm_add_epi16(_mm_unpackhi_epi8(rowA, zero), _mm_unpackhi_epi8(rowB, zero));
+  __m128i sum = _mm_add_epi16(_mm_unpacklo_epi64(left, right), _mm_unpackhi_epi64(left, right));
+  sum = _mm_srli_epi16(sum, 2);
+  _mm_storel_epi64(reinterpret_cast<__m128i*>(out), _mm_packus_epi16(sum, sum));
+}
 #endif
 
 struct ResampleJob {
@@ -89,14 +104,17 @@ static int BilinearRows(const ResampleJob& job) {
     uint32_t* out = ViewRow(job.dst, static_cast<uint32_t>(y));
     for (int32_t x = job.x0; x <= job.x1; ++x) {
       int32_t c0 = columns[x];
-      int32_t c1 = c0 < lastSourceColumn ? c0 + 1 : c0;
       uint32_t fx = columnFractions[x];
-      uint32_t p00 = row0[c0];
       if ((fx | fy) == 0) {
-        out[x] = p00;
+        out[x] = row0[c0];
         continue;
       }
-      out[x] = BLEND(p00, row0[c1], row1[c0], row1[c1], fx, fy);
+#if defined(__SSE2__)
+      out[x] = BlendBilinearSse(row0, row1, c0, c0 < lastSourceColumn, fx, fy);
+#else
+      int32_t c1 = c0 < lastSourceColumn ? c0 + 1 : c0;
+      out[x] = BlendBilinear(row0[c0], row0[c1], row1[c0], row1[c1], fx, fy);
+#endif
     }
   }
   return 1;
@@ -123,6 +141,19 @@ static int BoxRows(const ResampleJob& job) {
       int32_t c1 = std::max(columns[x + 1] - 1, 0);
       int32_t cm = (c1 + previousColumn + 1) >> 1;
       previousColumn = c1;
+#if defined(__SSE2__)
+      // Halving: this span and the next are two adjacent columns each, so
+      // four source pixels per row give two destination pixels.
+      if (x < job.x1 && cm + 1 == c1) {
+        int32_t nextC1 = std::max(columns[x + 2] - 1, 0);
+        if (nextC1 == c1 + 2 && ((nextC1 + c1 + 1) >> 1) == c1 + 1) {
+          StoreTwoAverages(lineA + cm, lineB + cm, out + x);
+          previousColumn = nextC1;
+          ++x;
+          continue;
+        }
+      }
+#endif
       uint32_t a = lineA[c1], b = lineA[cm], c = lineB[c1], d = lineB[cm];
       out[x] = (a == b && a == c && a == d) ? a : AverageFour(a, b, c, d);
     }

@@ -154,9 +154,9 @@ int SetUpFilterRecord(JobRecord* job) {
   fr->errorString = r->errorString;
   r->channelPortProcs.channelPortProcsVersion = 1;
   r->channelPortProcs.numChannelPortProcs = 3;
-  r->channelPortProcs.readPixelsProc = ReadPixelsProc;
-  r->channelPortProcs.writeBasePixelsProc = WriteBasePixelsProc;
-  r->channelPortProcs.readPortForWritePortProc = ReadPortForWritePortProc;
+  r->channelPortProcs.readPixelsProc = ReadChannelPixels;
+  r->channelPortProcs.writeBasePixelsProc = WriteBaseChannelPixels;
+  r->channelPortProcs.readPortForWritePortProc = ReadPortForWritePort;
   fr->channelPortProcs = &r->channelPortProcs;
   FillDocument(&r->documentInfo, r->channels, w, h, hres, vres);
   fr->documentInfo = &r->documentInfo;

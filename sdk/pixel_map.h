@@ -31,7 +31,8 @@ struct PSPixelMap {
   int16_t depth;  // version 3 on
 };
 
-#ifdef _WIN64
+// By pointer width, so that a native 64-bit build (tests, fuzzing) checks the same table.
+#if UINTPTR_MAX > 0xFFFFFFFFu
 static_assert(sizeof(PSPixelMask) == 32);
 static_assert(offsetof(PSPixelMask, next) == 0);
 static_assert(offsetof(PSPixelMask, maskData) == 8);

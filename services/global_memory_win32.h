@@ -3,11 +3,13 @@
 #pragma once
 #include <cstdint>
 
+#include "server/memory.h"
+
 // GlobalSize of a block; 0 for null or a block the memory manager rejects.
 uint64_t GlobalBlockSize(const void* block);
 
-// Movable memory: a handle that must be locked to reach the bytes.
-void* AllocMovable(uint64_t size);
+// Movable memory (allocated with AllocMovable of server/memory.h): a handle
+// that must be locked to reach the bytes.
 void* LockMovable(void* handle);
 void UnlockMovable(void* handle);
 void FreeMovable(void* handle);

@@ -1,3 +1,5 @@
+/* Deliberate bad addresses: this plug-in exists to misbehave. */
+#pragma GCC diagnostic ignored "-Warray-bounds"
 // Trouble: a misbehaving filter for hosts' tests. What it does is chosen by
 // the PLUGHOST_TROUBLE environment variable:
 //   fault-SELECTOR-KIND   SELECTOR: about parameters prepare start continue finish

@@ -70,13 +70,6 @@ TEST(ColourConvert, WorkedValues) {
   }
 }
 
-TEST(ColourConvert, ServedSpaces) {
-  for (int16_t space = -2; space <= 8; ++space) {
-    bool served = space == 0 || space == 1 || space == 2 || space == 4 || space == 5;
-    EXPECT_EQ(served, IsServedColourSpace(space)) << "space " << space;
-  }
-}
-
 TEST(ColourConvert, IncomingHueIsScaledThenCut) {
   EXPECT_EQ(0u, HueDegreesToHue8(0));
   EXPECT_EQ(85u, HueDegreesToHue8(120));
@@ -105,13 +98,6 @@ TEST(ColourConvert, TopByteIsCarriedButNotConverted) {
   EXPECT_EQ((Components{51, 102, 153, kUnused}), out);
   ComponentsFromColour(plugIncolorServicesCMYKSpace, 0xFF000000u, out.data());
   EXPECT_EQ((Components{255, 255, 255, 255}), out) << "an opaque black is still black";
-}
-
-TEST(ColourConvert, UnservedSpaceWritesNothing) {
-  Components out = {1, 2, 3, 4};
-  ComponentsFromColour(plugIncolorServicesLabSpace, 0x00FFFFFFu, out.data());
-  EXPECT_EQ((Components{1, 2, 3, 4}), out);
-  EXPECT_EQ(0u, ColourFromComponents(plugIncolorServicesXYZSpace, out.data()));
 }
 
 TEST(ColourConvert, EveryGreyMapsOntoItself) {

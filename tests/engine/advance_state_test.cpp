@@ -163,7 +163,9 @@ TEST(AdvanceState, InputRateTwoGivesTheHalfSizeImage) {
       int sum = b.Pixel(2 * x, 2 * y)[2] + b.Pixel(2 * x + 1, 2 * y)[2] + b.Pixel(2 * x, 2 * y + 1)[2] +
                 b.Pixel(2 * x + 1, 2 * y + 1)[2];
       bool uniform = b.Pixel(2 * x, 2 * y)[2] == b.Pixel(2 * x + 1, 2 * y + 1)[2];
-      if (!uniform) EXPECT_EQ(sum >> 2, b.In()[y * b.fr->inRowBytes + x * 4]) << x << "," << y;
+      if (!uniform) {
+        EXPECT_EQ(sum >> 2, b.In()[y * b.fr->inRowBytes + x * 4]) << x << "," << y;
+      }
     }
 }
 
@@ -211,27 +213,27 @@ TEST(ChannelPorts, ReadsThroughTheResamplerAndComplementsTransparency) {
   // Fourth byte 10 everywhere in the working copy.
   for (uint32_t y = 0; y < 4; ++y)
     for (uint32_t x = 0; x < 4; ++x)
-      static_cast<uint8_t*>(gTiles.working.pixels)[(y * gTiles.working.pitch + x) * 4 + 3] = 10;
+      reinterpret_cast<uint8_t*>(gTiles.working.pixels)[(y * gTiles.working.pitch + x) * 4 + 3] = 10;
   PSScaling scaling{VRect{0, 4, 4, 0}, VRect{0, 0, 4, 4}};  // source given right-to-left
   uint8_t plane[16] = {};
   PixelMemoryDesc desc{plane, 4 * 8, 8, 0, 8};
   VRect write{0, 0, 4, 4}, wrote{};
-  ASSERT_EQ(noErr, ReadPixelsProc(reinterpret_cast<PIChannelPort>(4), &scaling, &write, &desc, &wrote));
+  ASSERT_EQ(noErr, ReadChannelPixels(reinterpret_cast<PIChannelPort>(4), &scaling, &write, &desc, &wrote));
   for (uint8_t v : plane) EXPECT_EQ(245, v);
   EXPECT_EQ(4, wrote.right);
-  ASSERT_EQ(noErr, ReadPixelsProc(reinterpret_cast<PIChannelPort>(1), &scaling, &write, &desc, nullptr));
+  ASSERT_EQ(noErr, ReadChannelPixels(reinterpret_cast<PIChannelPort>(1), &scaling, &write, &desc, nullptr));
   EXPECT_EQ(b.Pixel(3, 2)[2], plane[2 * 4 + 3]);
 }
 
 TEST(ChannelPorts, ReadingTwiceTheSizeEnlargesSmoothly) {
   TileBench b(2, 1);
-  uint8_t* px = static_cast<uint8_t*>(gTiles.working.pixels);
+  uint8_t* px = reinterpret_cast<uint8_t*>(gTiles.working.pixels);
   memset(px, 0, 4);
   memset(px + 4, 255, 4);
   PSScaling scaling{VRect{0, 0, 1, 2}, VRect{0, 0, 1, 4}};
   uint8_t plane[4] = {};
   PixelMemoryDesc desc{plane, 4 * 8, 8, 0, 8};
-  ASSERT_EQ(noErr, ReadPixelsProc(reinterpret_cast<PIChannelPort>(2), &scaling, nullptr, &desc, nullptr));
+  ASSERT_EQ(noErr, ReadChannelPixels(reinterpret_cast<PIChannelPort>(2), &scaling, nullptr, &desc, nullptr));
   EXPECT_EQ(0, plane[0]);
   EXPECT_EQ(63, plane[1]);
   EXPECT_EQ(191, plane[2]);
@@ -243,9 +245,9 @@ TEST(ChannelPorts, EmptyDestinationAndNullRecords) {
   PSScaling scaling{VRect{0, 0, 4, 4}, VRect{0, 0, 0, 4}};
   uint8_t plane[16];
   PixelMemoryDesc desc{plane, 32, 8, 0, 8};
-  EXPECT_EQ(memFullErr, ReadPixelsProc(reinterpret_cast<PIChannelPort>(1), &scaling, nullptr, &desc, nullptr));
-  EXPECT_EQ(paramErr, ReadPixelsProc(reinterpret_cast<PIChannelPort>(1), nullptr, nullptr, &desc, nullptr));
-  EXPECT_EQ(paramErr, WriteBasePixelsProc(reinterpret_cast<PIChannelPort>(1), nullptr, &desc));
+  EXPECT_EQ(memFullErr, ReadChannelPixels(reinterpret_cast<PIChannelPort>(1), &scaling, nullptr, &desc, nullptr));
+  EXPECT_EQ(paramErr, ReadChannelPixels(reinterpret_cast<PIChannelPort>(1), nullptr, nullptr, &desc, nullptr));
+  EXPECT_EQ(paramErr, WriteBaseChannelPixels(reinterpret_cast<PIChannelPort>(1), nullptr, &desc));
 }
 
 TEST(ChannelPorts, WritesAreClippedToTheImage) {
@@ -255,19 +257,19 @@ TEST(ChannelPorts, WritesAreClippedToTheImage) {
   memset(plane, 0xAB, sizeof(plane));
   PixelMemoryDesc desc{plane, 10 * 8, 8, 0, 8};
   VRect rect{0, 0, 10, 10};
-  ASSERT_EQ(noErr, WriteBasePixelsProc(reinterpret_cast<PIChannelPort>(3), &rect, &desc));
+  ASSERT_EQ(noErr, WriteBaseChannelPixels(reinterpret_cast<PIChannelPort>(3), &rect, &desc));
   for (uint32_t y = 0; y < 5; ++y)
     for (uint32_t x = 0; x < 5; ++x) {
       EXPECT_EQ(0xAB, b.Pixel(x, y)[0]);
       EXPECT_EQ(before[(y * 5 + x) * 4 + 1], b.Pixel(x, y)[1]);
     }
-  ASSERT_EQ(noErr, WriteBasePixelsProc(reinterpret_cast<PIChannelPort>(4), &rect, &desc));
+  ASSERT_EQ(noErr, WriteBaseChannelPixels(reinterpret_cast<PIChannelPort>(4), &rect, &desc));
   EXPECT_EQ(255 - 0xAB, b.Pixel(4, 4)[3]);
   std::vector<uint8_t> now = b.editor;
-  EXPECT_EQ(noErr, WriteBasePixelsProc(reinterpret_cast<PIChannelPort>(7), &rect, &desc));
+  EXPECT_EQ(noErr, WriteBaseChannelPixels(reinterpret_cast<PIChannelPort>(7), &rect, &desc));
   EXPECT_EQ(now, b.editor);
   PIChannelPort read = nullptr;
-  EXPECT_EQ(noErr, ReadPortForWritePortProc(&read, reinterpret_cast<PIChannelPort>(3)));
+  EXPECT_EQ(noErr, ReadPortForWritePort(&read, reinterpret_cast<PIChannelPort>(3)));
   EXPECT_EQ(reinterpret_cast<PIChannelPort>(3), read);
 }
 

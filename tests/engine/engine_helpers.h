@@ -1,19 +1,20 @@
-// Helpers shared by the engine tests: buffers with known pixels, pixel reads,
-// and a recorder for engine events.
+// Shared by the engine tests: buffers with known pixels and an engine-event recorder.
 #pragma once
 #include <windows.h>
 
-#include <cstdint>
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
 #include "engine/pixel_buffer.h"
 #include "engine/runtime.h"
 
+constexpr uint32_t kUntouched = 0x5A5A5A5A;
+
 // A pixel that names its own position, so a wrong source shows where it came from.
 inline uint32_t PositionPixel(uint32_t x, uint32_t y) { return 0xFF000000u | (y << 12) | x; }
-
-inline uint32_t& PixelAt(PixelBuffer& b, uint32_t x, uint32_t y) { return b.pixels[static_cast<size_t>(b.pitch) * y + x]; }
+inline uint32_t Untouched(uint32_t, uint32_t) { return kUntouched; }
+inline uint32_t& PixelAt(PixelBuffer& b, uint32_t x, uint32_t y) { return b.pixels[size_t{b.pitch} * y + x]; }
 
 // A DIB-section buffer of w x h with every pixel from f(x, y).
 template <class F>
@@ -26,37 +27,23 @@ inline bool MakeBuffer(PixelBuffer* b, int32_t w, int32_t h, F f) {
 }
 
 inline bool AllZero(const PixelBuffer& b) {
-  const uint8_t* p = reinterpret_cast<const uint8_t*>(&b);
-  for (size_t i = 0; i < sizeof(b); ++i)
-    if (p[i] != 0) return false;
-  return true;
+  static const PixelBuffer zero{};
+  return memcmp(&b, &zero, sizeof(b)) == 0;
 }
 
-// Collects the engine events sent on the thread that installs it.
+// Records the engine events sent on this thread while it lives.
 struct EventRecorder {
   std::vector<uint32_t> events;
   static void Receive(uint32_t code, uintptr_t user) { reinterpret_cast<EventRecorder*>(user)->events.push_back(code); }
-  void Install() {
-    EngineThreadState* s = GetEngineThreadState();
-    s->notify = &Receive;
-    s->notifyUserValue = reinterpret_cast<uintptr_t>(this);
+  EventRecorder() {
+    GetEngineThreadState()->notify = &Receive;
+    GetEngineThreadState()->notifyUserValue = reinterpret_cast<uintptr_t>(this);
   }
-  ~EventRecorder() {
-    EngineThreadState* s = GetEngineThreadState();
-    if (s != nullptr && s->notifyUserValue == reinterpret_cast<uintptr_t>(this)) {
-      s->notify = nullptr;
-      s->notifyUserValue = 0;
-    }
-  }
-  bool Saw(uint32_t code) const {
-    for (uint32_t e : events)
-      if (e == code) return true;
-    return false;
-  }
+  ~EventRecorder() { GetEngineThreadState()->notify = nullptr; }
+  bool Saw(uint32_t code) const { return std::find(events.begin(), events.end(), code) != events.end(); }
 };
 
-// Spins (yielding) until the condition holds: the tests wait on state the
-// engine itself publishes, never on time.
+// Yields until the condition holds: tests wait on state the engine publishes, never on time.
 template <class F>
 inline void WaitUntil(F condition) {
   while (!condition()) Sleep(0);

@@ -46,6 +46,7 @@ std::map<std::string, std::string> ParseReport(const std::string& text) {
   std::istringstream in(text);
   std::string line;
   while (std::getline(in, line)) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();  // the plug-ins write text mode
     size_t space = line.find(' ');
     if (space != std::string::npos) values[line.substr(0, space)] = line.substr(space + 1);
   }
@@ -56,7 +57,10 @@ std::vector<std::string> Lines(const std::string& text) {
   std::vector<std::string> lines;
   std::istringstream in(text);
   std::string line;
-  while (std::getline(in, line)) lines.push_back(line);
+  while (std::getline(in, line)) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    lines.push_back(line);
+  }
   return lines;
 }
 

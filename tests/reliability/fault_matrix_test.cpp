@@ -10,15 +10,15 @@
 
 namespace {
 
-struct Run {
+struct TroubleRun {
   JobStatusRecord last{};
   std::string log;
   bool pixelsKept = false;
   bool serverAlive = false;
 };
 
-Run RunTrouble(const std::wstring& mode, bool about) {
-  Run run;
+TroubleRun RunTrouble(const std::wstring& mode, bool about) {
+  TroubleRun run;
   std::wstring log = TempFile(L"matrix");
   SetTestEnvironment(L"PLUGHOST_TROUBLE", mode.c_str());
   SetTestEnvironment(L"PLUGHOST_PROBE_REPORT", log.c_str());
@@ -46,7 +46,9 @@ Run RunTrouble(const std::wstring& mode, bool about) {
 std::string Answer(const std::string& log) {
   size_t at = log.find("answer ");
   if (at == std::string::npos) return "";
-  return log.substr(at + 7, log.find('\n', at) - at - 7);
+  std::string answer = log.substr(at + 7, log.find('\n', at) - at - 7);
+  if (!answer.empty() && answer.back() == '\r') answer.pop_back();  // written in text mode
+  return answer;
 }
 
 const wchar_t kCrashed[] = L"The plug-in has encountered an error and crashed";
@@ -55,7 +57,7 @@ const wchar_t kCrashed[] = L"The plug-in has encountered an error and crashed";
 
 TEST(FaultMatrix, EveryFaultKindInTheAboutBoxIsSurvived) {
   for (const wchar_t* kind : {L"read", L"write", L"nullcall", L"divide", L"illegal", L"breakpoint", L"privileged"}) {
-    Run run = RunTrouble(std::wstring(L"fault-about-") + kind, true);
+    TroubleRun run = RunTrouble(std::wstring(L"fault-about-") + kind, true);
     EXPECT_EQ(JOB_DONE, run.last.state) << Narrow(kind);
     EXPECT_TRUE(run.serverAlive) << Narrow(kind);
   }
@@ -76,7 +78,7 @@ TEST(FaultMatrix, BadPointersHandedToHostCallbacks) {
   };
   printf("| callback | outcome | job | pixels | server |\n|---|---|---|---|---|\n");
   for (const Row& row : rows) {
-    Run run = RunTrouble(std::wstring(L"badptr-") + row.callback, false);
+    TroubleRun run = RunTrouble(std::wstring(L"badptr-") + row.callback, false);
     std::string answer = Answer(run.log);
     bool crashed = std::wstring(run.last.message) == kCrashed;
     std::string outcome = crashed ? "fault caught, -32767" : "answered " + answer;

@@ -207,7 +207,7 @@ struct Fuzzer {
       default: {
         // A frame that announces more than it sends, then silence.
         MessageHeader header{};
-        header.kind = rng.Chance(50) ? REQ_SET_HOST : 5;
+        header.kind = rng.Chance(50) ? static_cast<uint32_t>(REQ_SET_HOST) : 5u;
         header.payloadLength = 100 + rng.Below(1000);
         PlughostSendRaw(&s->client, &header, sizeof(header));
         std::vector<uint8_t> part = RandomBytes(rng.Below(header.payloadLength));

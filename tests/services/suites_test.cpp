@@ -173,8 +173,8 @@ TEST(UIHooksSuite, EntriesReachTheHostProcedures) {
   EXPECT_EQ(0x4321, hooks->MainAppWindow());
   ThePluginRecords()->platformData.hwnd = 0;
 
-  EXPECT_EQ(errPlugInHostInsufficient, hooks->displayPixels(nullptr, nullptr, 0, 0, nullptr))
-      << "until the engine's displayPixels is wired, the entry must fail plainly";
+  // The engine's displayPixels: bad arguments are refused, not drawn.
+  EXPECT_EQ(filterBadParameters, hooks->displayPixels(nullptr, nullptr, 0, 0, nullptr));
   EXPECT_EQ(kSPNoError, hooks->SetCursor("Photoshop Cursor Watch"));
   EXPECT_EQ(kSPNoError, hooks->SetCursor(nullptr));
   EXPECT_EQ(kSPOutOfMemoryError, hooks->GetPluginName(nullptr, nullptr));

@@ -1,0 +1,73 @@
+#include "editor/cli/choices.h"
+
+#include <cmath>
+#include <cstdio>
+
+static wchar_t LowerAscii(wchar_t c) { return c >= L'A' && c <= L'Z' ? static_cast<wchar_t>(c + 32) : c; }
+
+static bool EqualNoCase(const std::wstring& a, const std::wstring& b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i)
+    if (LowerAscii(a[i]) != LowerAscii(b[i])) return false;
+  return true;
+}
+
+int64_t ChoosePlugin(const std::vector<ListedPlugin>& plugins, const std::wstring& text) {
+  for (size_t i = 0; i < plugins.size(); ++i)
+    if (plugins[i].name == text) return static_cast<int64_t>(i);
+  for (size_t i = 0; i < plugins.size(); ++i)
+    if (EqualNoCase(plugins[i].name, text)) return static_cast<int64_t>(i);
+  if (text.empty() || text.size() > 9) return -1;
+  int64_t index = 0;
+  for (wchar_t c : text) {
+    if (c < L'0' || c > L'9') return -1;
+    index = index * 10 + (c - L'0');
+  }
+  return index < static_cast<int64_t>(plugins.size()) ? index : -1;
+}
+
+static std::wstring Extension(const std::wstring& path) {
+  size_t dot = path.find_last_of(L'.');
+  size_t sep = path.find_last_of(L"\\/");
+  if (dot == std::wstring::npos || (sep != std::wstring::npos && dot < sep)) return L"";
+  std::wstring e = path.substr(dot);
+  for (wchar_t& c : e) c = LowerAscii(c);
+  return e;
+}
+
+ImageFileType ImageTypeForPath(const std::wstring& path) {
+  std::wstring e = Extension(path);
+  if (e == L".png") return IMAGE_FILE_PNG;
+  if (e == L".bmp") return IMAGE_FILE_BMP;
+  return IMAGE_FILE_UNKNOWN;
+}
+
+std::wstring BatchOutputPath(const std::wstring& outputFolder, const std::wstring& input) {
+  size_t sep = input.find_last_of(L"\\/");
+  std::wstring name = sep == std::wstring::npos ? input : input.substr(sep + 1);
+  if (ImageTypeForPath(name) == IMAGE_FILE_UNKNOWN) {
+    std::wstring e = Extension(name);
+    name = name.substr(0, name.size() - e.size()) + L".png";
+  }
+  std::wstring folder = outputFolder;
+  while (folder.size() > 1 && (folder.back() == L'\\' || folder.back() == L'/')) folder.pop_back();
+  return folder + L"\\" + name;
+}
+
+int ProgressPercent(double progress) {
+  if (!(progress > 0.0)) return 0;  // also NaN
+  if (progress >= 1.0) return 100;
+  return static_cast<int>(std::floor(progress * 100.0));
+}
+
+std::string ProgressBarText(double progress, int width) {
+  if (width < 1) width = 1;
+  int percent = ProgressPercent(progress);
+  int filled = percent * width / 100;
+  std::string bar = "[";
+  bar.append(static_cast<size_t>(filled), '#');
+  bar.append(static_cast<size_t>(width - filled), '-');
+  char tail[16];
+  snprintf(tail, sizeof(tail), "] %3d%%", percent);
+  return bar + tail;
+}

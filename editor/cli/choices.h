@@ -1,0 +1,35 @@
+// Small decisions of the tool that need no system calls: which listed
+// plug-in a command means, where a batch writes, how progress looks.
+#pragma once
+#include <cstdint>
+#include <string>
+#include <vector>
+
+struct ListedPlugin {
+  std::wstring name;
+  std::wstring entryPoint;
+  std::wstring path;
+  int bits;           // 64 or 32: the server that listed it
+  int64_t serverIndex;  // its index in that server's catalogue
+};
+
+// An exact name first, then a name equal without regard to ASCII case, then
+// a decimal index into the list. The first match wins. -1: none.
+int64_t ChoosePlugin(const std::vector<ListedPlugin>& plugins, const std::wstring& text);
+
+enum ImageFileType : int {
+  IMAGE_FILE_UNKNOWN = 0,
+  IMAGE_FILE_PNG = 1,
+  IMAGE_FILE_BMP = 2,
+};
+
+// The written type, by the path's extension (without regard to case).
+ImageFileType ImageTypeForPath(const std::wstring& path);
+
+// OUTDIR\name of the input: the extension kept for .png and .bmp, else .png.
+std::wstring BatchOutputPath(const std::wstring& outputFolder, const std::wstring& input);
+
+// "[##########----------]  50%" with `width` cells; out-of-range values clamp.
+std::string ProgressBarText(double progress, int width);
+// Whole percent shown for a progress value, 0 to 100.
+int ProgressPercent(double progress);

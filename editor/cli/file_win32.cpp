@@ -1,0 +1,138 @@
+#include "editor/cli/file_win32.h"
+
+#include <windows.h>
+
+#include "editor/cli/json_text.h"
+
+bool FolderExists(const std::wstring& path) {
+  DWORD a = GetFileAttributesW(path.c_str());
+  return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+bool FileExists(const std::wstring& path) {
+  DWORD a = GetFileAttributesW(path.c_str());
+  return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
+std::string SystemErrorText(uint32_t code) {
+  wchar_t text[512];
+  DWORD n = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0, text, 512,
+                           nullptr);
+  if (n == 0) return "Windows error " + std::to_string(code);
+  while (n > 0 && (text[n - 1] == L'\r' || text[n - 1] == L'\n' || text[n - 1] == L' ' || text[n - 1] == L'.')) --n;
+  text[n] = 0;
+  return Utf16ToUtf8(text);
+}
+
+int ReadWholeFile(const std::wstring& path, uint64_t limit, std::vector<uint8_t>* bytes, std::string* error) {
+  bytes->clear();
+  HANDLE f = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                         nullptr);
+  if (f == INVALID_HANDLE_VALUE) {
+    *error = SystemErrorText(GetLastError());
+    return 0;
+  }
+  LARGE_INTEGER size;
+  int ok = 0;
+  if (!GetFileSizeEx(f, &size)) {
+    *error = SystemErrorText(GetLastError());
+  } else if (static_cast<uint64_t>(size.QuadPart) > limit) {
+    *error = "the file is too large";
+  } else {
+    try {
+      bytes->resize(static_cast<size_t>(size.QuadPart));
+      ok = 1;
+    } catch (...) {
+      *error = "out of memory for the file";
+    }
+    size_t done = 0;
+    while (ok && done < bytes->size()) {
+      DWORD want = static_cast<DWORD>(bytes->size() - done > (1u << 30) ? (1u << 30) : bytes->size() - done);
+      DWORD got = 0;
+      if (!ReadFile(f, bytes->data() + done, want, &got, nullptr) || got == 0) {
+        *error = "the file could not be read to its end";
+        ok = 0;
+      }
+      done += got;
+    }
+  }
+  CloseHandle(f);
+  if (!ok) bytes->clear();
+  return ok;
+}
+
+int WriteFileAtomically(const std::wstring& path, const uint8_t* bytes, size_t length, std::string* error) {
+  static LONG counter = 0;
+  std::wstring temporary = path + L".part-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+                           std::to_wstring(InterlockedIncrement(&counter));
+  HANDLE f = CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (f == INVALID_HANDLE_VALUE) {
+    *error = SystemErrorText(GetLastError());
+    return 0;
+  }
+  bool ok = true;
+  size_t done = 0;
+  while (ok && done < length) {
+    DWORD want = static_cast<DWORD>(length - done > (1u << 30) ? (1u << 30) : length - done);
+    DWORD wrote = 0;
+    if (!WriteFile(f, bytes + done, want, &wrote, nullptr) || wrote == 0) {
+      *error = SystemErrorText(GetLastError());
+      ok = false;
+    }
+    done += wrote;
+  }
+  if (ok && !FlushFileBuffers(f)) {
+    *error = SystemErrorText(GetLastError());
+    ok = false;
+  }
+  CloseHandle(f);
+  if (ok && !MoveFileExW(temporary.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    *error = SystemErrorText(GetLastError());
+    ok = false;
+  }
+  if (!ok) DeleteFileW(temporary.c_str());
+  return ok ? 1 : 0;
+}
+
+ModuleMachine ReadFileModuleMachine(const std::wstring& path) {
+  HANDLE f = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                         nullptr);
+  if (f == INVALID_HANDLE_VALUE) return MACHINE_NOT_A_MODULE;
+  uint8_t head[MODULE_HEADER_PROBE_BYTES];
+  DWORD got = 0;
+  BOOL ok = ReadFile(f, head, sizeof(head), &got, nullptr);
+  CloseHandle(f);
+  return ok ? ReadModuleMachine(head, got) : MACHINE_NOT_A_MODULE;
+}
+
+static bool IsPluginFileName(const wchar_t* name) {
+  size_t n = wcslen(name);
+  return n >= 4 && _wcsicmp(name + n - 4, L".8bf") == 0;
+}
+
+static void CountBelow(const std::wstring& folder, ModuleCensus* census, int depth) {
+  if (depth > 32) return;
+  WIN32_FIND_DATAW found;
+  HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return;
+  do {
+    if (wcscmp(found.cFileName, L".") == 0 || wcscmp(found.cFileName, L"..") == 0) continue;
+    std::wstring path = folder + L"\\" + found.cFileName;
+    if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+      if (!(found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) CountBelow(path, census, depth + 1);
+    } else if (IsPluginFileName(found.cFileName)) {
+      ModuleMachine m = ReadFileModuleMachine(path);
+      if (m == MACHINE_X64) ++census->x64;
+      else if (m == MACHINE_X86) ++census->x86;
+      else ++census->other;
+    }
+  } while (FindNextFileW(search, &found));
+  FindClose(search);
+}
+
+void CountPluginModules(const std::wstring& folder, ModuleCensus* census) {
+  *census = ModuleCensus();
+  std::wstring base = folder;
+  while (base.size() > 3 && (base.back() == L'\\' || base.back() == L'/')) base.pop_back();
+  CountBelow(base, census, 0);
+}

@@ -1,0 +1,35 @@
+// The tool's file system edge: whole-file reads, atomic writes and the walk
+// that finds out which processors a folder's plug-in modules are built for.
+#pragma once
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "editor/cli/pe_machine.h"
+
+bool FolderExists(const std::wstring& path);
+bool FileExists(const std::wstring& path);
+
+// Reads a whole file of at most `limit` bytes. Answers 1, or 0 with a reason.
+int ReadWholeFile(const std::wstring& path, uint64_t limit, std::vector<uint8_t>* bytes, std::string* error);
+
+// Writes a temporary file beside `path` and renames it over `path` only once
+// every byte is on disk; on any failure the temporary file is removed and
+// `path` is left as it was. Answers 1, or 0 with a reason.
+int WriteFileAtomically(const std::wstring& path, const uint8_t* bytes, size_t length, std::string* error);
+
+// The machine of a module file, from its first bytes.
+ModuleMachine ReadFileModuleMachine(const std::wstring& path);
+
+struct ModuleCensus {
+  uint32_t x64 = 0;
+  uint32_t x86 = 0;
+  uint32_t other = 0;  // other processors and files that are no module
+};
+
+// Counts the ".8bf" files below `folder` by processor. Shortcuts are not
+// followed (the server follows them); the depth is bounded.
+void CountPluginModules(const std::wstring& folder, ModuleCensus* census);
+
+// The system's text for an error code, one line, in UTF-8.
+std::string SystemErrorText(uint32_t code);

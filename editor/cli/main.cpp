@@ -1,0 +1,370 @@
+// plughost-cli: lists, shows and runs 8BF plug-ins through the plug-in
+// server, from the command line. Also the client library's fullest example.
+#include <windows.h>
+
+#include <cstdio>
+#include <set>
+
+#include "editor/cli/cli_args.h"
+#include "editor/cli/file_win32.h"
+#include "editor/cli/json_text.h"
+#include "editor/cli/server_link.h"
+
+namespace {
+
+enum ExitCode : int { EXIT_DONE = 0, EXIT_FAILED = 1, EXIT_USAGE = 2, EXIT_CANCELLED = 3 };
+
+HANDLE gAbortEvent = nullptr;
+HANDLE gForceEvent = nullptr;
+volatile LONG gInterrupts = 0;
+
+BOOL WINAPI OnConsoleControl(DWORD type) {
+  if (type != CTRL_C_EVENT && type != CTRL_BREAK_EVENT && type != CTRL_CLOSE_EVENT) return FALSE;
+  LONG n = InterlockedIncrement(&gInterrupts);
+  SetEvent(n == 1 ? gAbortEvent : gForceEvent);
+  return TRUE;
+}
+
+void Out(const std::string& text) { fwrite(text.data(), 1, text.size(), stdout); }
+
+// Every failure ends in one line on stderr.
+int Fail(int code, const std::string& text) {
+  fflush(stdout);
+  fprintf(stderr, "plughost-cli: %s\n", text.c_str());
+  return code;
+}
+
+std::string U8(const std::wstring& text) { return Utf16ToUtf8(text.c_str()); }
+
+// A hidden top-level window of our own, pumped on its own thread: the server
+// makes it the owner of plug-in dialogs, and an owner in another process must
+// keep answering messages or those dialogs stall. The console's window would
+// not do: the tool often runs without one (pipes, scripts). The window is
+// never shown.
+struct HostWindow {
+  HWND window = nullptr;
+  HANDLE thread = nullptr;
+  HANDLE ready = nullptr;
+};
+
+HostWindow gHost;
+
+DWORD WINAPI PumpHostWindow(void*) {
+  WNDCLASSW wc;
+  memset(&wc, 0, sizeof(wc));
+  wc.lpfnWndProc = DefWindowProcW;
+  wc.hInstance = GetModuleHandleW(nullptr);
+  wc.lpszClassName = L"PlughostCliHost";
+  RegisterClassW(&wc);
+  gHost.window = CreateWindowExW(0, wc.lpszClassName, L"plughost-cli", WS_OVERLAPPEDWINDOW, CW_USEDEFAULT,
+                                 CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, nullptr, nullptr, wc.hInstance, nullptr);
+  // Without a display (headless Wine) no top-level window can be made; a
+  // message-only window still gives the server a live handle.
+  if (gHost.window == nullptr)
+    gHost.window = CreateWindowExW(0, wc.lpszClassName, L"plughost-cli", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                                   wc.hInstance, nullptr);
+  SetEvent(gHost.ready);
+  if (gHost.window == nullptr) return 1;
+  MSG m;
+  while (GetMessageW(&m, nullptr, 0, 0) > 0) DispatchMessageW(&m);
+  return 0;
+}
+
+// The handle REQ_SET_HOST carries; the console's window when ours cannot be made.
+uint32_t HostWindowHandle() {
+  if (gHost.ready == nullptr) {
+    gHost.ready = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    gHost.thread = CreateThread(nullptr, 0, PumpHostWindow, nullptr, 0, nullptr);
+    if (gHost.thread != nullptr) WaitForSingleObject(gHost.ready, 10000);
+  }
+  HWND w = gHost.window != nullptr ? gHost.window : GetConsoleWindow();
+  // Window handles carry 32 significant bits in both builds.
+  return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(w));
+}
+
+std::wstring ServerPath(const CliOptions& o, int bits) {
+  const std::wstring& given = bits == 64 ? o.server64 : o.server32;
+  if (!given.empty()) return given;
+  wchar_t folder[MAX_PATH];
+  PlughostProgramFolder(folder, MAX_PATH);
+  return std::wstring(folder) + (bits == 64 ? L"plughost64.exe" : L"plughost32.exe");
+}
+
+// The servers a folder needs and the plug-ins they list, 64-bit ones first.
+struct Catalogue {
+  ServerLink links[2];  // [0] 64-bit, [1] 32-bit
+  std::vector<ListedPlugin> plugins;
+  std::string note32;  // why 32-bit plug-ins are missing, if they are
+  ~Catalogue() {
+    StopServerLink(&links[0]);
+    StopServerLink(&links[1]);
+  }
+  ServerLink* LinkFor(int bits) { return &links[bits == 64 ? 0 : 1]; }
+};
+
+int BuildCatalogue(const CliOptions& given, Catalogue* c) {
+  if (!FolderExists(given.folder)) return Fail(EXIT_FAILED, "plug-in folder not found: " + U8(given.folder));
+  // The server takes only full paths (it refuses a bare name) of at most 259
+  // units (it would cut a longer one and scan some other folder).
+  CliOptions o = given;
+  wchar_t full[MAX_PATH];
+  DWORD n = GetFullPathNameW(given.folder.c_str(), MAX_PATH, full, nullptr);
+  if (n == 0 || n >= MAX_PATH)
+    return Fail(EXIT_FAILED, "the plug-in folder's full path is longer than 259 characters: " + U8(given.folder));
+  o.folder = full;
+  // The processor of each module decides which server can load it.
+  ModuleCensus census;
+  CountPluginModules(o.folder, &census);
+  bool want64 = census.x64 > 0 || census.x86 == 0;
+  bool want32 = census.x86 > 0;
+  uint32_t host = HostWindowHandle();
+  if (host == 0) return Fail(EXIT_FAILED, "cannot create a window for the server's dialogs");
+  std::string error64, error32;
+  for (int bits : {64, 32}) {
+    if (bits == 64 ? !want64 : !want32) continue;
+    ServerLink* link = c->LinkFor(bits);
+    std::string* error = bits == 64 ? &error64 : &error32;
+    int r = StartServerLink(link, ServerPath(o, bits), bits, host, error);
+    if (r != LINK_OK) {
+      // A 32-bit server that cannot start only hides the 32-bit plug-ins.
+      if (bits == 64) return Fail(EXIT_FAILED, *error);
+      continue;
+    }
+    r = ScanWithServer(link, o.folder, &c->plugins, error);
+    if (r != LINK_OK) StopServerLink(link);
+    if (r != LINK_OK && r != LINK_NO_PLUGINS) return Fail(EXIT_FAILED, *error);
+    error->clear();
+  }
+  if (want32 && !error32.empty())
+    c->note32 = std::to_string(census.x86) + " 32-bit plug-in module(s) in " + U8(o.folder) +
+                " cannot run here: " + error32;
+  if (c->plugins.empty()) {
+    if (!c->note32.empty()) return Fail(EXIT_FAILED, "no plug-ins can run: " + c->note32);
+    return Fail(EXIT_FAILED, "no plug-ins found in " + U8(o.folder));
+  }
+  return EXIT_DONE;
+}
+
+int PickPlugin(const CliOptions& o, Catalogue* c, const ListedPlugin** chosen) {
+  int64_t i = ChoosePlugin(c->plugins, o.plugin);
+  if (i < 0) {
+    std::string text = "no plug-in named or numbered \"" + U8(o.plugin) + "\" in " + U8(o.folder);
+    if (!c->note32.empty()) text += " (" + c->note32 + ")";
+    return Fail(EXIT_FAILED, text);
+  }
+  *chosen = &c->plugins[static_cast<size_t>(i)];
+  // Only the server that listed it is needed from here on.
+  StopServerLink(c->LinkFor((*chosen)->bits == 64 ? 32 : 64));
+  return EXIT_DONE;
+}
+
+int CommandList(const CliOptions& o) {
+  Catalogue c;
+  int r = BuildCatalogue(o, &c);
+  if (r != EXIT_DONE) return r;
+  if (o.json) {
+    Out("[");
+    for (size_t i = 0; i < c.plugins.size(); ++i) {
+      const ListedPlugin& p = c.plugins[i];
+      Out(std::string(i ? ",\n " : "") + "{\"index\": " + std::to_string(i) + ", \"name\": " + JsonQuote(U8(p.name)) +
+          ", \"entryPoint\": " + JsonQuote(U8(p.entryPoint)) + ", \"path\": " + JsonQuote(U8(p.path)) +
+          ", \"bits\": " + std::to_string(p.bits) + "}");
+    }
+    Out("]\n");
+  } else {
+    size_t nameWidth = 4, entryWidth = 11;
+    // Names and paths come from plug-in files: nothing in them may steer the terminal.
+    for (ListedPlugin& p : c.plugins) {
+      p.name = PrintableText(p.name);
+      p.entryPoint = PrintableText(p.entryPoint);
+      p.path = PrintableText(p.path);
+    }
+    for (const ListedPlugin& p : c.plugins) {
+      nameWidth = std::max(nameWidth, p.name.size());
+      entryWidth = std::max(entryWidth, p.entryPoint.size());
+    }
+    auto pad = [](const std::string& s, size_t units, size_t width) {
+      return s + std::string(width > units ? width - units : 0, ' ');
+    };
+    Out(pad("#", 1, 4) + pad("Name", 4, nameWidth + 2) + pad("Entry point", 11, entryWidth + 2) + "Bits  Path\n");
+    for (size_t i = 0; i < c.plugins.size(); ++i) {
+      const ListedPlugin& p = c.plugins[i];
+      std::string index = std::to_string(i);
+      Out(pad(index, index.size(), 4) + pad(U8(p.name), p.name.size(), nameWidth + 2) +
+          pad(U8(p.entryPoint), p.entryPoint.size(), entryWidth + 2) + std::to_string(p.bits) + "    " + U8(p.path) +
+          "\n");
+    }
+  }
+  fflush(stdout);
+  if (!c.note32.empty()) fprintf(stderr, "plughost-cli: note: %s\n", c.note32.c_str());
+  return EXIT_DONE;
+}
+
+int CommandAbout(const CliOptions& o) {
+  Catalogue c;
+  int r = BuildCatalogue(o, &c);
+  if (r != EXIT_DONE) return r;
+  const ListedPlugin* p = nullptr;
+  if ((r = PickPlugin(o, &c, &p)) != EXIT_DONE) return r;
+  std::string message;
+  CancelSignals cancel{gAbortEvent, gForceEvent};
+  r = RunAboutJob(c.LinkFor(p->bits), p->serverIndex, cancel, &message);
+  if (r == LINK_CANCELLED) return Fail(EXIT_CANCELLED, "about " + U8(p->name) + ": " + message);
+  if (r != LINK_OK) return Fail(EXIT_FAILED, "about " + U8(p->name) + ": " + message);
+  return EXIT_DONE;
+}
+
+struct ProgressState {
+  bool quiet;
+  bool shown;
+  int lastPercent;
+};
+
+void ShowProgress(void* context, double progress) {
+  auto* s = static_cast<ProgressState*>(context);
+  int percent = ProgressPercent(progress);
+  if (s->quiet || (s->shown && percent == s->lastPercent)) return;
+  s->shown = true;
+  s->lastPercent = percent;
+  fprintf(stderr, "\r%s", ProgressBarText(progress, 30).c_str());
+  fflush(stderr);
+}
+
+void EndProgress(ProgressState* s) {
+  if (s->shown) fprintf(stderr, "\n");
+  s->shown = false;
+  s->lastPercent = -1;
+}
+
+int LoadImageFile(const std::wstring& path, RasterImage* image, std::string* error) {
+  std::vector<uint8_t> bytes;
+  if (!FileExists(path)) {
+    *error = "input not found: " + U8(path);
+    return 0;
+  }
+  // Compressed files far beyond the pixel limit are not worth reading.
+  if (!ReadWholeFile(path, MAX_IMAGE_PIXEL_BYTES, &bytes, error) || !DecodeImage(bytes.data(), bytes.size(), image, error)) {
+    *error = U8(path) + ": " + *error;
+    return 0;
+  }
+  return 1;
+}
+
+int SaveImageFile(const std::wstring& path, const RasterImage& image, std::string* error) {
+  std::vector<uint8_t> bytes;
+  if (!EncodeImage(image, ImageTypeForPath(path), &bytes, error) ||
+      !WriteFileAtomically(path, bytes.data(), bytes.size(), error)) {
+    *error = U8(path) + ": " + *error;
+    return 0;
+  }
+  return 1;
+}
+
+// One image through the chosen plug-in. EXIT_* code; the failure already printed.
+int FilterOneFile(ServerLink* link, const ListedPlugin& p, const std::wstring& in, const std::wstring& out, bool quiet,
+                  bool* serverLost) {
+  std::string error;
+  RasterImage image;
+  if (!LoadImageFile(in, &image, &error)) return Fail(EXIT_FAILED, error);
+  ProgressState progress{quiet, false, -1};
+  CancelSignals cancel{gAbortEvent, gForceEvent};
+  std::string message;
+  int r = RunFilterJob(link, p.serverIndex, &image, ShowProgress, &progress, cancel, &message);
+  EndProgress(&progress);
+  if (r == LINK_LOST) *serverLost = true;
+  if (r == LINK_CANCELLED) {
+    *serverLost = !link->started || WaitForSingleObject(link->client.process, 0) == WAIT_OBJECT_0;
+    return Fail(EXIT_CANCELLED, U8(in) + ": " + message);
+  }
+  if (r != LINK_OK) return Fail(EXIT_FAILED, U8(in) + ": " + U8(p.name) + ": " + message);
+  if (!SaveImageFile(out, image, &error)) return Fail(EXIT_FAILED, error);
+  return EXIT_DONE;
+}
+
+int CommandRun(const CliOptions& o) {
+  // Check what can be checked before a server starts.
+  if (ImageTypeForPath(o.output) == IMAGE_FILE_UNKNOWN)
+    return Fail(EXIT_USAGE, "the output must end in .png or .bmp: " + U8(o.output));
+  if (!FileExists(o.input)) return Fail(EXIT_FAILED, "input not found: " + U8(o.input));
+  Catalogue c;
+  int r = BuildCatalogue(o, &c);
+  if (r != EXIT_DONE) return r;
+  const ListedPlugin* p = nullptr;
+  if ((r = PickPlugin(o, &c, &p)) != EXIT_DONE) return r;
+  bool lost = false;
+  r = FilterOneFile(c.LinkFor(p->bits), *p, o.input, o.output, o.quiet, &lost);
+  if (r == EXIT_DONE) Out("wrote " + U8(o.output) + "\n");
+  return r;
+}
+
+int CommandBatch(const CliOptions& o) {
+  if (!FolderExists(o.outputFolder)) return Fail(EXIT_FAILED, "output folder not found: " + U8(o.outputFolder));
+  Catalogue c;
+  int r = BuildCatalogue(o, &c);
+  if (r != EXIT_DONE) return r;
+  const ListedPlugin* p = nullptr;
+  if ((r = PickPlugin(o, &c, &p)) != EXIT_DONE) return r;
+  ServerLink* link = c.LinkFor(p->bits);
+  std::set<std::wstring> written;
+  int failures = 0;
+  size_t done = 0;
+  for (const std::wstring& in : o.inputs) {
+    std::wstring out = BatchOutputPath(o.outputFolder, in);
+    std::wstring key = out;
+    for (wchar_t& ch : key) ch = static_cast<wchar_t>(towlower(ch));
+    if (!written.insert(key).second) {
+      Fail(EXIT_FAILED, U8(in) + ": skipped, its output " + U8(out) + " was written from an earlier input");
+      ++failures;
+      continue;
+    }
+    bool lost = false;
+    r = FilterOneFile(link, *p, in, out, o.quiet, &lost);
+    if (r == EXIT_CANCELLED) return r;
+    if (lost) return Fail(EXIT_FAILED, "batch stopped after " + std::to_string(done) + " of " +
+                                           std::to_string(o.inputs.size()) + " files: the server is gone");
+    if (r == EXIT_DONE) {
+      ++done;
+      Out("wrote " + U8(out) + "\n");
+      fflush(stdout);
+    } else {
+      ++failures;
+    }
+  }
+  if (failures > 0)
+    return Fail(EXIT_FAILED, std::to_string(failures) + " of " + std::to_string(o.inputs.size()) + " files failed");
+  return EXIT_DONE;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+  // No system error boxes for missing drives and the like: this is a script tool.
+  SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
+  SetConsoleOutputCP(CP_UTF8);
+  CliOptions options;
+  std::string error;
+  if (!ParseCliArguments(argc, argv, &options, &error)) {
+    fprintf(stderr, "plughost-cli: %s (see plughost-cli --help)\n", error.c_str());
+    return EXIT_USAGE;
+  }
+  // A named event opens the one its creator made, so setting it there
+  // cancels here.
+  gAbortEvent = CreateEventW(nullptr, TRUE, FALSE, options.cancelEvent.empty() ? nullptr : options.cancelEvent.c_str());
+  gForceEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  if (gAbortEvent == nullptr || gForceEvent == nullptr) return Fail(EXIT_FAILED, "cannot create the cancel events");
+  SetConsoleCtrlHandler(OnConsoleControl, TRUE);
+  int code = EXIT_FAILED;
+  try {
+    switch (options.command) {
+      case CLI_HELP: Out(kCliUsage); code = EXIT_DONE; break;
+      case CLI_LIST: code = CommandList(options); break;
+      case CLI_ABOUT: code = CommandAbout(options); break;
+      case CLI_RUN: code = CommandRun(options); break;
+      case CLI_BATCH: code = CommandBatch(options); break;
+    }
+  } catch (const std::exception& e) {
+    code = Fail(EXIT_FAILED, std::string("internal failure: ") + e.what());
+  }
+  fflush(stdout);
+  return code;
+}

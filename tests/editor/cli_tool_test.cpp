@@ -1,0 +1,328 @@
+// The tool as a person runs it, against a scripted stand-in server
+// (cli_fake_server), so that every outcome of a job can be arranged.
+#include <windows.h>
+
+#include "editor/cli/image_codec.h"
+#include "gtest/gtest.h"
+#include "tests/editor/tool_runner.h"
+#include "tests/support/server_session.h"
+
+namespace {
+
+// A plug-in folder holding one 64-bit module, the stand-in server in a mode,
+// and a log of the server's starts and requests.
+struct FakeSetup {
+  std::wstring folder;
+  std::wstring work;
+  std::wstring log;
+  std::wstring server;
+
+  explicit FakeSetup(const wchar_t* mode) {
+    folder = FreshFolder(L"plugins");
+    work = FreshFolder(L"work");
+    log = work + L"\\server.log";
+    server = BesideTest(L"cli_fake_server.exe");
+    WriteBytes(folder + L"\\Invert.8bf", ModuleHeaderBytes(0x8664));
+    SetEnvironmentVariableW(L"PLUGHOST_FAKE_MODE", mode);
+    SetEnvironmentVariableW(L"PLUGHOST_FAKE_LOG", log.c_str());
+    SetEnvironmentVariableW(L"PLUGHOST_FAKE_RUNNING", nullptr);
+  }
+
+  ToolRun Run(std::vector<std::wstring> args) {
+    args.insert(args.begin() + 1, {L"--server64", server, L"--quiet"});
+    return RunTool(args);
+  }
+
+  std::wstring Input(const wchar_t* name, uint32_t w = 6, uint32_t h = 4) {
+    std::wstring path = work + L"\\" + name;
+    WriteBytes(path, TestImageFile(w, h, true));
+    return path;
+  }
+
+  size_t Count(const char* line) {
+    std::vector<uint8_t> bytes = ReadBytes(log);
+    size_t n = 0;
+    for (const std::string& l : Lines(std::string(bytes.begin(), bytes.end())))
+      if (l.rfind(line, 0) == 0) ++n;
+    return n;
+  }
+};
+
+RasterImage Decoded(const std::wstring& path) {
+  std::vector<uint8_t> bytes = ReadBytes(path);
+  RasterImage image;
+  std::string error;
+  DecodeImage(bytes.data(), bytes.size(), &image, &error);
+  return image;
+}
+
+struct Canceller {
+  HANDLE running, cancel;
+};
+
+DWORD WINAPI CancelWhenRunning(void* p) {
+  auto* c = static_cast<Canceller*>(p);
+  if (WaitForSingleObject(c->running, 60000) == WAIT_OBJECT_0) SetEvent(c->cancel);
+  return 0;
+}
+
+// The one line a failure prints.
+void ExpectOneErrorLine(const ToolRun& run, const char* fragment) {
+  std::vector<std::string> lines = Lines(run.err);
+  ASSERT_EQ(1u, lines.size()) << "stderr was:\n" << run.err;
+  EXPECT_NE(std::string::npos, lines[0].find(fragment)) << "expected \"" << fragment << "\" in: " << lines[0];
+}
+
+}  // namespace
+
+TEST(CliList, PrintsATableAndJson) {
+  FakeSetup s(L"ok");
+  ToolRun table = s.Run({L"list", s.folder});
+  ASSERT_TRUE(table.finished);
+  EXPECT_EQ(0u, table.exitCode) << table.err;
+  std::vector<std::string> lines = Lines(table.out);
+  ASSERT_EQ(3u, lines.size()) << table.out;
+  EXPECT_EQ(0u, lines[0].find("#   Name")) << lines[0];
+  EXPECT_EQ(0u, lines[1].find("0   Invert ")) << lines[1];
+  EXPECT_NE(std::string::npos, lines[1].find("PluginMain")) << lines[1];
+  EXPECT_NE(std::string::npos, lines[1].find(Narrow(s.folder) + "\\Invert.8bf")) << lines[1];
+  // The tab in the second name is shown as '?' in the table, kept in the JSON.
+  EXPECT_EQ(0u, lines[2].find("1   Tab?here \"quoted\" \xC3\x9C" "ber\\  #1")) << lines[2];
+
+  ToolRun json = s.Run({L"list", s.folder, L"--json"});
+  EXPECT_EQ(0u, json.exitCode) << json.err;
+  std::string folder;
+  for (char c : Narrow(s.folder)) folder += c == '\\' ? std::string("\\\\") : std::string(1, c);
+  std::string expected = "[{\"index\": 0, \"name\": \"Invert\", \"entryPoint\": \"PluginMain\", \"path\": \"" + folder +
+                         "\\\\Invert.8bf\", \"bits\": 64},\n {\"index\": 1, \"name\": \"Tab\\there \\\"quoted\\\" "
+                         "\xC3\x9C" "ber\\\\\", \"entryPoint\": \"#1\", \"path\": \"" +
+                         folder + "\\\\Odd.8bf\", \"bits\": 64}]\n";
+  EXPECT_EQ(expected, json.out);
+}
+
+TEST(CliRun, WritesTheFilteredImageWithProgress) {
+  FakeSetup s(L"ok");
+  std::wstring in = s.Input(L"in.png");
+  std::wstring out = s.work + L"\\out.bmp";
+  // With the progress bar this time.
+  ToolRun run = RunTool({L"run", L"--server64", s.server, s.folder, L"invert", in, out});
+  ASSERT_TRUE(run.finished);
+  ASSERT_EQ(0u, run.exitCode) << run.err;
+  EXPECT_EQ("wrote " + Narrow(out) + "\n", run.out);
+  EXPECT_NE(std::string::npos, run.err.find("] 100%")) << run.err;
+  EXPECT_NE(std::string::npos, run.err.find("[#########---------------------]  33%")) << run.err;
+  RasterImage before = Decoded(in), after = Decoded(out);
+  ASSERT_EQ(6u, after.width);
+  ASSERT_EQ(before.bgra.size(), after.bgra.size());
+  for (size_t i = 0; i < before.bgra.size(); ++i) {
+    uint8_t expected = i % 4 == 3 ? before.bgra[i] : static_cast<uint8_t>(255 - before.bgra[i]);
+    ASSERT_EQ(expected, after.bgra[i]) << "byte " << i;
+  }
+  // Nothing but the input, the output and the server's log.
+  EXPECT_EQ(3u, FolderEntries(s.work).size());
+}
+
+TEST(CliRun, AFailedFilterPrintsTheServersMessageAndWritesNothing) {
+  FakeSetup s(L"fail");
+  ToolRun run = s.Run({L"run", s.folder, L"0", s.Input(L"in.png"), s.work + L"\\out.png"});
+  ASSERT_TRUE(run.finished);
+  EXPECT_EQ(1u, run.exitCode);
+  ExpectOneErrorLine(run, "Invert: Cannot get entry-point (result code 1)");
+  EXPECT_EQ(2u, FolderEntries(s.work).size());
+}
+
+// Runs the tool with a cancel event that is set once the stand-in server
+// reports the job running. `args` gets the option inserted after the command.
+ToolRun RunAndCancel(FakeSetup* s, std::vector<std::wstring> args) {
+  std::wstring running = L"plughost-cli-running-" + std::to_wstring(GetCurrentProcessId());
+  std::wstring cancel = L"plughost-cli-cancel-" + std::to_wstring(GetCurrentProcessId());
+  HANDLE runningEvent = CreateEventW(nullptr, TRUE, FALSE, running.c_str());
+  HANDLE cancelEvent = CreateEventW(nullptr, TRUE, FALSE, cancel.c_str());
+  ResetEvent(runningEvent);
+  ResetEvent(cancelEvent);
+  SetEnvironmentVariableW(L"PLUGHOST_FAKE_RUNNING", running.c_str());
+  Canceller c{runningEvent, cancelEvent};
+  HANDLE t = CreateThread(nullptr, 0, CancelWhenRunning, &c, 0, nullptr);
+  args.insert(args.begin() + 1, {L"--cancel-event", cancel});
+  ToolRun run = s->Run(args);
+  WaitForSingleObject(t, 60000);
+  CloseHandle(t);
+  CloseHandle(runningEvent);
+  CloseHandle(cancelEvent);
+  return run;
+}
+
+TEST(CliRun, CancelAsksTheServerToAbortAndExitsThree) {
+  FakeSetup s(L"cancel");
+  ToolRun run = RunAndCancel(&s, {L"run", s.folder, L"Invert", s.Input(L"in.png"), s.work + L"\\out.png"});
+  ASSERT_TRUE(run.finished);
+  EXPECT_EQ(3u, run.exitCode);
+  ExpectOneErrorLine(run, "The user cancelled");
+  EXPECT_EQ(1u, s.Count("request 23")) << "the abort request was not sent once";
+  EXPECT_EQ(1u, s.Count("request 22")) << "the held image was not fetched back";
+  EXPECT_EQ(2u, FolderEntries(s.work).size());
+}
+
+TEST(CliRun, AServerThatDiesMidJobIsReportedWithoutOutput) {
+  FakeSetup s(L"die");
+  ToolRun run = s.Run({L"run", s.folder, L"Invert", s.Input(L"in.png"), s.work + L"\\out.png"});
+  ASSERT_TRUE(run.finished) << "the tool hung";
+  EXPECT_EQ(1u, run.exitCode);
+  ExpectOneErrorLine(run, "the server ended unexpectedly (exit code 7)");
+  EXPECT_EQ(2u, FolderEntries(s.work).size());
+}
+
+TEST(CliBadInput, EachGivesOneLineAndANonZeroCode) {
+  FakeSetup s(L"ok");
+  std::wstring junk = s.work + L"\\junk.png";
+  WriteBytes(junk, {'n', 'o', 't', ' ', 'p', 'n', 'g'});
+  std::wstring good = s.Input(L"good.png");
+  std::wstring out = s.work + L"\\out.png";
+  struct Row {
+    std::vector<std::wstring> args;
+    uint32_t code;
+    const char* fragment;
+  };
+  const Row rows[] = {
+      {{L"run", s.folder, L"Invert", s.work + L"\\missing.png", out}, 1, "input not found"},
+      {{L"run", s.folder, L"Invert", junk, out}, 1, "not a readable image"},
+      {{L"run", s.folder, L"Blur", good, out}, 1, "no plug-in named or numbered \"Blur\""},
+      {{L"run", s.folder, L"7", good, out}, 1, "no plug-in named or numbered \"7\""},
+      {{L"run", s.folder + L"\\nowhere", L"Invert", good, out}, 1, "plug-in folder not found"},
+      {{L"run", s.folder, L"Invert", good, s.work + L"\\out.gif"}, 2, "must end in .png or .bmp"},
+      {{L"run", s.folder, L"Invert", good, s.work + L"\\no-folder\\out.png"}, 1, "out.png"},
+      {{L"about", s.folder}, 2, "about: expected 2 arguments, got 1"},
+  };
+  for (const Row& r : rows) {
+    ToolRun run = s.Run(r.args);
+    SCOPED_TRACE(r.fragment);
+    ASSERT_TRUE(run.finished);
+    EXPECT_EQ(r.code, run.exitCode);
+    ExpectOneErrorLine(run, r.fragment);
+    EXPECT_TRUE(run.out.empty()) << run.out;
+  }
+  // Only what the test itself wrote.
+  std::vector<std::wstring> left = FolderEntries(s.work);
+  EXPECT_EQ(3u, left.size());
+}
+
+TEST(CliBadInput, AFolderWithoutPlugins) {
+  FakeSetup s(L"empty");
+  ToolRun run = s.Run({L"list", s.folder});
+  ASSERT_TRUE(run.finished);
+  EXPECT_EQ(1u, run.exitCode);
+  ExpectOneErrorLine(run, "no plug-ins found in ");
+}
+
+TEST(CliBadInput, OnlyThirtyTwoBitPluginsAndNoServerForThem) {
+  FakeSetup s(L"ok");
+  std::wstring folder = FreshFolder(L"plugins32");
+  WriteBytes(folder + L"\\Old.8bf", ModuleHeaderBytes(0x014C));
+  // A 32-bit server that cannot start, as on a machine without 32-bit support.
+  std::wstring notAProgram = s.work + L"\\plughost32.exe";
+  WriteBytes(notAProgram, {'n', 'o'});
+  ToolRun run = s.Run({L"list", L"--server32", notAProgram, folder});
+  ASSERT_TRUE(run.finished);
+  EXPECT_EQ(1u, run.exitCode);
+  ExpectOneErrorLine(run, "32-bit plug-in module(s)");
+  EXPECT_NE(std::string::npos, run.err.find("cannot start on this machine")) << run.err;
+  EXPECT_EQ(0u, s.Count("start")) << "the 64-bit server was started for 32-bit modules only";
+}
+
+TEST(CliBatch, ManyFilesThroughOneServer) {
+  FakeSetup s(L"ok");
+  std::wstring outDir = FreshFolder(L"batch-out");
+  std::wstring junk = s.work + L"\\c.png";
+  WriteBytes(junk, {1, 2, 3});
+  ToolRun run = s.Run({L"batch", s.folder, L"Invert", outDir, s.Input(L"a.png"), junk, s.Input(L"b.bmp", 3, 3)});
+  ASSERT_TRUE(run.finished);
+  EXPECT_EQ(1u, run.exitCode) << "one input was unreadable";
+  EXPECT_EQ("wrote " + Narrow(outDir) + "\\a.png\nwrote " + Narrow(outDir) + "\\b.bmp\n", run.out);
+  std::vector<std::string> errors = Lines(run.err);
+  ASSERT_EQ(2u, errors.size()) << run.err;
+  EXPECT_NE(std::string::npos, errors[0].find("c.png")) << errors[0];
+  EXPECT_NE(std::string::npos, errors[1].find("1 of 3 files failed")) << errors[1];
+  EXPECT_EQ(1u, s.Count("start"));
+  EXPECT_EQ(2u, s.Count("request 20"));
+  EXPECT_EQ(2u, FolderEntries(outDir).size());
+  EXPECT_EQ(3u, Decoded(outDir + L"\\b.bmp").width);
+}
+
+TEST(CliBatch, StopsWhenTheServerDies) {
+  FakeSetup s(L"die");
+  std::wstring outDir = FreshFolder(L"batch-out");
+  ToolRun run = s.Run({L"batch", s.folder, L"Invert", outDir, s.Input(L"a.png"), s.Input(L"b.png")});
+  ASSERT_TRUE(run.finished);
+  EXPECT_EQ(1u, run.exitCode);
+  std::vector<std::string> errors = Lines(run.err);
+  ASSERT_EQ(2u, errors.size()) << run.err;
+  EXPECT_NE(std::string::npos, errors[1].find("batch stopped after 0 of 2 files")) << errors[1];
+  EXPECT_EQ(1u, s.Count("request 20"));
+  EXPECT_TRUE(FolderEntries(outDir).empty());
+}
+
+TEST(CliAbout, PollsUntilTheBoxCloses) {
+  FakeSetup s(L"ok");
+  ToolRun run = s.Run({L"about", s.folder, L"1"});
+  ASSERT_TRUE(run.finished);
+  EXPECT_EQ(0u, run.exitCode) << run.err;
+  EXPECT_EQ(1u, s.Count("request 18"));
+  EXPECT_EQ(2u, s.Count("request 19"));
+}
+
+TEST(CliDistrust, ACatalogueCountBeyondItsRecordsListsOnlyTheRecords) {
+  FakeSetup s(L"overcount");
+  ToolRun run = s.Run({L"list", s.folder, L"--json"});
+  ASSERT_TRUE(run.finished);
+  EXPECT_EQ(0u, run.exitCode) << run.err;
+  EXPECT_EQ(2u, Lines(run.out).size()) << run.out;
+  ToolRun beyond = s.Run({L"about", s.folder, L"2"});
+  EXPECT_EQ(1u, beyond.exitCode);
+  ExpectOneErrorLine(beyond, "no plug-in named or numbered \"2\"");
+}
+
+TEST(CliDistrust, AShortImageFromTheServerIsNotWritten) {
+  FakeSetup s(L"short");
+  ToolRun run = s.Run({L"run", s.folder, L"Invert", s.Input(L"in.png"), s.work + L"\\out.png"});
+  ASSERT_TRUE(run.finished);
+  EXPECT_EQ(1u, run.exitCode);
+  ExpectOneErrorLine(run, "the server sent back no image");
+  EXPECT_EQ(2u, FolderEntries(s.work).size());
+}
+
+TEST(CliList, ARelativeFolderReachesTheServerAsAFullPath) {
+  FakeSetup s(L"ok");
+  wchar_t saved[MAX_PATH];
+  GetCurrentDirectoryW(MAX_PATH, saved);
+  // The tool inherits this folder as its current one.
+  std::wstring parent = s.folder.substr(0, s.folder.find_last_of(L'\\'));
+  std::wstring leaf = s.folder.substr(parent.size() + 1);
+  ASSERT_TRUE(SetCurrentDirectoryW(parent.c_str()));
+  ToolRun run = s.Run({L"list", leaf});
+  SetCurrentDirectoryW(saved);
+  ASSERT_TRUE(run.finished);
+  EXPECT_EQ(0u, run.exitCode) << run.err;
+  EXPECT_NE(std::string::npos, run.out.find(Narrow(s.folder) + "\\Invert.8bf")) << run.out;
+}
+
+TEST(CliList, AFolderPathTooLongForTheServerIsRefused) {
+  FakeSetup s(L"ok");
+  std::wstring deep = s.folder;
+  while (deep.size() < 270) {
+    deep += L"\\abcdefghijklmnopqrstuvwxyz";
+    CreateDirectoryW(deep.c_str(), nullptr);
+  }
+  ToolRun run = s.Run({L"list", deep});
+  ASSERT_TRUE(run.finished);
+  EXPECT_EQ(1u, run.exitCode);
+  ExpectOneErrorLine(run, "longer than 259 characters");
+  EXPECT_EQ(0u, s.Count("start"));
+}
+
+TEST(CliAbout, CancelStopsTheServerOfABoxThatStaysOpen) {
+  FakeSetup s(L"cancel");
+  ToolRun run = RunAndCancel(&s, {L"about", s.folder, L"Invert"});
+  ASSERT_TRUE(run.finished);
+  EXPECT_EQ(3u, run.exitCode);
+  ExpectOneErrorLine(run, "the server was stopped to close the About box");
+}
