@@ -95,7 +95,7 @@ std::vector<FoundPair> ReferenceWalk(const uint8_t* b, uint64_t size, const uint
     pair.entryAt = j + PIPL_PROPERTY_HEADER_BYTES;
     pair.entryLength = TextLength(b, size, pair.entryAt, length2);
     if (pair.nameLength > 0 && pair.entryLength > 0) out.push_back(pair);
-    i = j + PIPL_PROPERTY_HEADER_BYTES + length2 + 1;
+    i = j + PIPL_PROPERTY_HEADER_BYTES + length2;
   }
   return out;
 }
