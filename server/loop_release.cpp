@@ -4,9 +4,9 @@
 #include "server/memory.h"
 #include "server/request_loop.h"
 
-static int gBlocksKeptForJob = 0;
+static bool gJobRunningAtEnd = false;
 
-int BlocksKeptForRunningJob() { return gBlocksKeptForJob; }
+bool JobRunningAtLoopEnd() { return gJobRunningAtEnd; }
 
 void ReleaseLoopState(LoopState* state) {
   const bool jobRunning = AnyJobRunning(state);
@@ -17,7 +17,7 @@ void ReleaseLoopState(LoopState* state) {
   if (jobRunning) {
     // The job may still read the image or its catalogue entry; the process
     // ends right after the loop, and the job with it.
-    gBlocksKeptForJob = (state->image != nullptr) + (state->catalogue != nullptr);
+    gJobRunningAtEnd = true;
     return;
   }
   FreeBlock(state->image);

@@ -22,6 +22,8 @@ int RunProcess(const wchar_t* commandLine) {
 
   if (EngineRuntimeStartup() < 1) return EXIT_STARTUP_FAILED;
   bool served = RunServer(commandLine);
-  EngineRuntimeShutdown();
+  // A job still running uses its engine records; ending the process, which
+  // follows at once, ends the job and frees everything together.
+  if (!JobRunningAtLoopEnd()) EngineRuntimeShutdown();
   return served ? EXIT_SERVED : EXIT_PIPE_NOT_OPENED;
 }

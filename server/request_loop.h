@@ -10,5 +10,6 @@ bool RunServer(const wchar_t* commandLine);
 // Answers whether a job thread is still running.
 bool AnyJobRunning(const LoopState* state);
 
-// Blocks the loop left allocated at its end because a job was still running.
-int BlocksKeptForRunningJob();
+// True when a job thread was still running as the loop ended: what it uses
+// (image, catalogue entry, engine records) was left for the process's end.
+bool JobRunningAtLoopEnd();

@@ -1,7 +1,7 @@
 // The server with its test hooks: PLUGHOST_FAIL_ALLOCATION=N makes the N-th
 // global-memory allocation fail, and PLUGHOST_LEAK_REPORT names a file that
 // receives the number of blocks still allocated when the server has shut down
-// (less those deliberately left to a job still running at the loop's end).
+// (-2 when a job was still running at the loop's end and kept its memory).
 // Only the allocation-failure tests run this program; the shipped server takes
 // no configuration but its command line.
 #include <windows.h>
@@ -37,7 +37,9 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR commandLine, int) {
   if (GetEnvironmentVariableA("PLUGHOST_LEAK_REPORT", path, MAX_PATH) > 0) {
     FILE* f = fopen(path, "w");
     if (f != nullptr) {
-      fprintf(f, "%lld %llu\n", static_cast<long long>(OutstandingBlocks() - BlocksKeptForRunningJob()),
+      // -2: not measurable, a job was still running and kept its memory.
+      long long outstanding = JobRunningAtLoopEnd() ? -2 : static_cast<long long>(OutstandingBlocks());
+      fprintf(f, "%lld %llu\n", outstanding,
               static_cast<unsigned long long>(AllocationCount()));
       fclose(f);
     }
