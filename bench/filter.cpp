@@ -7,6 +7,10 @@
 
 #include "bench/bench_util.h"
 #include "editor/plughost_client.h"
+#include "engine/advance_state.h"
+#include "invocation/filter_call.h"
+#include "invocation/filter_setup.h"
+#include "server/job_record.h"
 
 namespace {
 
@@ -87,35 +91,65 @@ int main() {
   });
 
   // The filter itself, timed from the start request to the fetched image.
-  double startTime = 0, jobTime = 0, fetchTime = 0;
+  double startTime = 0, jobTime = 0, fetchTime = 0, best = 1e30;
   int polls = 0;
-  double total = BestOf(3, [&] {
+  double total = BestOf(5, [&] {
     double t0 = Seconds();
     Request(&client, REQ_FILTER_START, invert, block.data(), static_cast<uint32_t>(block.size()), nullptr);
     double t1 = Seconds();
     JobStatusRecord status{};
-    polls = 0;
+    int count = 0;
     for (;;) {
       std::vector<uint8_t> reply;
       Request(&client, REQ_FILTER_POLL, 0, &status, sizeof(status), &reply);
-      ++polls;
+      ++count;
       memcpy(&status, reply.data(), sizeof(status));
       if (status.state != JOB_RUNNING) break;
       Sleep(1);
     }
     double t2 = Seconds();
+    if (t2 - t0 < best) polls = count;
     std::vector<uint8_t> image;
     Request(&client, REQ_FETCH_IMAGE, 0, nullptr, 0, &image);
     double t3 = Seconds();
-    startTime = t1 - t0;
-    jobTime = t2 - t1;
-    fetchTime = t3 - t2;
+    if (t3 - t0 < best) {  // the phases of the best run
+      best = t3 - t0;
+      startTime = t1 - t0;
+      jobTime = t2 - t1;
+      fetchTime = t3 - t2;
+    }
   });
   PlughostQuit(&client);
   PlughostWaitExit(&client, 20000, nullptr);
   PlughostClose(&client);
 
+  // The same job in this process, without the pipe: the set-up alone, then
+  // the whole call.
+  std::vector<uint8_t> pixels(pixelBytes, 0x5A);
+  JobRecord job{};
+  job.self = &job;
+  job.hostWindow = host.hostWindow;
+  job.width = job.height = job.rowPixels = kSide;
+  job.pixels = pixels.data();
+  job.horizontalResolution = job.verticalResolution = 72.0;
+  job.ImageAccessBegin = ImageAccessBegin;
+  job.ImageAccessEnd = ImageAccessEnd;
+  job.ImageAccessCheck = ImageAccessCheck;
+  job.progress = JobProgress;
+  PluginEntry entry{};
+  memcpy(&entry, catalogue.data() + 8 + invert * sizeof(PluginEntry), sizeof(entry));
+  job.entry = &entry;
+  gCurrentJob = &job;
+  double setUp = BestOf(3, [&] {
+    SetUpFilterRecord(&job);
+    ReleasePixelBuffer(&gTiles.working);
+    ReleasePixelBuffer(&gTiles.editor);
+  });
+  double call = BestOf(3, [&] { RunFilterCall(&job, &entry); });
+
   const double baseline = toServer + back;
+  Figure("filter_set_up_in_process", setUp * 1e3, "ms");
+  Figure("filter_call_in_process", call * 1e3, "ms");
   Figure("filter_e2e_4096", total * 1e3, "ms");
   Figure("filter_start_request", startTime * 1e3, "ms");
   Figure("filter_job_and_polls", jobTime * 1e3, "ms");

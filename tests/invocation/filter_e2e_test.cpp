@@ -446,3 +446,22 @@ TEST(AboutJob, TwoCallsEachStartWithAFreshDataWord) {
   SetTestEnvironment(L"PLUGHOST_PROBE_REPORT", nullptr);
   DeleteFileW(report.c_str());
 }
+
+TEST(FilterRequests, AFetchBeforeTheLastPollDoesNotLockTheServerOut) {
+  SampleSession ss;
+  TestImage input = TestImage::Pattern(16, 16);
+  ASSERT_EQ(ST_OK, StartFilter(ss.s, ss.Index(L"Invert"), input));
+  // Fetch as soon as the job has ended, never polling it.
+  TestImage back;
+  int64_t st = ST_NOT_READY;
+  for (int i = 0; i < 100000 && st == ST_NOT_READY; ++i) {
+    st = Fetch(ss.s, &back);
+    if (st == ST_NOT_READY) Sleep(1);
+  }
+  ASSERT_EQ(ST_OK, st);
+  EXPECT_EQ(255 - input.pixels[0], back.pixels[0]);
+  // The ended job's handle is still held; the next start closes it and goes on.
+  Outcome o = RunFilter(ss, L"Invert", input);
+  EXPECT_EQ(ST_OK, o.startStatus);
+  EXPECT_EQ(JOB_DONE, o.last.state);
+}
