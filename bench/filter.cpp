@@ -61,30 +61,7 @@ int main() {
   double toServer = BestOf(3, [&] {
     Request(&client, 5, 0, block.data(), static_cast<uint32_t>(block.size()), nullptr);
   });
-  PlughostClient bare;
-  PlughostCreatePipe(&bare, nullptr);
-  std::wstring path = std::wstring(L"\\\\.\\pipe\\") + bare.pipeName;
-  HANDLE other = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-  double back = BestOf(3, [&] {
-    std::thread writer([&] {
-      DWORD n = 0;
-      WriteFile(other, block.data(), static_cast<DWORD>(block.size()), &n, nullptr);
-    });
-    uint32_t got = 0;
-    while (got < block.size()) {
-      DWORD n = 0;
-      OVERLAPPED ov{};
-      ov.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-      if (!ReadFile(bare.pipe, copy.data() + got, static_cast<DWORD>(block.size()) - got, &n, &ov))
-        GetOverlappedResult(bare.pipe, &ov, &n, TRUE);
-      CloseHandle(ov.hEvent);
-      if (n == 0) break;
-      got += n;
-    }
-    writer.join();
-  });
-  CloseHandle(other);
-  PlughostClose(&bare);
+  double back = BarePipeTransfer(block.data(), copy.data(), static_cast<uint32_t>(block.size()), 3);
   double memcpyTime = BestOf(5, [&] {
     memcpy(copy.data(), block.data(), block.size());
     memcpy(block.data() + 24, copy.data() + 24, pixelBytes);

@@ -42,34 +42,8 @@ int main() {
   PlughostClose(&client);
 
   // The other way on a bare pipe of the same kind: a thread writes, we read.
-  PlughostClient bare;
-  PlughostCreatePipe(&bare, nullptr);
-  std::wstring path = std::wstring(L"\\\\.\\pipe\\") + bare.pipeName;
-  HANDLE other = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-  double fromPeer = BestOf(3, [&] {
-    std::thread writer([&] {
-      DWORD n = 0;
-      WriteFile(other, payload.data(), big, &n, nullptr);
-    });
-    MessageHeader unused;
-    (void)unused;
-    // Gather the whole payload, as the library does for any reply.
-    uint32_t got = 0;
-    while (got < big) {
-      DWORD n = 0;
-      OVERLAPPED ov{};
-      ov.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-      if (!ReadFile(bare.pipe, copy.data() + got, big - got, &n, &ov)) GetOverlappedResult(bare.pipe, &ov, &n, TRUE);
-      else GetOverlappedResult(bare.pipe, &ov, &n, FALSE);
-      CloseHandle(ov.hEvent);
-      if (n == 0) break;
-      got += n;
-    }
-    writer.join();
-  });
+  double fromPeer = BarePipeTransfer(payload.data(), copy.data(), big, 3);
   Figure("pipe_bare_64mib", big / fromPeer / 1e6, "MB/s");
   Figure("pipe_bare_vs_memcpy", memcpyTime / fromPeer, "x");
-  CloseHandle(other);
-  PlughostClose(&bare);
   return 0;
 }

@@ -31,32 +31,17 @@ void Close() {
   gReport = nullptr;
 }
 
-void RectLine(const char* key, const Rect& r) {
-  char name[64];
-  snprintf(name, sizeof(name), "%s.top", key);
-  Line(name, r.top);
-  snprintf(name, sizeof(name), "%s.left", key);
-  Line(name, r.left);
-  snprintf(name, sizeof(name), "%s.bottom", key);
-  Line(name, r.bottom);
-  snprintf(name, sizeof(name), "%s.right", key);
-  Line(name, r.right);
+void VRectLine(const char* key, const VRect& r) {
+  const char* sides[4] = {"top", "left", "bottom", "right"};
+  const int32_t values[4] = {r.top, r.left, r.bottom, r.right};
+  for (int i = 0; i < 4; ++i) {
+    char name[64];
+    snprintf(name, sizeof(name), "%s.%s", key, sides[i]);
+    Line(name, values[i]);
+  }
 }
 
-void VRectLine(const char* key, const VRect& r) {
-  Rect narrow{static_cast<int16_t>(r.top), static_cast<int16_t>(r.left), static_cast<int16_t>(r.bottom),
-              static_cast<int16_t>(r.right)};
-  char name[64];
-  snprintf(name, sizeof(name), "%s.top", key);
-  Line(name, r.top);
-  snprintf(name, sizeof(name), "%s.left", key);
-  Line(name, r.left);
-  snprintf(name, sizeof(name), "%s.bottom", key);
-  Line(name, r.bottom);
-  snprintf(name, sizeof(name), "%s.right", key);
-  Line(name, r.right);
-  (void)narrow;
-}
+void RectLine(const char* key, const Rect& r) { VRectLine(key, VRect{r.top, r.left, r.bottom, r.right}); }
 
 void RecordFields(const FilterRecord* fr) {
   Line("serialNumber", fr->serialNumber);
