@@ -3,6 +3,9 @@
 #include <psapi.h>
 
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
 
 #include "gtest/gtest.h"
 #include "tests/support/conversation.h"
@@ -10,18 +13,61 @@
 namespace {
 
 struct Usage {
-  DWORD handles = 0;
-  SIZE_T privateBytes = 0;
+  uint64_t handles = 0;       // Windows handles; under Wine, the process's open descriptors
+  uint64_t privateBytes = 0;  // private bytes; under Wine, anonymous resident memory
+  uint64_t threads = 0;
+  bool measured = false;
 };
 
-Usage Measure(HANDLE process) {
+uint64_t StatusField(const std::string& status, const char* name) {
+  size_t at = status.find(name);
+  return at == std::string::npos ? 0 : strtoull(status.c_str() + at + strlen(name), nullptr, 10);
+}
+
+// Wine keeps handle counts and private bytes of other processes at zero, so
+// under Wine the server is found in /proc by its command line (which carries
+// our unique pipe name) and measured there.
+Usage MeasureUnderWine(const wchar_t* pipeName) {
   Usage u;
-  GetProcessHandleCount(process, &u.handles);
+  WIN32_FIND_DATAW found;
+  HANDLE search = FindFirstFileW(L"Z:\\proc\\*", &found);
+  if (search == INVALID_HANDLE_VALUE) return u;
+  std::string needle = Narrow(pipeName);
+  do {
+    if (found.cFileName[0] < L'0' || found.cFileName[0] > L'9') continue;
+    std::wstring dir = std::wstring(L"Z:\\proc\\") + found.cFileName;
+    std::string cmdline = ReadWholeFile(dir + L"\\cmdline");
+    if (cmdline.find(needle) == std::string::npos || cmdline.find("plughost") == std::string::npos) continue;
+    std::string status = ReadWholeFile(dir + L"\\status");
+    u.privateBytes = StatusField(status, "RssAnon:") * 1024;
+    u.threads = StatusField(status, "Threads:");
+    WIN32_FIND_DATAW fd;
+    HANDLE fds = FindFirstFileW((dir + L"\\fd\\*").c_str(), &fd);
+    if (fds != INVALID_HANDLE_VALUE) {
+      do ++u.handles; while (FindNextFileW(fds, &fd));
+      FindClose(fds);
+    }
+    u.measured = u.threads > 0;
+    break;
+  } while (FindNextFileW(search, &found));
+  FindClose(search);
+  return u;
+}
+
+Usage Measure(ServerSession& s) {
+  Usage u;
+  DWORD handles = 0;
   PROCESS_MEMORY_COUNTERS_EX counters{};
   counters.cb = sizeof(counters);
-  if (GetProcessMemoryInfo(process, reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters), sizeof(counters)))
+  if (GetProcessHandleCount(s.client.process, &handles) && handles > 0 &&
+      GetProcessMemoryInfo(s.client.process, reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters), sizeof(counters)) &&
+      counters.PrivateUsage > 0) {
+    u.handles = handles;
     u.privateBytes = counters.PrivateUsage;
-  return u;
+    u.measured = true;
+    return u;
+  }
+  return MeasureUnderWine(s.client.pipeName);
 }
 
 }  // namespace
@@ -54,15 +100,19 @@ TEST(Soak, AThousandFilterJobsInOneServerKeepHandlesAndMemoryFlat) {
   };
   int failures = 0;
   runJobs(100, &failures);  // warm up: first loads, per-thread records, caches
-  Usage before = Measure(s.client.process);
+  Usage before = Measure(s);
   runJobs(1000, &failures);
-  Usage after = Measure(s.client.process);
+  Usage after = Measure(s);
   EXPECT_EQ(0, failures);
-  printf("soak: handles %lu -> %lu, private bytes %llu -> %llu\n", before.handles, after.handles,
-         static_cast<unsigned long long>(before.privateBytes), static_cast<unsigned long long>(after.privateBytes));
+  ASSERT_TRUE(before.measured && after.measured) << "the server's usage could not be read";
+  printf("soak: handles %llu -> %llu, private bytes %llu -> %llu, threads %llu -> %llu\n",
+         static_cast<unsigned long long>(before.handles), static_cast<unsigned long long>(after.handles),
+         static_cast<unsigned long long>(before.privateBytes), static_cast<unsigned long long>(after.privateBytes),
+         static_cast<unsigned long long>(before.threads), static_cast<unsigned long long>(after.threads));
   // Each job creates a thread and loads a module; none of it may pile up.
   EXPECT_LE(after.handles, before.handles + 16);
   EXPECT_LE(after.privateBytes, before.privateBytes + 16u * 1024 * 1024);
+  EXPECT_LE(after.threads, before.threads + 2);  // every job thread has ended
   EXPECT_EQ(0u, s.Quit());
 }
 
