@@ -57,12 +57,9 @@ static bool ServeOne(LoopState* state) {
   SetStatus(state, ST_OK);
 
   RequestHandler handler = FindRequestHandler(state->request.kind);
-  if (handler != nullptr) {
-    uint32_t code = 0;
-    if (!GuardedSection([](void* s) { FindRequestHandler(static_cast<LoopState*>(s)->request.kind)(static_cast<LoopState*>(s)); },
-                        state, &code))
-      SetStatus(state, ST_FAULT);
-  }
+  // A fault while handling stops the handler where it was; the reply goes out
+  // with ST_FAULT and whatever payload it had prepared.
+  if (handler != nullptr && !Guarded([&] { handler(state); })) SetStatus(state, ST_FAULT);
 
   if (!state->requestTaken) FreeBlock(state->requestPayload);
   state->requestPayload = nullptr;
