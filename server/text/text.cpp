@@ -1,5 +1,6 @@
 #include "server/text/text.h"
 #include "server/text/guard.h"
+#include "server/text/text_core.h"
 
 #include <windows.h>
 #include <cwchar>
@@ -12,13 +13,7 @@ static const wchar_t kWhiteSpace[] = L"\x0020\x000C\x000B\x0009\x000D\x000A\x00A
                                      L"\x2008\x2009\x200A\x200B\x202F\x205F\x2060\x3000";
 
 int32_t BoundedCopyW(wchar_t* dst, size_t capacity, const wchar_t* src) {
-  if (capacity < 1 || capacity > TEXT_MAX_CAPACITY || dst == nullptr) return TEXT_INVALID_ARG;
-  size_t i = 0;
-  if (src != nullptr) {
-    for (; i + 1 < capacity && src[i] != 0; ++i) dst[i] = src[i];
-  }
-  dst[i] = 0;
-  return (src != nullptr && src[i] != 0) ? TEXT_TRUNCATED : TEXT_OK;
+  return textcore::BoundedCopy(dst, capacity, src);
 }
 
 int32_t BoundedCopyNW(wchar_t* dst, const wchar_t* src, size_t maxUnits) {
@@ -84,83 +79,18 @@ bool IsBadStringW(const wchar_t* text) {
   return !ok;
 }
 
-static bool IsSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
-
 ptrdiff_t FindLastSeparator(const wchar_t* path) {
   if (IsBadStringW(path)) return -1;
-  size_t len = wcslen(path);
-  if (len < 2) return -1;
-  for (size_t i = len - 1; i >= 1; --i) {
-    if (!IsSeparator(path[i])) continue;
-    // The second unit of a network prefix never counts.
-    if (i == 1 && IsSeparator(path[0]) && path[0] == path[1]) return -1;
-    return static_cast<ptrdiff_t>(i);
-  }
-  return -1;
-}
-
-static bool InSet(wchar_t c, const wchar_t* set) {
-  for (const wchar_t* s = set; *s != 0; ++s)
-    if (*s == c) return true;
-  return false;
+  return textcore::LastSeparator(path);
 }
 
 int TrimW(wchar_t* text, const wchar_t* set) {
-  if (IsBadStringW(text) || text[0] == 0) return 0;
-  if (set == nullptr) set = kWhiteSpace;
-  size_t len = wcslen(text);
-  size_t lead = 0;
-  while (lead < len && InSet(text[lead], set)) ++lead;
-  if (lead == len) {
-    text[0] = 0;
-    return -1;
-  }
-  if (lead > 0) {
-    memmove(text, text + lead, (len - lead + 1) * sizeof(wchar_t));
-    len -= lead;
-  }
-  for (size_t i = len; i-- > 0;) {
-    if (text[i] == 0) continue;
-    if (!InSet(text[i], set)) break;
-    text[i] = 0;
-  }
-  return 1;
+  if (IsBadStringW(text)) return 0;
+  return textcore::Trim(text, set != nullptr ? set : kWhiteSpace);
 }
 
 int ReplaceAllW(wchar_t* dst, size_t capacity, const wchar_t* src, const wchar_t* replacement) {
-  if (dst == nullptr || capacity < 1 || src == nullptr) return 0;
-  if (replacement == nullptr) replacement = L"";
-  const size_t replLen = wcslen(replacement);
-  dst[0] = 0;
-  const wchar_t* hit = wcsstr(src, L"%1");
-  if (hit == nullptr) {
-    BoundedCopyW(dst, capacity, src);
-    return -1;
-  }
-  size_t written = 0;
-  const wchar_t* rest = src;
-  while (hit != nullptr) {
-    size_t before = static_cast<size_t>(hit - rest);
-    if (written + before >= capacity) break;
-    wmemcpy(dst + written, rest, before);
-    written += before;
-    dst[written] = 0;
-    if (written + replLen >= capacity) break;
-    wmemcpy(dst + written, replacement, replLen);
-    written += replLen;
-    dst[written] = 0;
-    rest = hit + 2;
-    hit = wcsstr(rest, L"%1");
-  }
-  if (hit == nullptr) {
-    size_t tail = wcslen(rest);
-    if (written + tail < capacity) {
-      wmemcpy(dst + written, rest, tail + 1);
-      return 1;
-    }
-  }
-  BoundedCopyW(dst, capacity, src);
-  return 0;
+  return textcore::ReplaceAll(dst, capacity, src, replacement);
 }
 
 int ToWideString(wchar_t* dst, size_t capacity, const char* src) {
