@@ -74,9 +74,14 @@ int PlughostLaunch(PlughostClient* client, const wchar_t* serverExe, const wchar
   wchar_t line[1024];
   _snwprintf(line, 1023, L"\"%ls\" %ls", serverExe, commandLine != nullptr ? commandLine : client->pipeName);
   line[1023] = 0;
+  // The server writes nothing: it gets no standard handles, so it (and
+  // anything it starts) holds none of ours open. Wine would otherwise hand it
+  // the editor's own.
   STARTUPINFOW si;
   memset(&si, 0, sizeof(si));
   si.cb = sizeof(si);
+  si.dwFlags = STARTF_USESTDHANDLES;
+  si.hStdInput = si.hStdOutput = si.hStdError = INVALID_HANDLE_VALUE;
   PROCESS_INFORMATION pi;
   if (!CreateProcessW(serverExe, line, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) return 0;
   CloseHandle(pi.hThread);

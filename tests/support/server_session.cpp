@@ -60,6 +60,8 @@ uint32_t RunServerWithCommandLine(const wchar_t* commandLine, uint32_t timeoutMs
   STARTUPINFOW si;
   memset(&si, 0, sizeof(si));
   si.cb = sizeof(si);
+  si.dwFlags = STARTF_USESTDHANDLES;  // as the client library starts it: no standard handles
+  si.hStdInput = si.hStdOutput = si.hStdError = INVALID_HANDLE_VALUE;
   PROCESS_INFORMATION pi;
   if (!CreateProcessW(exe.c_str(), &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) return ~0u;
   CloseHandle(pi.hThread);
