@@ -23,7 +23,8 @@ struct PlughostReply {
 // Creates the pipe (byte mode, duplex, overlapped). A null name picks a fresh one.
 int PlughostCreatePipe(PlughostClient* client, const wchar_t* name);
 // Starts `serverExe` with `commandLine` (the pipe name when null) and waits
-// until it has connected, or has exited.
+// until it has connected, or has exited. The server gets no standard handles
+// and inherits none of ours.
 int PlughostLaunch(PlughostClient* client, const wchar_t* serverExe, const wchar_t* commandLine);
 // Both of the above.
 int PlughostStart(PlughostClient* client, const wchar_t* serverExe);
