@@ -1,8 +1,5 @@
 // The folder scan of 1,000 plug-in files against reading the same bytes.
 #include <windows.h>
-#include <objbase.h>
-#include <shlobj.h>
-#include <shobjidl.h>
 
 #include <algorithm>
 #include <string>
@@ -13,16 +10,9 @@
 #include "catalogue/plugin_catalog.h"
 #include "editor/plughost_client.h"
 #include "server/memory.h"
+#include "tests/catalogue/catalogue_support.h"
 
 namespace {
-
-std::wstring ProgramFolder() {
-  wchar_t path[MAX_PATH];
-  DWORD n = GetModuleFileNameW(nullptr, path, MAX_PATH);
-  while (n > 0 && path[n - 1] != L'\\') --n;
-  path[n] = 0;
-  return path;
-}
 
 bool ReadAll(const std::wstring& path, std::vector<uint8_t>* bytes) {
   HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
@@ -36,29 +26,6 @@ bool ReadAll(const std::wstring& path, std::vector<uint8_t>* bytes) {
   return ok && got == size;
 }
 
-bool WriteAll(const std::wstring& path, const std::vector<uint8_t>& bytes) {
-  HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return false;
-  DWORD written = 0;
-  BOOL ok = WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-  CloseHandle(file);
-  return ok && written == bytes.size();
-}
-
-bool MakeShortcut(const std::wstring& link, const std::wstring& target) {
-  HRESULT init = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-  IShellLinkW* shellLink = nullptr;
-  IPersistFile* file = nullptr;
-  bool ok = SUCCEEDED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
-                                       reinterpret_cast<void**>(&shellLink))) &&
-            SUCCEEDED(shellLink->SetPath(target.c_str())) &&
-            SUCCEEDED(shellLink->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file))) &&
-            SUCCEEDED(file->Save(link.c_str(), TRUE));
-  if (file != nullptr) file->Release();
-  if (shellLink != nullptr) shellLink->Release();
-  if (SUCCEEDED(init)) CoUninitialize();
-  return ok;
-}
 
 void RemoveTree(const std::wstring& folder) {
   WIN32_FIND_DATAW found;
@@ -80,7 +47,7 @@ void RemoveTree(const std::wstring& folder) {
 
 int main() {
   std::vector<uint8_t> module;
-  if (!ReadAll(ProgramFolder() + L"catalogue\\plugins\\blur.8bf", &module)) {
+  if (!ReadAll(FixturePath(L"plugins\\blur.8bf"), &module)) {
     fprintf(stderr, "scan bench: the blur fixture is missing\n");
     return 1;
   }
@@ -107,7 +74,7 @@ int main() {
   }
   for (int i = 0; i < 200; ++i) files.push_back(linked + L"\\h" + std::to_wstring(i) + L".8bf");
   for (const std::wstring& f : files)
-    if (!WriteAll(f, module)) {
+    if (!WriteBytes(f, module)) {
       fprintf(stderr, "scan bench: cannot write the tree\n");
       return 1;
     }

@@ -112,6 +112,8 @@ TEST(AllocationFailure, EveryAllocationOfAConversationFailingInTurnIsSurvived) {
     EXPECT_EQ(0u, o.exitCode) << "failing allocation " << n;
     EXPECT_EQ("", o.problem) << "failing allocation " << n;
     // A loop that ended under a running job leaves its memory to the process's end.
-    if (o.leaked != -2) EXPECT_EQ(0, o.leaked) << "failing allocation " << n;
+    if (o.leaked != -2) {
+      EXPECT_EQ(0, o.leaked) << "failing allocation " << n;
+    }
   }
 }
