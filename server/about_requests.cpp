@@ -28,7 +28,7 @@ void HandleAboutStart(LoopState* state) {
 
 void HandleAboutPoll(LoopState* state) {
   if (!NeedPayload(state, JOB_STATUS_BYTES)) return;
-  memcpy(&state->about.work, state->requestPayload, JOB_STATUS_BYTES);
+  memcpy(&state->about.work, state->requestPayload.data, JOB_STATUS_BYTES);
   if (state->about.thread == nullptr) return SetStatus(state, ST_BAD_INDEX);
   bool running = JobThreadRunning(&state->about);
   JobStatusRecord* work = &state->about.work;

@@ -21,7 +21,7 @@ void HandleScanFolder(LoopState* state) {
   wchar_t folder[PATH_UNITS];
   memset(folder, 0, sizeof(folder));
   const uint32_t units = state->request.payloadLength / 2;
-  const uint8_t* payload = state->requestPayload;
+  const uint8_t* payload = state->requestPayload.data;
   for (uint32_t i = 0; i < units && i < PATH_UNITS - 1; ++i) {
     wchar_t c = static_cast<wchar_t>(payload[2 * i] | (payload[2 * i + 1] << 8));
     if (c == 0) break;

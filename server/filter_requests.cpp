@@ -14,11 +14,7 @@ static unsigned long __stdcall FilterThreadMain(void* parameter) {
   return record->abortRequest != 0 ? 19 : 0;
 }
 
-static void ReleaseHeldImage(LoopState* state) {
-  FreeBlock(state->image);
-  state->image = nullptr;
-  state->imageLength = 0;
-}
+static void ReleaseHeldImage(LoopState* state) { ReleaseOwnedBlock(&state->image); }
 
 void HandleFilterStart(LoopState* state) {
   if (state->catalogue == nullptr || state->hostWindow == 0) return SetStatus(state, ST_NOT_READY);
@@ -26,7 +22,7 @@ void HandleFilterStart(LoopState* state) {
   if (index < 0 || index >= static_cast<int64_t>(state->catalogue->count)) return SetStatus(state, ST_BAD_INDEX);
   if (!NeedPayload(state, 32)) return;
   ImageBlockHeader header;
-  memcpy(&header, state->requestPayload, sizeof(header));
+  memcpy(&header, state->requestPayload.data, sizeof(header));
   const uint64_t needed = IMAGE_HEADER_BYTES + static_cast<uint64_t>(header.width) * header.height * 4;
   if (state->request.payloadLength < needed) {
     // A start that fails here leaves no image held, as an editor would expect
@@ -38,10 +34,7 @@ void HandleFilterStart(LoopState* state) {
   ForgetEndedJob(&state->filter);
 
   // An image the editor never fetched is released here, exactly once.
-  ReleaseHeldImage(state);
-  state->image = state->requestPayload;
-  state->imageLength = state->request.payloadLength;
-  state->requestTaken = true;
+  MoveOwnedBlock(&state->image, &state->requestPayload);
 
   JobRecord* record = &state->filter.record;
   memset(record, 0, sizeof(*record));
@@ -50,7 +43,7 @@ void HandleFilterStart(LoopState* state) {
   record->width = header.width;
   record->height = header.height;
   record->rowPixels = header.width;
-  record->pixels = state->image + IMAGE_HEADER_BYTES;
+  record->pixels = state->image.data + IMAGE_HEADER_BYTES;
   record->horizontalResolution = header.horizontalResolution;
   record->verticalResolution = header.verticalResolution;
   record->foreground = state->hostSettings.foreground;
@@ -68,8 +61,8 @@ void HandleFilterStart(LoopState* state) {
 
 void HandleFilterPoll(LoopState* state) {
   if (!NeedPayload(state, JOB_STATUS_BYTES)) return;
-  if (state->image == nullptr || state->imageLength < 32) return SetStatus(state, ST_NO_IMAGE);
-  memcpy(&state->filter.work, state->requestPayload, JOB_STATUS_BYTES);
+  if (state->image.data == nullptr || state->image.length < 32) return SetStatus(state, ST_NO_IMAGE);
+  memcpy(&state->filter.work, state->requestPayload.data, JOB_STATUS_BYTES);
   if (state->filter.thread == nullptr) return SetStatus(state, ST_BAD_INDEX);
   bool running = JobThreadRunning(&state->filter);
   const JobRecord* record = &state->filter.record;
@@ -92,13 +85,11 @@ void HandleFilterPoll(LoopState* state) {
 }
 
 void HandleFetchImage(LoopState* state) {
-  if (state->image == nullptr || state->imageLength < 32) return SetStatus(state, ST_NO_IMAGE);
+  if (state->image.data == nullptr || state->image.length < 32) return SetStatus(state, ST_NO_IMAGE);
   // The running filter writes into the held image in place.
   if (JobThreadRunning(&state->filter)) return SetStatus(state, ST_NOT_READY);
-  state->replyPayload = state->image;
-  state->reply.payloadLength = state->imageLength;
-  state->image = nullptr;
-  state->imageLength = 0;
+  state->reply.payloadLength = static_cast<uint32_t>(state->image.length);
+  MoveOwnedBlock(&state->replyPayload, &state->image);
 }
 
 void HandleFilterAbort(LoopState* state) {

@@ -10,6 +10,6 @@ void HandleSetHost(LoopState* state) {
   memset(&state->hostSettings, 0, sizeof(state->hostSettings));
   uint32_t n = state->request.payloadLength < sizeof(HostSettings) ? state->request.payloadLength
                                                                    : static_cast<uint32_t>(sizeof(HostSettings));
-  memcpy(&state->hostSettings, state->requestPayload, n);
+  memcpy(&state->hostSettings, state->requestPayload.data, n);
   state->hostWindow = state->hostSettings.hostWindow;
 }

@@ -20,9 +20,7 @@ void ReleaseLoopState(LoopState* state) {
     gJobRunningAtEnd = true;
     return;
   }
-  FreeBlock(state->image);
-  state->image = nullptr;
-  state->imageLength = 0;
+  ReleaseOwnedBlock(&state->image);
   FreeBlock(state->catalogue);
   state->catalogue = nullptr;
 }

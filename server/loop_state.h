@@ -3,6 +3,7 @@
 #include <cstdint>
 
 #include "server/job_record.h"
+#include "server/memory.h"
 #include "server/pipe_channel.h"
 #include "server/protocol.h"
 
@@ -19,17 +20,18 @@ struct LoopState {
   uintptr_t hostWindow;
   HostSettings hostSettings;
   PluginCatalog* catalogue;
-  uint8_t* image;  // the held ImageBlock
-  uint32_t imageLength;
+  OwnedBlock image;  // the held ImageBlock
   JobSlot about;
   JobSlot filter;
 
   MessageHeader request;
-  uint8_t* requestPayload;
-  bool requestTaken;  // a handler kept the payload
+  OwnedBlock requestPayload;  // a handler that keeps it moves it out
   MessageHeader reply;
-  uint8_t* replyPayload;
+  OwnedBlock replyPayload;
 };
+
+// Payloads are read, and their memory committed, in pieces of this size.
+constexpr uint32_t PAYLOAD_PIECE_BYTES = 1u << 20;
 
 using RequestHandler = void (*)(LoopState* state);
 

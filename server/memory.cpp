@@ -3,6 +3,7 @@
 #include <windows.h>
 
 static volatile LONG64 gAllocations = 0;
+static volatile LONG64 gAllocationsOf[ALLOC_KINDS] = {};
 static volatile LONG64 gFailAt = 0;
 static volatile LONG64 gOutstanding = 0;
 
@@ -10,16 +11,18 @@ static AllocationObserver gObserver = nullptr;
 
 void SetAllocationObserver(AllocationObserver observer) { gObserver = observer; }
 
-static bool InjectedFailure() {
+// Counts the allocation and answers whether the test hook makes it fail.
+static bool Refused(AllocationKind kind, uint64_t size, void* caller) {
+  if (size > static_cast<uint64_t>(SIZE_MAX) - 64) return true;
+  if (gObserver != nullptr) gObserver(static_cast<uint64_t>(gAllocations) + 1, kind, size, caller);
+  InterlockedIncrement64(&gAllocationsOf[kind]);
   LONG64 n = InterlockedIncrement64(&gAllocations);
   LONG64 failAt = gFailAt;
   return failAt != 0 && n == failAt;
 }
 
 static void* Allocate(UINT flags, uint64_t size, void* caller) {
-  if (size > static_cast<uint64_t>(SIZE_MAX) - 64) return nullptr;
-  if (gObserver != nullptr) gObserver(static_cast<uint64_t>(gAllocations) + 1, size, caller);
-  if (InjectedFailure()) return nullptr;
+  if (Refused(ALLOC_GLOBAL, size, caller)) return nullptr;
   void* block = GlobalAlloc(flags, static_cast<SIZE_T>(size));
   if (block != nullptr) InterlockedIncrement64(&gOutstanding);
   return block;
@@ -34,9 +37,58 @@ void FreeBlock(void* block) {
   if (GlobalFree(block) == nullptr) InterlockedDecrement64(&gOutstanding);
 }
 
+// A 32-bit server has 2 GiB of address space: a reservation larger than its
+// free space fails here, and the caller treats that like any failed allocation.
+void* ReserveRegion(uint64_t size) {
+  if (size == 0 || Refused(ALLOC_RESERVE, size, __builtin_return_address(0))) return nullptr;
+  void* base = VirtualAlloc(nullptr, static_cast<SIZE_T>(size), MEM_RESERVE, PAGE_NOACCESS);
+  if (base != nullptr) InterlockedIncrement64(&gOutstanding);
+  return base;
+}
+
+bool CommitRegion(void* base, uint64_t offset, uint64_t size) {
+  if (base == nullptr || size == 0 || offset > static_cast<uint64_t>(SIZE_MAX) - size) return false;
+  if (Refused(ALLOC_COMMIT, size, __builtin_return_address(0))) return false;
+  return VirtualAlloc(static_cast<uint8_t*>(base) + offset, static_cast<SIZE_T>(size), MEM_COMMIT,
+                      PAGE_READWRITE) != nullptr;
+}
+
+void ReleaseRegion(void* base) {
+  if (base == nullptr) return;
+  if (VirtualFree(base, 0, MEM_RELEASE)) InterlockedDecrement64(&gOutstanding);
+}
+
+bool OwnZeroedBlock(OwnedBlock* block, uint64_t length) {
+  ReleaseOwnedBlock(block);
+  block->data = static_cast<uint8_t*>(AllocZeroed(length));
+  if (block->data == nullptr) return false;
+  block->length = length;
+  block->kind = BLOCK_GLOBAL;
+  return true;
+}
+
+void MoveOwnedBlock(OwnedBlock* to, OwnedBlock* from) {
+  if (to == from) return;
+  ReleaseOwnedBlock(to);
+  *to = *from;
+  *from = OwnedBlock{};
+}
+
+void ReleaseOwnedBlock(OwnedBlock* block) {
+  switch (block->kind) {
+    case BLOCK_GLOBAL: FreeBlock(block->data); break;
+    case BLOCK_REGION: ReleaseRegion(block->data); break;
+    case BLOCK_NONE: break;
+  }
+  *block = OwnedBlock{};
+}
+
 void SetAllocationFailureAt(uint64_t n) {
   InterlockedExchange64(&gFailAt, n == 0 ? 0 : static_cast<LONG64>(gAllocations + n));
 }
 
 uint64_t AllocationCount() { return static_cast<uint64_t>(gAllocations); }
+uint64_t AllocationCountOf(AllocationKind kind) {
+  return kind < ALLOC_KINDS ? static_cast<uint64_t>(gAllocationsOf[kind]) : 0;
+}
 int64_t OutstandingBlocks() { return gOutstanding; }

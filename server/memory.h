@@ -1,5 +1,5 @@
-// Every block the server allocates comes from the global memory functions,
-// through these few calls, so that a test build can make them fail.
+// Every block the server allocates comes from these few calls, so that a test
+// build can count them, watch them and make any of them fail.
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -13,11 +13,49 @@ void* AllocFixed(uint64_t size);
 void* AllocMovable(uint64_t size);
 void FreeBlock(void* block);
 
-// Test hooks: the n-th allocation from now on fails (0 disables); the number
-// of allocations made, and of blocks not yet freed.
+// Address space reserved for a large block whose bytes arrive over time:
+// nothing is committed until CommitRegion, so an announcement costs no memory.
+void* ReserveRegion(uint64_t size);
+// Commits [offset, offset + size) of a reserved region; false when the memory
+// cannot be had (or the range lies outside the reservation's pages).
+bool CommitRegion(void* base, uint64_t offset, uint64_t size);
+void ReleaseRegion(void* base);
+
+// What kind of memory an owned block is, so that it is released the way it
+// was obtained.
+enum BlockKind : uint8_t {
+  BLOCK_NONE = 0,
+  BLOCK_GLOBAL = 1,  // AllocFixed / AllocZeroed
+  BLOCK_REGION = 2,  // ReserveRegion, committed as it filled
+};
+
+// A block that passes from owner to owner (request payload → held image →
+// fetch reply) and is released once, by ReleaseOwnedBlock, whatever its kind.
+struct OwnedBlock {
+  uint8_t* data;
+  uint64_t length;  // bytes in use
+  BlockKind kind;
+};
+
+// A zero-filled global block of `length` bytes; false (and an empty block) on failure.
+bool OwnZeroedBlock(OwnedBlock* block, uint64_t length);
+// Moves `from` into `to` (releasing what `to` held) and leaves `from` empty.
+void MoveOwnedBlock(OwnedBlock* to, OwnedBlock* from);
+void ReleaseOwnedBlock(OwnedBlock* block);
+
+// Test hooks: the n-th allocation of any kind from now on fails (0 disables);
+// the number of allocations made (of every kind, or of one), and of blocks
+// and regions not yet freed.
+enum AllocationKind : uint8_t {
+  ALLOC_GLOBAL = 0,   // a global-memory block
+  ALLOC_RESERVE = 1,  // address space only
+  ALLOC_COMMIT = 2,   // memory for part of a reserved region
+  ALLOC_KINDS = 3,
+};
 void SetAllocationFailureAt(uint64_t n);
 uint64_t AllocationCount();
+uint64_t AllocationCountOf(AllocationKind kind);
 int64_t OutstandingBlocks();
-// Sees every allocation before it is made: its number, size and caller.
-using AllocationObserver = void (*)(uint64_t number, uint64_t size, void* caller);
+// Sees every allocation before it is made: its number, kind, size and caller.
+using AllocationObserver = void (*)(uint64_t number, AllocationKind kind, uint64_t size, void* caller);
 void SetAllocationObserver(AllocationObserver observer);

@@ -8,7 +8,7 @@
 #include "server/text/guard.h"
 
 bool NeedPayload(LoopState* state, uint32_t needed) {
-  if (state->requestPayload == nullptr || state->request.payloadLength < needed) {
+  if (state->requestPayload.data == nullptr || state->request.payloadLength < needed) {
     SetStatus(state, ST_BAD_PAYLOAD);
     return false;
   }
@@ -18,11 +18,37 @@ bool NeedPayload(LoopState* state, uint32_t needed) {
 void SetStatus(LoopState* state, ReplyStatus status) { state->reply.argument = status; }
 
 uint8_t* AttachReplyPayload(LoopState* state, uint32_t length) {
-  FreeBlock(state->replyPayload);
-  state->replyPayload = static_cast<uint8_t*>(AllocZeroed(length));
-  state->reply.payloadLength = state->replyPayload != nullptr ? length : 0;
-  if (state->replyPayload == nullptr) SetStatus(state, ST_NO_MEMORY);
-  return state->replyPayload;
+  const bool attached = OwnZeroedBlock(&state->replyPayload, length);
+  state->reply.payloadLength = attached ? length : 0;
+  if (!attached) SetStatus(state, ST_NO_MEMORY);
+  return state->replyPayload.data;
+}
+
+// Reads a payload of `length` bytes into memory that is committed only as the
+// bytes arrive, one piece at a time: a header may announce up to 4 GiB, and
+// an editor that then sends ten bytes and closes must cost no more than one
+// piece. Small payloads, most of them, take one global block. The block is
+// not cleared first: a successful read overwrites every byte, and a failed
+// one ends the loop.
+static bool ReadPayload(PipeChannel* channel, uint32_t length, OwnedBlock* out) {
+  if (length <= PAYLOAD_PIECE_BYTES) {
+    out->data = static_cast<uint8_t*>(AllocFixed(length));
+    if (out->data == nullptr) return false;
+    out->kind = BLOCK_GLOBAL;
+    out->length = length;
+    return PipeRead(channel, out->data, length);
+  }
+  out->data = static_cast<uint8_t*>(ReserveRegion(length));
+  if (out->data == nullptr) return false;
+  out->kind = BLOCK_REGION;
+  out->length = length;
+  for (uint64_t offset = 0; offset < length; offset += PAYLOAD_PIECE_BYTES) {
+    const uint32_t piece = static_cast<uint32_t>(length - offset < PAYLOAD_PIECE_BYTES ? length - offset
+                                                                                      : PAYLOAD_PIECE_BYTES);
+    if (!CommitRegion(out->data, offset, piece)) return false;
+    if (!PipeRead(channel, out->data + offset, piece)) return false;
+  }
+  return true;
 }
 
 static bool ThreadRunning(void* thread) {
@@ -38,20 +64,12 @@ bool AnyJobRunning(const LoopState* state) {
 static bool ServeOne(LoopState* state) {
   memset(&state->request, 0, sizeof(state->request));
   memset(&state->reply, 0, sizeof(state->reply));
-  state->requestPayload = nullptr;
-  state->replyPayload = nullptr;
-  state->requestTaken = false;
 
   if (!PipeRead(&state->channel, &state->request, sizeof(MessageHeader))) return false;
-  if (state->request.payloadLength != 0) {
-    // Not cleared first: a successful read overwrites every byte, and a failed
-    // one ends the loop. Clearing a large image first would only cost time.
-    state->requestPayload = static_cast<uint8_t*>(AllocFixed(state->request.payloadLength));
-    if (state->requestPayload == nullptr) return false;
-    if (!PipeRead(&state->channel, state->requestPayload, state->request.payloadLength)) {
-      FreeBlock(state->requestPayload);
-      return false;
-    }
+  if (state->request.payloadLength != 0 &&
+      !ReadPayload(&state->channel, state->request.payloadLength, &state->requestPayload)) {
+    ReleaseOwnedBlock(&state->requestPayload);
+    return false;
   }
   state->reply.kind = state->request.kind | REPLY_FLAG;
   SetStatus(state, ST_OK);
@@ -61,18 +79,15 @@ static bool ServeOne(LoopState* state) {
   // with ST_FAULT and whatever payload it had prepared.
   if (handler != nullptr && !Guarded([&] { handler(state); })) SetStatus(state, ST_FAULT);
 
-  if (!state->requestTaken) FreeBlock(state->requestPayload);
-  state->requestPayload = nullptr;
-
+  ReleaseOwnedBlock(&state->requestPayload);  // unless a handler moved it out
   if (state->request.kind == REQ_QUIT) {
-    FreeBlock(state->replyPayload);
+    ReleaseOwnedBlock(&state->replyPayload);
     return false;
   }
   bool ok = PipeWrite(&state->channel, &state->reply, sizeof(MessageHeader));
-  if (ok && state->reply.payloadLength != 0 && state->replyPayload != nullptr)
-    ok = PipeWrite(&state->channel, state->replyPayload, state->reply.payloadLength);
-  FreeBlock(state->replyPayload);
-  state->replyPayload = nullptr;
+  if (ok && state->reply.payloadLength != 0 && state->replyPayload.data != nullptr)
+    ok = PipeWrite(&state->channel, state->replyPayload.data, state->reply.payloadLength);
+  ReleaseOwnedBlock(&state->replyPayload);
   return ok;
 }
 

@@ -98,14 +98,12 @@ struct HandlerRun {
     std::vector<uint8_t> bytes = PathPayload(folder);
     state->request.kind = REQ_SCAN_FOLDER;
     state->request.payloadLength = static_cast<uint32_t>(bytes.size());
-    state->requestPayload = static_cast<uint8_t*>(AllocZeroed(bytes.size()));
-    memcpy(state->requestPayload, bytes.data(), bytes.size());
+    OwnZeroedBlock(&state->requestPayload, bytes.size());
+    memcpy(state->requestPayload.data, bytes.data(), bytes.size());
     state->reply.argument = ST_OK;
     HandleScanFolder(state);
-    FreeBlock(state->requestPayload);
-    state->requestPayload = nullptr;
-    FreeBlock(state->replyPayload);
-    state->replyPayload = nullptr;
+    ReleaseOwnedBlock(&state->requestPayload);
+    ReleaseOwnedBlock(&state->replyPayload);
     state->reply.payloadLength = 0;
     return state->reply.argument;
   }

@@ -104,17 +104,3 @@ TEST(RequestLoop, PipeClosedMidPayloadEndsTheLoopQuietly) {
   ASSERT_TRUE(PlughostSendRaw(&s.client, "half", 4));
   EXPECT_EQ(0u, s.CloseAndWait());
 }
-
-TEST(RequestLoop, HugeAnnouncedPayloadThatCannotBeAllocatedEndsTheLoop) {
-  ServerSession s;
-  ASSERT_TRUE(s.started);
-  MessageHeader header{};
-  header.kind = 5;
-  header.payloadLength = 0xFFFFFFF0u;
-  ASSERT_TRUE(PlughostSendRaw(&s.client, &header, sizeof(header)));
-  // Either the allocation fails and the loop ends, or it waits for bytes that
-  // never come; closing our end settles the second case at once.
-  uint32_t code = ~0u;
-  if (!PlughostWaitExit(&s.client, 2000, &code)) code = s.CloseAndWait();
-  EXPECT_EQ(0u, code);
-}

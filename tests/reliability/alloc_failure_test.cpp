@@ -6,8 +6,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "gtest/gtest.h"
+#include "server/loop_state.h"
+#include "server/memory.h"
 #include "tests/support/conversation.h"
 
 namespace {
@@ -40,7 +43,9 @@ ConversationOutcome RunConversation(uint64_t failAt) {
   if (PlughostCreatePipe(&client, nullptr) && PlughostLaunch(&client, FaultyServer().c_str(), nullptr)) {
     o.connected = true;
     ServerSession s(client);
-    TestImage input = TestImage::Pattern(70, 90);
+    // Blur's image is larger than one payload piece, so its request is read
+    // into a reserved region committed piece by piece; Trouble's is one block.
+    TestImage large = TestImage::Pattern(520, 520), input = TestImage::Pattern(70, 90);
     Catalogue cat;
     int64_t st = SetHost(s);
     if (st >= 0) {
@@ -59,7 +64,8 @@ ConversationOutcome RunConversation(uint64_t failAt) {
     }
     for (int index : {blur, trouble}) {
       if (st < 0 || index < 0) break;
-      st = StartFilter(s, index, input);
+      const TestImage& image = index == blur ? large : input;
+      st = StartFilter(s, index, image);
       Check(&o, st == ST_OK || st == ST_THREAD_FAILED || st == -1, "filter start status");
       if (st != ST_OK) break;
       st = PollUntilDone(s, REQ_FILTER_POLL, &r);
@@ -70,7 +76,7 @@ ConversationOutcome RunConversation(uint64_t failAt) {
       if (st == ST_OK && r.state != JOB_DONE) {
         // Any failure here is the server's memory: out of memory, pixels restored.
         Check(&o, r.resultCode == 3 && std::wstring(r.message) == L"Out of memory", "filter failure result");
-        Check(&o, fetched != ST_OK || back.pixels == input.pixels, "pixels restored");
+        Check(&o, fetched != ST_OK || back.pixels == image.pixels, "pixels restored");
       }
     }
     if (st >= 0) s.Quit();
@@ -116,4 +122,105 @@ TEST(AllocationFailure, EveryAllocationOfAConversationFailingInTurnIsSurvived) {
       EXPECT_EQ(0, o.leaked) << "failing allocation " << n;
     }
   }
+}
+
+namespace {
+
+struct TracedAllocation {
+  unsigned kind = 0;
+  unsigned long long size = 0;
+};
+
+std::vector<TracedAllocation> ReadTrace(const std::wstring& path) {
+  std::vector<TracedAllocation> rows;
+  FILE* f = _wfopen(path.c_str(), L"r");
+  if (f == nullptr) return rows;
+  unsigned long long number = 0;
+  TracedAllocation row;
+  char caller[64];
+  while (fscanf(f, "%llu %u %llu %63s", &number, &row.kind, &row.size, caller) == 4) rows.push_back(row);
+  fclose(f);
+  return rows;
+}
+
+bool Reserved(const std::vector<TracedAllocation>& trace, unsigned long long size) {
+  for (const TracedAllocation& row : trace)
+    if (row.kind == ALLOC_RESERVE && row.size == size) return true;
+  return false;
+}
+
+// Waits, on change notifications of the trace's folder, until the trace shows
+// a reservation of `size` bytes: the server has read the header and waits
+// for the payload.
+bool WaitForReservation(const std::wstring& trace, unsigned long long size, DWORD limitMs) {
+  std::wstring folder = trace.substr(0, trace.find_last_of(L'\\'));
+  HANDLE change = FindFirstChangeNotificationW(folder.c_str(), FALSE,
+                                               FILE_NOTIFY_CHANGE_SIZE | FILE_NOTIFY_CHANGE_LAST_WRITE);
+  const DWORD start = GetTickCount();
+  bool found = Reserved(ReadTrace(trace), size);
+  while (!found && GetTickCount() - start < limitMs) {
+    // The notification ends the wait early; the slice only bounds a missed one.
+    if (change != INVALID_HANDLE_VALUE) {
+      WaitForSingleObject(change, 200);
+      FindNextChangeNotification(change);
+    } else {
+      WaitForSingleObject(GetCurrentProcess(), 200);
+    }
+    found = Reserved(ReadTrace(trace), size);
+  }
+  if (change != INVALID_HANDLE_VALUE) FindCloseChangeNotification(change);
+  return found;
+}
+
+// Closes our end and answers how long the server took to end, in ms (or ~0u).
+uint32_t MillisecondsToExitAfterClose(PlughostClient* client) {
+  LARGE_INTEGER frequency, before, after;
+  QueryPerformanceFrequency(&frequency);
+  QueryPerformanceCounter(&before);
+  PlughostClosePipe(client);
+  uint32_t code = ~0u;
+  if (!PlughostWaitExit(client, 60000, &code) || code != 0) return ~0u;
+  QueryPerformanceCounter(&after);
+  return static_cast<uint32_t>((after.QuadPart - before.QuadPart) * 1000 / frequency.QuadPart);
+}
+
+}  // namespace
+
+// A header may announce up to 4 GiB. An editor that announces that much, sends
+// ten bytes and closes must cost the server one payload piece at most, and the
+// server must end as promptly as an idle one.
+TEST(PayloadMemory, HugeAnnouncementCommitsOnePieceAndEndsAtTheClose) {
+  PlughostClient idle;
+  ASSERT_TRUE(PlughostCreatePipe(&idle, nullptr) && PlughostLaunch(&idle, FaultyServer().c_str(), nullptr));
+  const uint32_t idleMs = MillisecondsToExitAfterClose(&idle);
+  PlughostClose(&idle);
+  ASSERT_NE(~0u, idleMs);
+
+  std::wstring trace = TempFile(L"trace");
+  SetTestEnvironment(L"PLUGHOST_ALLOC_TRACE", trace.c_str());
+  PlughostClient client;
+  bool launched = PlughostCreatePipe(&client, nullptr) && PlughostLaunch(&client, FaultyServer().c_str(), nullptr);
+  SetTestEnvironment(L"PLUGHOST_ALLOC_TRACE", nullptr);
+  ASSERT_TRUE(launched);
+  const uint32_t announced = 0xFFFFFFF0u;
+  MessageHeader header{};
+  header.kind = 5;
+  header.payloadLength = announced;
+  ASSERT_TRUE(PlughostSendRaw(&client, &header, sizeof(header)));
+  ASSERT_TRUE(PlughostSendRaw(&client, "0123456789", 10));
+  ASSERT_TRUE(WaitForReservation(trace, announced, 60000)) << "the server never read the header";
+  const uint32_t hugeMs = MillisecondsToExitAfterClose(&client);
+  PlughostClose(&client);
+
+  int commits = 0;
+  for (const TracedAllocation& row : ReadTrace(trace)) {
+    if (row.kind == ALLOC_RESERVE) continue;  // address space only
+    commits += row.kind == ALLOC_COMMIT;
+    EXPECT_LE(row.size, PAYLOAD_PIECE_BYTES) << "kind " << row.kind;
+  }
+  EXPECT_EQ(1, commits);
+  DeleteFileW(trace.c_str());
+  printf("after the close: idle server %u ms, huge announcement %u ms\n", idleMs, hugeMs);
+  ASSERT_NE(~0u, hugeMs) << "the server did not end with 0";
+  EXPECT_LE(hugeMs, 10 * idleMs + 500) << "idle server took " << idleMs << " ms";
 }

@@ -16,10 +16,11 @@
 static FILE* gTrace = nullptr;
 
 // PLUGHOST_ALLOC_TRACE names a file that lists every allocation (number,
-// size, caller's address), for finding a failing site with addr2line.
-static void Trace(uint64_t number, uint64_t size, void* caller) {
-  if (gTrace != nullptr) fprintf(gTrace, "%llu %llu %p\n", static_cast<unsigned long long>(number),
-                                 static_cast<unsigned long long>(size), caller);
+// kind, size, caller's address), for finding a failing site with addr2line and
+// for tests that bound what a request may cost.
+static void Trace(uint64_t number, AllocationKind kind, uint64_t size, void* caller) {
+  if (gTrace != nullptr) fprintf(gTrace, "%llu %u %llu %p\n", static_cast<unsigned long long>(number),
+                                 static_cast<unsigned>(kind), static_cast<unsigned long long>(size), caller);
 }
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR commandLine, int) {
