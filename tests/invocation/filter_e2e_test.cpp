@@ -358,14 +358,40 @@ TEST(FilterRequests, StartChecksInOrder) {
   EXPECT_EQ(ST_BAD_INDEX, StartFilter(s, -1, image));
   EXPECT_EQ(ST_BAD_INDEX, StartFilter(s, static_cast<int64_t>(catalogue.entries.size()), image));
   std::vector<uint8_t> block = image.Block();
-  EXPECT_EQ(ST_BAD_PAYLOAD, s.Request(REQ_FILTER_START, 0, block.data(), 31));
+  EXPECT_EQ(ST_BAD_PAYLOAD, s.Request(REQ_FILTER_START, 0, block.data(), 23));
   EXPECT_EQ(ST_NO_IMAGE, s.Request(REQ_FILTER_START, 0, block.data(), 39));
   EXPECT_EQ(ST_NO_IMAGE, Fetch(s, nullptr));
-  // Sizes whose product would wrap in 32 bits are still measured correctly.
-  ImageBlockHeader lie{0x10000, 0x10001, 72, 72};
-  std::vector<uint8_t> liar(64);
-  memcpy(liar.data(), &lie, sizeof(lie));
-  EXPECT_EQ(ST_NO_IMAGE, s.Request(REQ_FILTER_START, 0, liar.data(), static_cast<uint32_t>(liar.size())));
+
+  // Each refused image also releases the one an earlier job left unfetched.
+  struct Lie {
+    uint32_t width, height, length;
+  };
+  const Lie lies[] = {
+      {2, 2, 39}, {0, 3, 64}, {3, 0, 64},
+      {0x10000, 0x10001, 64},          // the pixel count wraps in 32 bits
+      {0x80000000u, 0x80000000u, 32},  // the byte count wraps in 64 bits
+  };
+  const int invert = catalogue.Find(L"Invert");
+  TestImage one = TestImage::Pattern(1, 1);  // 28 bytes: the smallest image
+  JobStatusRecord r;
+  for (const Lie& lie : lies) {
+    ASSERT_EQ(ST_OK, StartFilter(s, invert, one));
+    ASSERT_EQ(ST_OK, PollUntilDone(s, REQ_FILTER_POLL, &r));
+    ImageBlockHeader header{lie.width, lie.height, 72, 72};
+    std::vector<uint8_t> liar(lie.length);
+    memcpy(liar.data(), &header, sizeof(header));
+    EXPECT_EQ(ST_NO_IMAGE, s.Request(REQ_FILTER_START, invert, liar.data(), lie.length))
+        << lie.width << " x " << lie.height << " in " << lie.length << " bytes";
+    EXPECT_EQ(ST_NO_IMAGE, Fetch(s, nullptr)) << lie.width << " x " << lie.height << ": an image is still held";
+  }
+  ASSERT_EQ(ST_OK, StartFilter(s, invert, one));
+  ASSERT_EQ(ST_OK, PollUntilDone(s, REQ_FILTER_POLL, &r));
+  EXPECT_EQ(JOB_DONE, r.state);
+  TestImage back;
+  ASSERT_EQ(ST_OK, Fetch(s, &back));
+  ASSERT_EQ(4u, back.pixels.size());
+  EXPECT_EQ(255 - one.pixels[0], back.pixels[0]);
+  EXPECT_EQ(one.pixels[3], back.pixels[3]);
 }
 
 TEST(FilterRequests, FetchTwiceAnswersNoImageTheSecondTime) {

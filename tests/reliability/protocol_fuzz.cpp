@@ -104,7 +104,7 @@ struct Fuzzer {
         if (st == ST_OK) {
           ImageBlockHeader h{};
           if (n >= sizeof(h)) memcpy(&h, reply.payload, sizeof(h));
-          ok = ok && n >= 32 && n >= IMAGE_HEADER_BYTES + static_cast<uint64_t>(h.width) * h.height * 4;
+          ok = ok && n >= IMAGE_HEADER_BYTES + 4 && n >= IMAGE_HEADER_BYTES + static_cast<uint64_t>(h.width) * h.height * 4;
         } else {
           ok = ok && n == 0;
         }
