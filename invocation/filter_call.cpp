@@ -85,7 +85,9 @@ int RunFilterCall(JobRecord* job, PluginEntry* entry) {
     s.result = PLUGIN_CRASHED;
   }
 
-  if (s.result < 0 && job->ImageAccessBegin != nullptr && job->ImageAccessBegin(job)) {
+  // Any failure, a positive result from Continue or Finish included, gives
+  // the editor back the pixels it sent: tiles may have been written back.
+  if (s.result != noErr && job->ImageAccessBegin != nullptr && job->ImageAccessBegin(job)) {
     PixelBuffer* working = &gTiles.working;
     if (working->width > 0 && working->height > 0)
       CopyRegion(&gTiles.editor, 0, 0, static_cast<int32_t>(working->width) - 1,

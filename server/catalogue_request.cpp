@@ -22,12 +22,15 @@ void HandleScanFolder(LoopState* state) {
   memset(folder, 0, sizeof(folder));
   const uint32_t units = state->request.payloadLength / 2;
   const uint8_t* payload = state->requestPayload.data;
-  for (uint32_t i = 0; i < units && i < PATH_UNITS - 1; ++i) {
-    wchar_t c = static_cast<wchar_t>(payload[2 * i] | (payload[2 * i + 1] << 8));
+  uint32_t pathUnits = 0;  // counted up to one unit more than fits
+  for (; pathUnits < units && pathUnits < PATH_UNITS; ++pathUnits) {
+    wchar_t c = static_cast<wchar_t>(payload[2 * pathUnits] | (payload[2 * pathUnits + 1] << 8));
     if (c == 0) break;
-    folder[i] = c;
+    if (pathUnits < PATH_UNITS - 1) folder[pathUnits] = c;
   }
-  if (!IsExistingFolder(folder)) {
+  // A path cut to fit could name another, existing folder: one that does not
+  // fit is refused whole.
+  if (pathUnits >= PATH_UNITS || !IsExistingFolder(folder)) {
     SetStatus(state, ST_BAD_FOLDER);
     return;
   }

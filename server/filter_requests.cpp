@@ -3,6 +3,7 @@
 
 #include "catalogue/plugin_catalog.h"
 #include "invocation/filter_call.h"
+#include "server/image_block.h"
 #include "server/job_threads.h"
 #include "server/loop_state.h"
 #include "server/memory.h"
@@ -20,11 +21,11 @@ void HandleFilterStart(LoopState* state) {
   if (state->catalogue == nullptr || state->hostWindow == 0) return SetStatus(state, ST_NOT_READY);
   int64_t index = state->request.argument;
   if (index < 0 || index >= static_cast<int64_t>(state->catalogue->count)) return SetStatus(state, ST_BAD_INDEX);
-  if (!NeedPayload(state, 32)) return;
+  // The header first, then its pixels: a 1 x 1 image is 28 bytes long.
+  if (!NeedPayload(state, IMAGE_HEADER_BYTES)) return;
   ImageBlockHeader header;
   memcpy(&header, state->requestPayload.data, sizeof(header));
-  const uint64_t needed = IMAGE_HEADER_BYTES + static_cast<uint64_t>(header.width) * header.height * 4;
-  if (state->request.payloadLength < needed) {
+  if (!ImageBlockComplete(state->request.payloadLength, header)) {
     // A start that fails here leaves no image held, as an editor would expect
     // of a start that did nothing — unless a running job still uses it.
     if (!JobThreadRunning(&state->filter)) ReleaseHeldImage(state);
@@ -61,7 +62,7 @@ void HandleFilterStart(LoopState* state) {
 
 void HandleFilterPoll(LoopState* state) {
   if (!NeedPayload(state, JOB_STATUS_BYTES)) return;
-  if (state->image.data == nullptr || state->image.length < 32) return SetStatus(state, ST_NO_IMAGE);
+  if (state->image.data == nullptr) return SetStatus(state, ST_NO_IMAGE);
   memcpy(&state->filter.work, state->requestPayload.data, JOB_STATUS_BYTES);
   if (state->filter.thread == nullptr) return SetStatus(state, ST_BAD_INDEX);
   bool running = JobThreadRunning(&state->filter);
@@ -85,7 +86,7 @@ void HandleFilterPoll(LoopState* state) {
 }
 
 void HandleFetchImage(LoopState* state) {
-  if (state->image.data == nullptr || state->image.length < 32) return SetStatus(state, ST_NO_IMAGE);
+  if (state->image.data == nullptr) return SetStatus(state, ST_NO_IMAGE);
   // The running filter writes into the held image in place.
   if (JobThreadRunning(&state->filter)) return SetStatus(state, ST_NOT_READY);
   state->reply.payloadLength = static_cast<uint32_t>(state->image.length);

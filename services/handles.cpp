@@ -9,19 +9,19 @@
 
 static HandleRecord* RecordOf(Handle h) { return reinterpret_cast<HandleRecord*>(h); }
 
-// Separate from the size check so a text handle can report its length even
-// when its data block could not be had.
-static Handle NewHandleRecord(int32_t size) {
+// A handle comes whole or not at all: plug-ins check the handle, not its
+// data pointer, and would write through a null one.
+Handle HostNewHandle(int32_t size) {
+  if (size < 1) return nullptr;
   HandleRecord* record = static_cast<HandleRecord*>(AllocZeroed(sizeof(HandleRecord)));
   if (record == nullptr) return nullptr;
   record->data = static_cast<char*>(AllocZeroed(static_cast<uint64_t>(size)));
+  if (record->data == nullptr) {
+    FreeBlock(record);
+    return nullptr;
+  }
   record->size = size;
   return reinterpret_cast<Handle>(record);
-}
-
-Handle HostNewHandle(int32_t size) {
-  if (size < 1) return nullptr;
-  return NewHandleRecord(size);
 }
 
 // Each free is guarded on its own: a handle whose data pointer the plug-in
@@ -49,12 +49,9 @@ OSErr HostSetHandleSize(Handle h, int32_t newSize) {
   HandleRecord* record = RecordOf(h);
   char* fresh = static_cast<char*>(AllocZeroed(static_cast<uint64_t>(newSize)));
   if (fresh == nullptr) return memFullErr;
-  // A handle whose data allocation failed has nothing to carry over.
-  if (record->data != nullptr) {
-    int32_t keep = record->size < newSize ? record->size : newSize;
-    if (keep > 0) memcpy(fresh, record->data, static_cast<size_t>(keep));
-    FreeBlock(record->data);
-  }
+  int32_t keep = record->size < newSize ? record->size : newSize;
+  if (keep > 0) memcpy(fresh, record->data, static_cast<size_t>(keep));
+  FreeBlock(record->data);
   record->data = fresh;
   record->size = newSize;
   return noErr;
@@ -81,8 +78,8 @@ void HandleSuiteSetLock(Handle h, Boolean lock, Ptr* address, Boolean* oldLock) 
 Handle MakeTextHandle(const char* text) {
   size_t length = text != nullptr ? strlen(text) : 0;
   if (length == 0 || length > INT32_MAX) return nullptr;
-  Handle h = NewHandleRecord(static_cast<int32_t>(length));
-  if (h != nullptr && RecordOf(h)->data != nullptr) memcpy(RecordOf(h)->data, text, length);
+  Handle h = HostNewHandle(static_cast<int32_t>(length));
+  if (h != nullptr) memcpy(RecordOf(h)->data, text, length);
   return h;
 }
 

@@ -81,16 +81,24 @@ OSErr HostGetProperty(OSType signature, OSType key, int32_t index, intptr_t* sim
   if ((row->answer == ANSWER_TEXT ? static_cast<void*>(complexProperty) : static_cast<void*>(simpleProperty)) ==
       nullptr)
     return paramErr;
+  // Stored before the answer is written, so a fault there still finds it.
+  Handle volatile text = nullptr;
   int completed = Guarded([&] {
     if (row->answer == ANSWER_TEXT) {
-      *reinterpret_cast<volatile Handle*>(complexProperty) = MakeTextHandle(row->text);
+      text = MakeTextHandle(row->text);
+      *reinterpret_cast<volatile Handle*>(complexProperty) = text;
     } else {
       // Only the low four bytes: the upper half of a 64-bit variable keeps
       // whatever the plug-in left there.
       *reinterpret_cast<volatile int32_t*>(simpleProperty) = SimpleAnswer(*row);
     }
   });
-  return completed ? noErr : paramErr;
+  if (!completed) {
+    HostDisposeHandle(text);  // the plug-in never received it
+    return paramErr;
+  }
+  // Every text here has characters: no handle means no memory.
+  return row->answer == ANSWER_TEXT && text == nullptr ? memFullErr : noErr;
 }
 
 OSErr HostSetProperty(OSType signature, OSType key, int32_t index, intptr_t simpleProperty, Handle complexProperty) {

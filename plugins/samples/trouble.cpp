@@ -5,7 +5,7 @@
 //   fault-SELECTOR-KIND   SELECTOR: about parameters prepare start continue finish
 //                         KIND: read write nullcall divide illegal breakpoint privileged
 //   cancel-continue       Continue answers userCanceledErr
-//   params-1              Parameters answers 1
+//   result-SELECTOR-N     SELECTOR answers N (a decimal number, maybe negative)
 //   report-error          Continue reports its own text with errReportString
 //   progress-wait         Continue reports 50 of 100, signals READY, waits for GO
 //   about-wait            About signals READY and waits for GO
@@ -18,6 +18,7 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "sdk/filter_record.h"
@@ -81,6 +82,13 @@ void MaybeFault(const char* selector) {
   char prefix[64];
   snprintf(prefix, sizeof(prefix), "fault-%s-", selector);
   if (strncmp(gMode, prefix, strlen(prefix)) == 0) Fault(gMode + strlen(prefix));
+}
+
+// After the selector's own work, so the answer is all that differs.
+void MaybeAnswer(const char* selector, int16_t* result) {
+  char prefix[64];
+  snprintf(prefix, sizeof(prefix), "result-%s-", selector);
+  if (strncmp(gMode, prefix, strlen(prefix)) == 0) *result = static_cast<int16_t>(atoi(gMode + strlen(prefix)));
 }
 
 void WholeImage(FilterRecord* fr) {
@@ -180,13 +188,11 @@ extern "C" __declspec(dllexport) void PluginMain(int16_t selector, void* block, 
   MaybeFault(name);
   if (selector == filterSelectorAbout) {
     if (Mode("about-wait")) Rendezvous();
+    MaybeAnswer(name, result);
     return;
   }
   FilterRecord* fr = static_cast<FilterRecord*>(block);
   switch (selector) {
-    case filterSelectorParameters:
-      if (Mode("params-1")) *result = 1;
-      break;
     case filterSelectorStart:
       *data = 0;
       WholeImage(fr);
@@ -231,4 +237,5 @@ extern "C" __declspec(dllexport) void PluginMain(int16_t selector, void* block, 
     default:
       break;
   }
+  MaybeAnswer(name, result);
 }

@@ -10,6 +10,7 @@
 #include "gtest/gtest.h"
 #include "server/loop_state.h"
 #include "server/memory.h"
+#include "server/text/text.h"
 #include "tests/catalogue/catalogue_support.h"
 #include "tests/support/server_session.h"
 
@@ -126,6 +127,14 @@ TEST(CatalogueHold, MissingFolderKeepsEmptyTreeDropsNewScanReplaces) {
 
   EXPECT_EQ(ST_BAD_FOLDER, run.Scan(empty / L"missing"));
   EXPECT_EQ(first, run.state->catalogue);
+  // 259 units fit; at 260 the first 259 would still name the plug-in tree.
+  std::wstring padded = FixturePath(L"plugins");
+  padded.resize(PATH_UNITS - 1, L'\\');
+  EXPECT_EQ(ST_BAD_FOLDER, run.Scan(padded + L"x"));
+  EXPECT_EQ(first, run.state->catalogue);
+  EXPECT_EQ(ST_OK, run.Scan(padded));
+  ASSERT_NE(nullptr, run.state->catalogue);
+  EXPECT_EQ(7u, run.state->catalogue->count);
 
   EXPECT_EQ(ST_OK, run.Scan(FixturePath(L"nopipl")));
   ASSERT_NE(nullptr, run.state->catalogue);

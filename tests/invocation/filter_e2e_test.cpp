@@ -164,7 +164,9 @@ TEST(FilterJob, FaultsInEverySelectorAreSurvivedAndPixelsRestored) {
   const wchar_t* selectors[] = {L"parameters", L"prepare", L"start", L"continue", L"finish"};
   const wchar_t* kinds[] = {L"read", L"write", L"nullcall", L"divide", L"illegal", L"breakpoint", L"privileged"};
   TestImage input = TestImage::Pattern(20, 9);
+  std::vector<std::string> sent;  // a fault ends the sequence: nothing follows the faulting selector
   for (const wchar_t* selector : selectors) {
+    sent.push_back(Narrow(selector));
     for (const wchar_t* kind : kinds) {
       std::wstring mode = std::wstring(L"fault-") + selector + L"-" + kind;
       TroubleMode trouble(mode.c_str());
@@ -174,6 +176,7 @@ TEST(FilterJob, FaultsInEverySelectorAreSurvivedAndPixelsRestored) {
       EXPECT_EQ(1u, o.last.resultCode) << Narrow(mode);
       EXPECT_EQ(L"The plug-in has encountered an error and crashed", MessageOf(o.last)) << Narrow(mode);
       EXPECT_EQ(input.pixels, o.image.pixels) << Narrow(mode);
+      EXPECT_EQ(sent, trouble.Selectors()) << Narrow(mode);
       // The server goes on serving.
       EXPECT_EQ(ST_OK, SetHost(ss.s)) << Narrow(mode);
       EXPECT_EQ(0u, ss.s.Quit()) << Narrow(mode);
@@ -194,14 +197,38 @@ TEST(FilterJob, CancelInContinueStillGetsFinishAndIsReportedAsCancelled) {
   EXPECT_EQ(expected, trouble.Selectors());
 }
 
-TEST(FilterJob, PositiveResultFromParametersEndsTheCallUnrestored) {
-  TroubleMode trouble(L"params-1");
-  SampleSession ss;
-  Outcome o = RunFilter(ss, L"Trouble", TestImage::Pattern(8, 8));
-  EXPECT_EQ(JOB_FAILED, o.last.state);
-  EXPECT_EQ(15u, o.last.resultCode);
-  EXPECT_EQ(L"Unknown error (ErrorID = 1)", MessageOf(o.last));
-  EXPECT_EQ(std::vector<std::string>{"parameters"}, trouble.Selectors());
+TEST(FilterJob, ResultsOfEachSelectorEndTheCallAndRestoreThePixels) {
+  // Trouble's Continue scribbles over its tile, which the next advanceState
+  // writes back; a failed job of any kind must undo that.
+  using Log = std::vector<std::string>;
+  const Log all = {"parameters", "prepare", "start", "continue", "finish"};
+  struct Row {
+    const wchar_t* mode;
+    uint8_t state;
+    uint32_t code;
+    const wchar_t* message;
+    Log selectors;
+  };
+  const Row rows[] = {
+      {L"result-parameters-1", JOB_FAILED, 15, L"Unknown error (ErrorID = 1)", {"parameters"}},
+      {L"result-prepare--108", JOB_FAILED, 3, L"Out of memory", {"parameters", "prepare"}},
+      // A positive answer from Start counts as a cancel.
+      {L"result-start-1", JOB_CANCELLED, 13, L"Cancelled by user", {"parameters", "prepare", "start"}},
+      {L"result-continue-1", JOB_FAILED, 15, L"Unknown error (ErrorID = 1)", all},
+      {L"result-finish-7", JOB_FAILED, 15, L"Unknown error (ErrorID = 7)", all},
+  };
+  TestImage input = TestImage::Pattern(8, 8);
+  for (const Row& row : rows) {
+    TroubleMode trouble(row.mode);
+    SampleSession ss;
+    Outcome o = RunFilter(ss, L"Trouble", input);
+    EXPECT_EQ(row.state, o.last.state) << Narrow(row.mode);
+    EXPECT_EQ(row.code, o.last.resultCode) << Narrow(row.mode);
+    EXPECT_EQ(row.message, MessageOf(o.last)) << Narrow(row.mode);
+    EXPECT_EQ(row.selectors, trouble.Selectors()) << Narrow(row.mode);
+    ASSERT_EQ(ST_OK, o.fetchStatus) << Narrow(row.mode);
+    EXPECT_EQ(input.pixels, o.image.pixels) << Narrow(row.mode) << ": the editor's pixels were not restored";
+  }
 }
 
 TEST(FilterJob, PluginsOwnErrorTextReachesTheEditor) {
@@ -358,14 +385,40 @@ TEST(FilterRequests, StartChecksInOrder) {
   EXPECT_EQ(ST_BAD_INDEX, StartFilter(s, -1, image));
   EXPECT_EQ(ST_BAD_INDEX, StartFilter(s, static_cast<int64_t>(catalogue.entries.size()), image));
   std::vector<uint8_t> block = image.Block();
-  EXPECT_EQ(ST_BAD_PAYLOAD, s.Request(REQ_FILTER_START, 0, block.data(), 31));
+  EXPECT_EQ(ST_BAD_PAYLOAD, s.Request(REQ_FILTER_START, 0, block.data(), 23));
   EXPECT_EQ(ST_NO_IMAGE, s.Request(REQ_FILTER_START, 0, block.data(), 39));
   EXPECT_EQ(ST_NO_IMAGE, Fetch(s, nullptr));
-  // Sizes whose product would wrap in 32 bits are still measured correctly.
-  ImageBlockHeader lie{0x10000, 0x10001, 72, 72};
-  std::vector<uint8_t> liar(64);
-  memcpy(liar.data(), &lie, sizeof(lie));
-  EXPECT_EQ(ST_NO_IMAGE, s.Request(REQ_FILTER_START, 0, liar.data(), static_cast<uint32_t>(liar.size())));
+
+  // Each refused image also releases the one an earlier job left unfetched.
+  struct Lie {
+    uint32_t width, height, length;
+  };
+  const Lie lies[] = {
+      {2, 2, 39}, {0, 3, 64}, {3, 0, 64},
+      {0x10000, 0x10001, 64},          // the pixel count wraps in 32 bits
+      {0x80000000u, 0x80000000u, 32},  // the byte count wraps in 64 bits
+  };
+  const int invert = catalogue.Find(L"Invert");
+  TestImage one = TestImage::Pattern(1, 1);  // 28 bytes: the smallest image
+  JobStatusRecord r;
+  for (const Lie& lie : lies) {
+    ASSERT_EQ(ST_OK, StartFilter(s, invert, one));
+    ASSERT_EQ(ST_OK, PollUntilDone(s, REQ_FILTER_POLL, &r));
+    ImageBlockHeader header{lie.width, lie.height, 72, 72};
+    std::vector<uint8_t> liar(lie.length);
+    memcpy(liar.data(), &header, sizeof(header));
+    EXPECT_EQ(ST_NO_IMAGE, s.Request(REQ_FILTER_START, invert, liar.data(), lie.length))
+        << lie.width << " x " << lie.height << " in " << lie.length << " bytes";
+    EXPECT_EQ(ST_NO_IMAGE, Fetch(s, nullptr)) << lie.width << " x " << lie.height << ": an image is still held";
+  }
+  ASSERT_EQ(ST_OK, StartFilter(s, invert, one));
+  ASSERT_EQ(ST_OK, PollUntilDone(s, REQ_FILTER_POLL, &r));
+  EXPECT_EQ(JOB_DONE, r.state);
+  TestImage back;
+  ASSERT_EQ(ST_OK, Fetch(s, &back));
+  ASSERT_EQ(4u, back.pixels.size());
+  EXPECT_EQ(255 - one.pixels[0], back.pixels[0]);
+  EXPECT_EQ(one.pixels[3], back.pixels[3]);
 }
 
 TEST(FilterRequests, FetchTwiceAnswersNoImageTheSecondTime) {

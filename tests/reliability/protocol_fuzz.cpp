@@ -86,6 +86,8 @@ struct Fuzzer {
         ok = In(st, {ST_OK, ST_NOT_READY, ST_BAD_INDEX, ST_BAD_PAYLOAD, ST_NO_IMAGE, ST_THREAD_FAILED});
         ok = ok && (n == 0 || (st == ST_THREAD_FAILED && n % 2 == 0 && n >= 8));
         if (kind == REQ_ABOUT_START) ok = ok && !In(st, {ST_BAD_PAYLOAD, ST_NO_IMAGE});
+        // Nothing starts before a host window and a catalogue are held.
+        if (!hostSet || catalogueCount < 0) ok = ok && st == ST_NOT_READY;
         break;
       case REQ_ABOUT_POLL:
       case REQ_FILTER_POLL:
@@ -104,7 +106,8 @@ struct Fuzzer {
         if (st == ST_OK) {
           ImageBlockHeader h{};
           if (n >= sizeof(h)) memcpy(&h, reply.payload, sizeof(h));
-          ok = ok && n >= 32 && n >= IMAGE_HEADER_BYTES + static_cast<uint64_t>(h.width) * h.height * 4;
+          const uint64_t pixelBytes = static_cast<uint64_t>(h.width) * h.height * 4;
+          ok = ok && n >= IMAGE_HEADER_BYTES + 4 && n >= IMAGE_HEADER_BYTES + pixelBytes;
         } else {
           ok = ok && n == 0;
         }

@@ -67,16 +67,18 @@ TEST_F(PropertyTest, TextAnswersAreHandlesWithoutTerminator) {
   EXPECT_EQ(std::string::npos, serial.find_first_not_of("0123456789")) << serial;
   EXPECT_EQ(serial, Text("sstR"));
 
-  // Only the text block failing: the handle still comes, empty but sized.
-  Handle h = nullptr;
-  {
-    AllocationFailure fail(2);
-    EXPECT_EQ(noErr, procs.getPropertyProc(kHostSignature, FourCC("titl"), 0, nullptr, &h));
+  // No memory for the handle's record or its text: no handle, and the reason.
+  for (uint64_t failing : {1, 2}) {
+    const int64_t before = OutstandingBlocks();
+    Handle h = reinterpret_cast<Handle>(kSentinel);
+    {
+      AllocationFailure fail(failing);
+      EXPECT_EQ(memFullErr, procs.getPropertyProc(kHostSignature, FourCC("titl"), 0, nullptr, &h))
+          << "allocation " << failing << " failing";
+    }
+    EXPECT_EQ(nullptr, h) << "allocation " << failing << " failing";
+    EXPECT_EQ(before, OutstandingBlocks()) << "allocation " << failing << " failing: a block was kept";
   }
-  ASSERT_NE(nullptr, h);
-  EXPECT_EQ(nullptr, *h);
-  EXPECT_EQ(21, HostGetHandleSize(h));
-  HostDisposeHandle(h);
 }
 
 TEST_F(PropertyTest, UnknownKeysLeaveBothOutValuesAlone) {
@@ -94,6 +96,10 @@ TEST_F(PropertyTest, BadOutPointersAnswerParamErrAndTheServerGoesOn) {
   EXPECT_EQ(paramErr, procs.getPropertyProc(kHostSignature, FourCC("titl"), 0, nullptr, nullptr));
   EXPECT_EQ(paramErr,
             procs.getPropertyProc(kHostSignature, FourCC("mode"), 0, static_cast<intptr_t*>(NoAccessAddress()), nullptr));
+  const int64_t before = OutstandingBlocks();
+  EXPECT_EQ(paramErr,
+            procs.getPropertyProc(kHostSignature, FourCC("titl"), 0, nullptr, static_cast<Handle*>(NoAccessAddress())));
+  EXPECT_EQ(before, OutstandingBlocks()) << "the text handle nobody received was kept";
   EXPECT_EQ(40000, Simple("docW")) << "a later call works as before";
 }
 

@@ -1,11 +1,16 @@
+#include <windows.h>
+
 #include <cstring>
+#include <cwchar>
 #include <string>
 
 #include "gtest/gtest.h"
+#include "invocation/about_call.h"
 #include "invocation/plugin_records.h"
 #include "invocation/result_messages.h"
 #include "services/host_services.h"
 #include "tests/services/services_support.h"
+#include "tests/support/server_session.h"
 
 namespace {
 
@@ -98,4 +103,37 @@ TEST(PluginRecords, FilterRecordBlockReadsZeroPastTheRecord) {
   memset(records->filterBlock, 0xCC, sizeof(records->filterBlock));
   ZeroFilterRecordBlock();
   for (size_t i = 0; i < FILTER_RECORD_BLOCK_BYTES; ++i) ASSERT_EQ(0, records->filterBlock[i]) << "byte " << i;
+}
+
+// The About poll carries no result, so the About call's own mapping is seen
+// here, in-process, on the trouble sample.
+TEST(AboutCall, PluginResultBecomesTheJobsCodeAndText) {
+  struct Row {
+    const wchar_t* mode;
+    uint32_t code;
+    const wchar_t* text;
+  };
+  const Row rows[] = {
+      {L"", 0, L""},
+      {L"result-about--128", 13, L"Cancelled by user"},
+      {L"result-about-3", 15, L"Unknown error (ErrorID = 3)"},
+      {L"fault-about-write", 1, L"The plug-in has encountered an error and crashed"},
+  };
+  const std::wstring path = BesideTest(L"samples\\Trouble.8bf");
+  for (const Row& row : rows) {
+    SetEnvironmentVariableW(L"PLUGHOST_TROUBLE", row.mode);
+    PluginEntry entry{};
+    wcsncpy(entry.path, path.c_str(), 259);
+    wcscpy(entry.name, L"Trouble");
+    wcscpy(entry.entryPoint, L"PluginMain");
+    JobRecord job{};
+    job.self = &job;
+    job.resultCode = 0xDEADBEEF;
+    for (wchar_t& unit : job.message) unit = L'#';
+    job.message[255] = 0;
+    EXPECT_EQ(1, RunAboutCall(&job, &entry)) << Narrow(row.mode);
+    EXPECT_EQ(row.code, job.resultCode) << Narrow(row.mode);
+    EXPECT_EQ(std::wstring(row.text), job.message) << Narrow(row.mode);
+  }
+  SetEnvironmentVariableW(L"PLUGHOST_TROUBLE", nullptr);
 }
