@@ -107,8 +107,13 @@ TEST(PluginReader, WithoutPairsTheTrialLoadDecides) {
   EXPECT_EQ(1u, Read(cat.c, FixturePath(L"nopipl\\no_pipl.8bf")));
   EXPECT_EQ(0u, Read(cat.c, FixturePath(L"broken\\missing_import.8bf")));
   // Built for the other processor: its PiPL is not read, and the loader
-  // refuses it (ERROR_BAD_EXE_FORMAT on Windows and under Wine alike).
+  // refuses it. Windows answers ERROR_BAD_EXE_FORMAT; so does Wine.
   EXPECT_EQ(0u, Read(cat.c, FixturePath(L"declared\\foreign.8bf")));
+  SetLastError(0xDEADBEEF);
+  HMODULE foreign = LoadLibraryExW(FixturePath(L"declared\\foreign.8bf").c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+  EXPECT_EQ(nullptr, foreign);
+  EXPECT_EQ(static_cast<DWORD>(ERROR_BAD_EXE_FORMAT), GetLastError());
+  if (foreign != nullptr) FreeLibrary(foreign);
   EXPECT_EQ(0u, Read(cat.c, scratch / L"empty.8bf"));
   EXPECT_EQ(0u, Read(cat.c, scratch / L"text.8bf"));
   EXPECT_EQ(0u, Read(cat.c, scratch / L"missing.8bf"));
@@ -266,6 +271,7 @@ TEST(ModuleLoader, FailuresAnswerNoneAndHoldNoModule) {
   } cases[] = {
       {L"broken\\missing_import.8bf", L"PluginMain"},
       {L"plugins\\missing.8bf", L"PluginMain"},
+      {L"declared\\foreign.8bf", L"PluginMain"},  // the other processor's
       {L"plugins\\blur.8bf", L"NoSuchExport"},
       {L"plugins\\blur.8bf", L""},
       {L"plugins\\ordinal_only.8bf", L"#2"},
