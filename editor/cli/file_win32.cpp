@@ -130,8 +130,8 @@ static bool ShortcutTarget(const std::wstring& link, std::wstring* target) {
   return ok;
 }
 
-// Modules of a 32-bit or 64-bit header are whole files; a larger one than
-// this is not read for an explanation.
+// Plug-in modules are far smaller; a larger file is not read whole just to
+// explain why it gave no plug-in.
 constexpr uint64_t kJudgedFileLimit = 1ull << 30;
 
 struct Survey {

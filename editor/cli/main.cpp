@@ -9,6 +9,7 @@
 #include "editor/cli/file_win32.h"
 #include "editor/cli/json_text.h"
 #include "editor/cli/server_link.h"
+#include "sdk/pipl.h"
 
 namespace {
 
@@ -110,7 +111,7 @@ std::string SkipText(const ModuleVerdict& v) {
     case MODULE_OTHER_PROCESSOR: return std::string(ModuleSkipText(v.skip)) + machine;
     case MODULE_NO_PIPL:
     case MODULE_NO_SERVER:
-      return std::string(ModuleSkipText(v.skip)) + (v.machine == 0x8664 ? " (64-bit)" : " (32-bit)");
+      return std::string(ModuleSkipText(v.skip)) + (v.machine == PE_MACHINE_X64 ? " (64-bit)" : " (32-bit)");
     default: return ModuleSkipText(v.skip);
   }
 }
@@ -134,7 +135,7 @@ void PrintSkipped(const Catalogue& c, bool json) {
   for (const SurveyedModule& m : c.modules)
     if (m.verdict.skip != MODULE_LISTED) rows.emplace_back(SkipText(m.verdict), PrintableText(m.path));
   if (rows.empty()) return;
-  size_t width = 6;
+  size_t width = 7;  // "Skipped"
   for (auto& r : rows) width = std::max(width, r.first.size());
   Out("\nSkipped" + std::string(width + 2 - 7, ' ') + "Path\n");
   for (auto& r : rows) Out(r.first + std::string(width + 2 - r.first.size(), ' ') + U8(r.second) + "\n");
@@ -177,7 +178,7 @@ int BuildCatalogue(const CliOptions& given, Catalogue* c) {
     c->note32 = std::to_string(census.x86) + " 32-bit plug-in module(s) in " + U8(o.folder) +
                 " cannot run here: " + error32;
     for (SurveyedModule& m : c->modules)
-      if (m.verdict.skip == MODULE_LISTED && m.verdict.machine != 0x8664) m.verdict.skip = MODULE_NO_SERVER;
+      if (m.verdict.skip == MODULE_LISTED && m.verdict.machine == PE_MACHINE_X86) m.verdict.skip = MODULE_NO_SERVER;
   }
   if (c->plugins.empty()) {
     // What was skipped is what a person asking for it needs most here.
