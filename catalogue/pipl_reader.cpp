@@ -1,10 +1,9 @@
-// Reads a module file whole and lists the plug-ins its PiPL properties name;
-// a file without pairs is decided by a trial load.
-#include <windows.h>
-
+// Lists the plug-ins a module file declares in its PiPL resources; a file
+// that declares none is decided by a trial load.
 #include <cstring>
 
-#include "catalogue/pipl_scan.h"
+#include "catalogue/module_file_win32.h"
+#include "catalogue/pipl_resources.h"
 #include "catalogue/plugin_catalog.h"
 #include "sdk/pipl.h"
 #include "server/memory.h"
@@ -12,8 +11,6 @@
 #include "server/text/text.h"
 
 namespace {
-
-constexpr UINT kQuietErrorMode = SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX;
 
 struct ReadContext {
   PluginCatalog* catalog;
@@ -46,44 +43,6 @@ int AppendPair(void* c, const PiplPair* pair) {
   return 1;
 }
 
-// False when the file cannot be opened. Otherwise *out gets the whole file
-// in a fixed block (null when it could not be buffered or read) and *size its
-// byte count.
-bool ReadWholeFile(const wchar_t* path, uint8_t** out, uint32_t* size) {
-  *out = nullptr;
-  HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return false;
-  SetFilePointer(file, 0, nullptr, FILE_BEGIN);
-  DWORD length = GetFileSize(file, nullptr);
-  if (length == INVALID_FILE_SIZE) length = 0;
-  uint8_t* buffer = static_cast<uint8_t*>(AllocFixed(length == 0 ? 1 : length));
-  if (buffer == nullptr) {
-    CloseHandle(file);
-    return true;
-  }
-  DWORD got = 0;
-  BOOL ok = ReadFile(file, buffer, length, &got, nullptr);
-  CloseHandle(file);
-  // A short read below nine tenths of the size is a failed read.
-  if (!ok || static_cast<uint64_t>(got) < static_cast<uint64_t>(length) * 9 / 10) {
-    FreeBlock(buffer);
-    return true;
-  }
-  // Only the bytes that arrived are scanned.
-  *out = buffer;
-  *size = got;
-  return true;
-}
-
-bool LoadsAsModule(const wchar_t* path) {
-  UINT mode = SetErrorMode(kQuietErrorMode);
-  HMODULE module = LoadLibraryExW(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
-  SetErrorMode(mode);
-  if (module == nullptr) return false;
-  FreeLibrary(module);
-  return true;
-}
-
 }  // namespace
 
 uint32_t ReadPluginProperties(PluginCatalog* catalog, PluginEntry* entry) {
@@ -91,13 +50,13 @@ uint32_t ReadPluginProperties(PluginCatalog* catalog, PluginEntry* entry) {
   uint8_t* buffer = nullptr;
   uint32_t size = 0;
   // A file that cannot be opened is not a plug-in, not even by trial load.
-  if (!ReadWholeFile(entry->path, &buffer, &size)) return 0;
+  if (!ReadModuleFile(entry->path, &buffer, &size)) return 0;
   if (buffer != nullptr) {
     ReadContext context{catalog, entry, 0};
-    // A fault ends the file's scan; pairs found before it still count.
-    Guarded([&] { ScanPiplBytes(buffer, size, kPiplBuildCodeSignature, AppendPair, &context); });
+    // A fault ends the file's walk; pairs found before it still count.
+    Guarded([&] { ReadModulePipls(buffer, size, kPiplBuildMachine, AppendPair, &context, nullptr); });
     FreeBlock(buffer);
     if (context.pairs > 0) return 1;
   }
-  return LoadsAsModule(entry->path) ? 1 : 0;
+  return TrialLoadModule(entry->path) ? 1 : 0;
 }

@@ -24,8 +24,9 @@ inline uint64_t CatalogueBlockBytes(uint32_t capacity) {
   return static_cast<uint64_t>(capacity) * sizeof(PluginEntry) + CATALOGUE_SPARE_BYTES;
 }
 
-// Appends one entry per name and code pair found in the file named by
-// entry->path (entry otherwise zeroed). Answers 1 when the file holds a pair
-// or loads as a module, else 0. Pairs beyond the capacity count but are not
-// stored.
+// Appends one entry per PiPL resource of the file named by entry->path
+// (entry otherwise zeroed) that declares a name and an entry point for this
+// build's processor; modules of the other processor give none. Answers 1
+// when the file gives an entry or loads as a module, else 0. Entries beyond
+// the capacity count but are not stored.
 uint32_t ReadPluginProperties(PluginCatalog* catalog, PluginEntry* entry);

@@ -12,18 +12,41 @@ static bool EqualNoCase(const std::wstring& a, const std::wstring& b) {
   return true;
 }
 
-int64_t ChoosePlugin(const std::vector<ListedPlugin>& plugins, const std::wstring& text) {
-  for (size_t i = 0; i < plugins.size(); ++i)
-    if (plugins[i].name == text) return static_cast<int64_t>(i);
-  for (size_t i = 0; i < plugins.size(); ++i)
-    if (EqualNoCase(plugins[i].name, text)) return static_cast<int64_t>(i);
-  if (text.empty() || text.size() > 9) return -1;
+// The one plug-in among `found` (indices of names that match), by processor.
+static int64_t ChooseAmong(const std::vector<ListedPlugin>& plugins, const std::vector<int64_t>& found,
+                           std::vector<int64_t>* matches) {
+  for (int bits : {64, 32}) {
+    std::vector<int64_t> same;
+    for (int64_t i : found)
+      if (plugins[static_cast<size_t>(i)].bits == bits) same.push_back(i);
+    if (same.size() == 1) return same[0];
+    if (same.size() > 1) {
+      if (matches != nullptr) *matches = found;
+      return PLUGIN_AMBIGUOUS;
+    }
+  }
+  // A processor the tool does not know: only a single match is a choice.
+  if (found.size() == 1) return found[0];
+  if (matches != nullptr) *matches = found;
+  return PLUGIN_AMBIGUOUS;
+}
+
+int64_t ChoosePlugin(const std::vector<ListedPlugin>& plugins, const std::wstring& text,
+                     std::vector<int64_t>* matches) {
+  if (matches != nullptr) matches->clear();
+  for (bool exact : {true, false}) {
+    std::vector<int64_t> found;
+    for (size_t i = 0; i < plugins.size(); ++i)
+      if (exact ? plugins[i].name == text : EqualNoCase(plugins[i].name, text)) found.push_back(static_cast<int64_t>(i));
+    if (!found.empty()) return ChooseAmong(plugins, found, matches);
+  }
+  if (text.empty() || text.size() > 9) return PLUGIN_NOT_FOUND;
   int64_t index = 0;
   for (wchar_t c : text) {
-    if (c < L'0' || c > L'9') return -1;
+    if (c < L'0' || c > L'9') return PLUGIN_NOT_FOUND;
     index = index * 10 + (c - L'0');
   }
-  return index < static_cast<int64_t>(plugins.size()) ? index : -1;
+  return index < static_cast<int64_t>(plugins.size()) ? index : PLUGIN_NOT_FOUND;
 }
 
 static std::wstring Extension(const std::wstring& path) {

@@ -13,9 +13,16 @@ struct ListedPlugin {
   int64_t serverIndex;  // its index in that server's catalogue
 };
 
+constexpr int64_t PLUGIN_NOT_FOUND = -1;
+constexpr int64_t PLUGIN_AMBIGUOUS = -2;
+
 // An exact name first, then a name equal without regard to ASCII case, then
-// a decimal index into the list. The first match wins. -1: none.
-int64_t ChoosePlugin(const std::vector<ListedPlugin>& plugins, const std::wstring& text);
+// a decimal index into the list. Among the names that match, a 64-bit
+// plug-in is taken before a 32-bit one (the same plug-in built twice); two of
+// the same processor are PLUGIN_AMBIGUOUS, with the indices of every match
+// in *matches (optional). PLUGIN_NOT_FOUND: none.
+int64_t ChoosePlugin(const std::vector<ListedPlugin>& plugins, const std::wstring& text,
+                     std::vector<int64_t>* matches = nullptr);
 
 enum ImageFileType : int {
   IMAGE_FILE_UNKNOWN = 0,

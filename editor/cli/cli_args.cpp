@@ -8,18 +8,21 @@ const char kCliUsage[] =
     "usage: plughost-cli COMMAND [options]\n"
     "\n"
     "commands:\n"
-    "  list FOLDER [--json]              list the plug-ins found in a folder tree\n"
+    "  list FOLDER [--json] [--all]      list the plug-ins found in a folder tree\n"
     "  about FOLDER PLUGIN               show a plug-in's About box\n"
     "  run FOLDER PLUGIN IN OUT          run a filter on an image file, write the result\n"
     "  batch FOLDER PLUGIN OUTDIR IN...  run a filter on many files with one server\n"
     "  help                              this text\n"
     "\n"
-    "PLUGIN is a plug-in's name or its index in the list. Images are read as PNG,\n"
-    "BMP, JPEG or GIF and written as PNG or BMP, by the output's extension\n"
-    "(batch keeps the input's name and writes PNG unless the input is BMP).\n"
+    "PLUGIN is a plug-in's name or its index in the list. A name that several\n"
+    "plug-ins of one processor share is refused, with their indices. Images are\n"
+    "read as PNG, BMP, JPEG or GIF and written as PNG or BMP, by the output's\n"
+    "extension (batch keeps the input's name and writes PNG unless the input is BMP).\n"
     "\n"
     "options:\n"
     "  --json               list: one JSON array on stdout\n"
+    "  --all, --verbose     list: also the .8bf modules that gave no plug-in, and why\n"
+    "                       (with --json: {\"plugins\": [...], \"skipped\": [...]})\n"
     "  --quiet              no progress bar\n"
     "  --server64 EXE       use EXE instead of plughost64.exe beside the tool\n"
     "  --server32 EXE       use EXE instead of plughost32.exe beside the tool\n"
@@ -72,6 +75,8 @@ int ParseCliArguments(int argc, const wchar_t* const* argv, CliOptions* options,
       return 1;
     } else if (a == L"--json") {
       options->json = true;
+    } else if (a == L"--all" || a == L"--verbose") {
+      options->all = true;
     } else if (a == L"--quiet" || a == L"-q") {
       options->quiet = true;
     } else if (a == L"--server64" || a == L"--server32" || a == L"--cancel-event") {
@@ -102,6 +107,7 @@ int ParseCliArguments(int argc, const wchar_t* const* argv, CliOptions* options,
   for (size_t i = 1; i < positional.size(); ++i)
     if (positional[i].empty()) return Fail(error, Utf16ToUtf8(row->name) + ": an argument is empty");
   if (options->json && row->command != CLI_LIST) return Fail(error, "--json applies to list only");
+  if (options->all && row->command != CLI_LIST) return Fail(error, "--all applies to list only");
   options->command = row->command;
   switch (row->command) {
     case CLI_LIST:

@@ -20,6 +20,7 @@ struct CliOptions {
   std::wstring outputFolder;        // batch
   std::vector<std::wstring> inputs;  // batch
   bool json = false;   // list
+  bool all = false;    // list: also the modules that gave no entry, and why
   bool quiet = false;  // no progress bar
   // Server programs to use instead of the ones beside the tool.
   std::wstring server64;

@@ -1,6 +1,10 @@
 #include "editor/cli/file_win32.h"
 
 #include <windows.h>
+#include <objbase.h>
+#include <objidl.h>
+#include <shlobj.h>
+#include <shobjidl.h>
 
 #include "editor/cli/json_text.h"
 
@@ -105,34 +109,95 @@ ModuleMachine ReadFileModuleMachine(const std::wstring& path) {
   return ok ? ReadModuleMachine(head, got) : MACHINE_NOT_A_MODULE;
 }
 
-static bool IsPluginFileName(const wchar_t* name) {
-  size_t n = wcslen(name);
-  return n >= 4 && _wcsicmp(name + n - 4, L".8bf") == 0;
+static bool EndsWith(const wchar_t* name, const wchar_t* extension) {
+  size_t n = wcslen(name), e = wcslen(extension);
+  return n >= e && _wcsicmp(name + n - e, extension) == 0;
 }
 
-static void CountBelow(const std::wstring& folder, ModuleCensus* census, int depth) {
+// The target of a shell shortcut, when it has a path.
+static bool ShortcutTarget(const std::wstring& link, std::wstring* target) {
+  IShellLinkW* shellLink = nullptr;
+  IPersistFile* file = nullptr;
+  wchar_t path[MAX_PATH] = L"";
+  bool ok = SUCCEEDED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
+                                       reinterpret_cast<void**>(&shellLink))) &&
+            SUCCEEDED(shellLink->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file))) &&
+            SUCCEEDED(file->Load(link.c_str(), STGM_READ)) &&
+            shellLink->GetPath(path, MAX_PATH, nullptr, 0) == S_OK;
+  if (file != nullptr) file->Release();
+  if (shellLink != nullptr) shellLink->Release();
+  if (ok) *target = path;
+  return ok;
+}
+
+// Plug-in modules are far smaller; a larger file is not read whole just to
+// explain why it gave no plug-in.
+constexpr uint64_t kJudgedFileLimit = 1ull << 30;
+
+struct Survey {
+  ModuleCensus* census;
+  std::vector<SurveyedModule>* modules;
+  std::vector<std::wstring> walked;  // full paths, lower case
+};
+
+static void CountModule(const std::wstring& path, Survey* s) {
+  ModuleMachine m = MACHINE_NOT_A_MODULE;
+  if (s->modules == nullptr) {
+    m = ReadFileModuleMachine(path);
+  } else {
+    std::vector<uint8_t> bytes;
+    std::string error;
+    SurveyedModule judged{path, {0, MODULE_UNREADABLE, 0}};
+    if (ReadWholeFile(path, kJudgedFileLimit, &bytes, &error)) judged.verdict = JudgeModule(bytes.data(), bytes.size());
+    m = ReadModuleMachine(bytes.data(), bytes.size());
+    s->modules->push_back(judged);
+  }
+  if (m == MACHINE_X64) ++s->census->x64;
+  else if (m == MACHINE_X86) ++s->census->x86;
+  else ++s->census->other;
+}
+
+static void SurveyBelow(const std::wstring& folder, Survey* s, int depth) {
   if (depth > 32) return;
+  // A shortcut may lead back to a folder being walked, or to one walked before.
+  wchar_t full[MAX_PATH];
+  DWORD n = GetFullPathNameW(folder.c_str(), MAX_PATH, full, nullptr);
+  std::wstring key = n > 0 && n < MAX_PATH ? full : folder;
+  for (wchar_t& c : key) c = static_cast<wchar_t>(towlower(c));
+  while (key.size() > 3 && (key.back() == L'\\' || key.back() == L'/')) key.pop_back();
+  for (const std::wstring& w : s->walked)
+    if (w == key) return;
+  s->walked.push_back(key);
   WIN32_FIND_DATAW found;
   HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &found);
   if (search == INVALID_HANDLE_VALUE) return;
   do {
     if (wcscmp(found.cFileName, L".") == 0 || wcscmp(found.cFileName, L"..") == 0) continue;
     std::wstring path = folder + L"\\" + found.cFileName;
+    std::wstring target;
     if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-      if (!(found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) CountBelow(path, census, depth + 1);
-    } else if (IsPluginFileName(found.cFileName)) {
-      ModuleMachine m = ReadFileModuleMachine(path);
-      if (m == MACHINE_X64) ++census->x64;
-      else if (m == MACHINE_X86) ++census->x86;
-      else ++census->other;
+      if (!(found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) SurveyBelow(path, s, depth + 1);
+    } else if (EndsWith(found.cFileName, L".lnk")) {
+      // Only shortcuts to folders count; one to a module is not catalogued.
+      if (ShortcutTarget(path, &target) && FolderExists(target)) SurveyBelow(target, s, depth + 1);
+    } else if (EndsWith(found.cFileName, L".8bf")) {
+      CountModule(path, s);
     }
   } while (FindNextFileW(search, &found));
   FindClose(search);
 }
 
-void CountPluginModules(const std::wstring& folder, ModuleCensus* census) {
+void SurveyPluginModules(const std::wstring& folder, ModuleCensus* census, std::vector<SurveyedModule>* modules) {
   *census = ModuleCensus();
+  if (modules != nullptr) modules->clear();
   std::wstring base = folder;
   while (base.size() > 3 && (base.back() == L'\\' || base.back() == L'/')) base.pop_back();
-  CountBelow(base, census, 0);
+  HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
+  Survey s{census, modules, {}};
+  SurveyBelow(base, &s, 0);
+  if (SUCCEEDED(com)) CoUninitialize();
+}
+
+void CountPluginModules(const std::wstring& folder, ModuleCensus* census) {
+  SurveyPluginModules(folder, census, nullptr);
 }

@@ -27,8 +27,16 @@ struct ModuleCensus {
   uint32_t other = 0;  // other processors and files that are no module
 };
 
-// Counts the ".8bf" files below `folder` by processor. Shortcuts are not
-// followed (the server follows them); the depth is bounded.
+struct SurveyedModule {
+  std::wstring path;
+  ModuleVerdict verdict;
+};
+
+// Finds the ".8bf" files below `folder` as the server's scan does, following
+// shortcuts to folders; the depth is bounded and no folder is walked twice.
+// Counts them by processor from their first bytes; with `modules`, also
+// reads each one whole and judges it.
+void SurveyPluginModules(const std::wstring& folder, ModuleCensus* census, std::vector<SurveyedModule>* modules);
 void CountPluginModules(const std::wstring& folder, ModuleCensus* census);
 
 // The system's text for an error code, one line, in UTF-8.

@@ -9,6 +9,7 @@
 #include "editor/cli/file_win32.h"
 #include "editor/cli/json_text.h"
 #include "editor/cli/server_link.h"
+#include "sdk/pipl.h"
 
 namespace {
 
@@ -94,6 +95,7 @@ std::wstring ServerPath(const CliOptions& o, int bits) {
 struct Catalogue {
   ServerLink links[2];  // [0] 64-bit, [1] 32-bit
   std::vector<ListedPlugin> plugins;
+  std::vector<SurveyedModule> modules;  // list --all: every module, judged
   std::string note32;  // why 32-bit plug-ins are missing, if they are
   ~Catalogue() {
     StopServerLink(&links[0]);
@@ -101,6 +103,43 @@ struct Catalogue {
   }
   ServerLink* LinkFor(int bits) { return &links[bits == 64 ? 0 : 1]; }
 };
+
+std::string SkipText(const ModuleVerdict& v) {
+  char machine[32];
+  snprintf(machine, sizeof(machine), " (machine 0x%04X)", v.machine);
+  switch (v.skip) {
+    case MODULE_OTHER_PROCESSOR: return std::string(ModuleSkipText(v.skip)) + machine;
+    case MODULE_NO_PIPL:
+    case MODULE_NO_SERVER:
+      return std::string(ModuleSkipText(v.skip)) + (v.machine == PE_MACHINE_X64 ? " (64-bit)" : " (32-bit)");
+    default: return ModuleSkipText(v.skip);
+  }
+}
+
+// The modules that gave no plug-in, and why: after the table, or as the
+// JSON listing's "skipped" array.
+void PrintSkipped(const Catalogue& c, bool json) {
+  if (json) {
+    Out("\"skipped\": [");
+    bool first = true;
+    for (const SurveyedModule& m : c.modules) {
+      if (m.verdict.skip == MODULE_LISTED) continue;
+      Out(std::string(first ? "" : ",\n ") + "{\"path\": " + JsonQuote(U8(m.path)) + ", \"reason\": \"" +
+          ModuleSkipKey(m.verdict.skip) + "\", \"machine\": " + std::to_string(m.verdict.machine) + "}");
+      first = false;
+    }
+    Out("]");
+    return;
+  }
+  std::vector<std::pair<std::string, std::wstring>> rows;
+  for (const SurveyedModule& m : c.modules)
+    if (m.verdict.skip != MODULE_LISTED) rows.emplace_back(SkipText(m.verdict), PrintableText(m.path));
+  if (rows.empty()) return;
+  size_t width = 7;  // "Skipped"
+  for (auto& r : rows) width = std::max(width, r.first.size());
+  Out("\nSkipped" + std::string(width + 2 - 7, ' ') + "Path\n");
+  for (auto& r : rows) Out(r.first + std::string(width + 2 - r.first.size(), ' ') + U8(r.second) + "\n");
+}
 
 int BuildCatalogue(const CliOptions& given, Catalogue* c) {
   if (!FolderExists(given.folder)) return Fail(EXIT_FAILED, "plug-in folder not found: " + U8(given.folder));
@@ -114,7 +153,7 @@ int BuildCatalogue(const CliOptions& given, Catalogue* c) {
   o.folder = full;
   // The processor of each module decides which server can load it.
   ModuleCensus census;
-  CountPluginModules(o.folder, &census);
+  SurveyPluginModules(o.folder, &census, o.all ? &c->modules : nullptr);
   bool want64 = census.x64 > 0 || census.x86 == 0;
   bool want32 = census.x86 > 0;
   uint32_t host = HostWindowHandle();
@@ -135,10 +174,21 @@ int BuildCatalogue(const CliOptions& given, Catalogue* c) {
     if (r != LINK_OK && r != LINK_NO_PLUGINS) return Fail(EXIT_FAILED, *error);
     error->clear();
   }
-  if (want32 && !error32.empty())
+  if (want32 && !error32.empty()) {
     c->note32 = std::to_string(census.x86) + " 32-bit plug-in module(s) in " + U8(o.folder) +
                 " cannot run here: " + error32;
+    for (SurveyedModule& m : c->modules)
+      if (m.verdict.skip == MODULE_LISTED && m.verdict.machine == PE_MACHINE_X86) m.verdict.skip = MODULE_NO_SERVER;
+  }
   if (c->plugins.empty()) {
+    // What was skipped is what a person asking for it needs most here.
+    if (o.all && o.json) {
+      Out("{\"plugins\": [],\n ");
+      PrintSkipped(*c, true);
+      Out("}\n");
+    } else if (o.all) {
+      PrintSkipped(*c, false);
+    }
     if (!c->note32.empty()) return Fail(EXIT_FAILED, "no plug-ins can run: " + c->note32);
     return Fail(EXIT_FAILED, "no plug-ins found in " + U8(o.folder));
   }
@@ -146,7 +196,14 @@ int BuildCatalogue(const CliOptions& given, Catalogue* c) {
 }
 
 int PickPlugin(const CliOptions& o, Catalogue* c, const ListedPlugin** chosen) {
-  int64_t i = ChoosePlugin(c->plugins, o.plugin);
+  std::vector<int64_t> matches;
+  int64_t i = ChoosePlugin(c->plugins, o.plugin, &matches);
+  if (i == PLUGIN_AMBIGUOUS) {
+    std::string list;
+    for (int64_t m : matches) list += (list.empty() ? "" : ", ") + std::to_string(m);
+    return Fail(EXIT_FAILED, "the name \"" + U8(o.plugin) + "\" is shared by plug-ins " + list + " in " +
+                                 U8(o.folder) + "; give the index of one");
+  }
   if (i < 0) {
     std::string text = "no plug-in named or numbered \"" + U8(o.plugin) + "\" in " + U8(o.folder);
     if (!c->note32.empty()) text += " (" + c->note32 + ")";
@@ -163,6 +220,7 @@ int CommandList(const CliOptions& o) {
   int r = BuildCatalogue(o, &c);
   if (r != EXIT_DONE) return r;
   if (o.json) {
+    if (o.all) Out("{\"plugins\": ");
     Out("[");
     for (size_t i = 0; i < c.plugins.size(); ++i) {
       const ListedPlugin& p = c.plugins[i];
@@ -170,7 +228,13 @@ int CommandList(const CliOptions& o) {
           ", \"entryPoint\": " + JsonQuote(U8(p.entryPoint)) + ", \"path\": " + JsonQuote(U8(p.path)) +
           ", \"bits\": " + std::to_string(p.bits) + "}");
     }
-    Out("]\n");
+    Out("]");
+    if (o.all) {
+      Out(",\n ");
+      PrintSkipped(c, true);
+      Out("}");
+    }
+    Out("\n");
   } else {
     size_t nameWidth = 4, entryWidth = 11;
     // Names and paths come from plug-in files: nothing in them may steer the terminal.
@@ -194,6 +258,7 @@ int CommandList(const CliOptions& o) {
           pad(U8(p.entryPoint), p.entryPoint.size(), entryWidth + 2) + std::to_string(p.bits) + "    " + U8(p.path) +
           "\n");
     }
+    if (o.all) PrintSkipped(c, false);
   }
   fflush(stdout);
   if (!c.note32.empty()) fprintf(stderr, "plughost-cli: note: %s\n", c.note32.c_str());

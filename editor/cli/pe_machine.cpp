@@ -1,21 +1,13 @@
 #include "editor/cli/pe_machine.h"
 
-static uint32_t ReadU32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 | static_cast<uint32_t>(p[2]) << 16 |
-         static_cast<uint32_t>(p[3]) << 24;
-}
+#include "catalogue/pipl_resources.h"
+#include "sdk/pipl.h"
 
 ModuleMachine ReadModuleMachine(const uint8_t* bytes, size_t length) {
-  // DOS header: "MZ", and at 0x3C the offset of the "PE\0\0" signature.
-  if (bytes == nullptr || length < 0x40 || bytes[0] != 'M' || bytes[1] != 'Z') return MACHINE_NOT_A_MODULE;
-  uint64_t pe = ReadU32(bytes + 0x3C);
-  // Signature (4 bytes) then the machine field (2 bytes).
-  if (pe + 6 > static_cast<uint64_t>(length)) return MACHINE_NOT_A_MODULE;
-  const uint8_t* p = bytes + pe;
-  if (p[0] != 'P' || p[1] != 'E' || p[2] != 0 || p[3] != 0) return MACHINE_NOT_A_MODULE;
-  uint16_t machine = static_cast<uint16_t>(p[4] | p[5] << 8);
-  if (machine == 0x014C) return MACHINE_X86;
-  if (machine == 0x8664) return MACHINE_X64;
+  const uint16_t machine = ReadPeMachine(bytes, length);
+  if (machine == 0) return MACHINE_NOT_A_MODULE;
+  if (machine == PE_MACHINE_X86) return MACHINE_X86;
+  if (machine == PE_MACHINE_X64) return MACHINE_X64;
   return MACHINE_OTHER;
 }
 
@@ -26,4 +18,40 @@ const char* ModuleMachineText(ModuleMachine machine) {
     case MACHINE_OTHER: return "other processor";
     default: return "not a module";
   }
+}
+
+ModuleVerdict JudgeModule(const uint8_t* bytes, size_t length) {
+  PiplModuleReport report;
+  // Read for the module's own processor: the server built for it decides.
+  const uint16_t machine = ReadPeMachine(bytes, length);
+  const uint32_t plugins = ReadModulePipls(bytes, length, machine, nullptr, nullptr, &report);
+  ModuleVerdict v{report.machine, MODULE_LISTED, plugins};
+  if (report.status == PIPL_NOT_A_MODULE) v.skip = MODULE_NOT_A_MODULE;
+  else if (machine != PE_MACHINE_X64 && machine != PE_MACHINE_X86) v.skip = MODULE_OTHER_PROCESSOR;
+  else if (plugins == 0) v.skip = MODULE_NO_PIPL;
+  return v;
+}
+
+const char* ModuleSkipText(ModuleSkip skip) {
+  switch (skip) {
+    case MODULE_LISTED: return "listed";
+    case MODULE_NOT_A_MODULE: return "not a module";
+    case MODULE_OTHER_PROCESSOR: return "other processor";
+    case MODULE_NO_PIPL: return "no PiPL for its processor";
+    case MODULE_NO_SERVER: return "its processor's server cannot run here";
+    case MODULE_UNREADABLE: return "cannot be read";
+  }
+  return "unknown";
+}
+
+const char* ModuleSkipKey(ModuleSkip skip) {
+  switch (skip) {
+    case MODULE_LISTED: return "listed";
+    case MODULE_NOT_A_MODULE: return "not-a-module";
+    case MODULE_OTHER_PROCESSOR: return "other-processor";
+    case MODULE_NO_PIPL: return "no-pipl";
+    case MODULE_NO_SERVER: return "no-server";
+    case MODULE_UNREADABLE: return "unreadable";
+  }
+  return "unknown";
 }

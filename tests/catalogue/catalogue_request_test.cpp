@@ -2,6 +2,7 @@
 // catalogue in-process.
 #include <windows.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -48,6 +49,39 @@ TEST(CatalogueRequest, ReplyMatchesTheModuleByteForByte) {
   ASSERT_EQ(expected.size(), reply.size());
   for (size_t i = 0; i < expected.size(); ++i)
     ASSERT_EQ(expected[i], reply[i]) << "byte " << i << " (entry " << (i < 8 ? -1 : int((i - 8) / 1544)) << ")";
+  EXPECT_EQ(0u, s.Quit());
+}
+
+TEST(CatalogueRequest, ModulesAreListedAsTheyDeclareThemselves) {
+  // Real modules whose PiPLs are awkward but sound, or broken, and one built
+  // for the other processor: one entry per declared plug-in, none of it.
+  const std::wstring folder = FixturePath(L"declared");
+  ServerSession s;
+  ASSERT_TRUE(s.started);
+  std::vector<uint8_t> reply;
+  ASSERT_EQ(ST_OK, Scan(s, PathPayload(folder), &reply));
+  ASSERT_GE(reply.size(), 8u);
+  uint32_t count = 0;
+  memcpy(&count, reply.data(), 4);
+  ASSERT_EQ(8 + uint64_t{count} * sizeof(PluginEntry), reply.size());
+  std::vector<std::string> got;
+  for (uint32_t i = 0; i < count; ++i) {
+    PluginEntry e;
+    memcpy(&e, reply.data() + 8 + i * sizeof(PluginEntry), sizeof(e));
+    got.push_back(Describe(e));
+  }
+  std::vector<std::string> expected;
+  for (auto& e : {MakeEntry(folder + L"\\code_first.8bf", L"Code First", L"CodeFirstMain"),
+                  MakeEntry(folder + L"\\long_length_byte.8bf", L"Blu", L"PluginMain"),
+                  MakeEntry(folder + L"\\looped_directory.8bf", L"Before", L"PluginMain"),
+                  MakeEntry(folder + L"\\odd_lengths.8bf", L"Odds", L"PluginMain"),
+                  MakeEntry(folder + L"\\outside_directory.8bf", L"Before", L"PluginMain"),
+                  MakeEntry(folder + L"\\stray_signature.8bf", L"Stray", L"PluginMain"),
+                  MakeEntry(folder + L"\\truncated.8bf", L"Whole", L"PluginMain"),
+                  MakeEntry(folder + L"\\two_languages.8bf", L"Bilingual", L"PluginMain")})
+    expected.push_back(Describe(e));
+  std::sort(got.begin(), got.end());
+  EXPECT_EQ(expected, got);
   EXPECT_EQ(0u, s.Quit());
 }
 

@@ -1,9 +1,6 @@
 #include "tests/catalogue/catalogue_support.h"
 
 #include <windows.h>
-#include <objbase.h>
-#include <shlobj.h>
-#include <shobjidl.h>
 
 #include <cstring>
 
@@ -53,21 +50,6 @@ bool WriteBytes(const std::wstring& path, const std::vector<uint8_t>& bytes) {
   BOOL ok = bytes.empty() || WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
   CloseHandle(file);
   return ok && written == bytes.size();
-}
-
-bool MakeShortcut(const std::wstring& link, const std::wstring& target) {
-  HRESULT init = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-  IShellLinkW* shellLink = nullptr;
-  IPersistFile* file = nullptr;
-  bool ok = SUCCEEDED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
-                                       reinterpret_cast<void**>(&shellLink))) &&
-            SUCCEEDED(shellLink->SetPath(target.c_str())) &&
-            SUCCEEDED(shellLink->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file))) &&
-            SUCCEEDED(file->Save(link.c_str(), TRUE));
-  if (file != nullptr) file->Release();
-  if (shellLink != nullptr) shellLink->Release();
-  if (SUCCEEDED(init)) CoUninitialize();
-  return ok;
 }
 
 PluginEntry MakeEntry(const std::wstring& path, const std::wstring& name, const std::wstring& entryPoint) {

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "server/protocol.h"
+#include "tests/catalogue/shortcut.h"
 #include "tests/support/server_session.h"
 
 // A built fixture: catalogue\<relative> beside the test program.
@@ -22,8 +23,6 @@ struct ScratchFolder {
 bool MakeFolder(const std::wstring& path);
 bool CopyFixture(const wchar_t* fixture, const std::wstring& to);
 bool WriteBytes(const std::wstring& path, const std::vector<uint8_t>& bytes);
-// A shell shortcut at `link` pointing to `target`, saved with IPersistFile.
-bool MakeShortcut(const std::wstring& link, const std::wstring& target);
 
 // A zeroed entry with these texts.
 PluginEntry MakeEntry(const std::wstring& path, const std::wstring& name, const std::wstring& entryPoint);

@@ -69,11 +69,25 @@ TEST(PluginReader, FixtureModulesGiveTheirPairs) {
   } cases[] = {
       {L"plugins\\blur.8bf", {{L"Blur", L"PluginMain"}}},
       {L"plugins\\twins.8bf", {{L"Twin One", L"TwinOneMain"}, {L"Twin Two", L"TwinTwoMain"}}},
-      // Only the x86 code property follows the first name; the next PiPL's
-      // x64 one is taken and its own name passed over.
-      {L"plugins\\late_code.8bf", {{L"Early", L"LateMain"}}},
+#if defined(_WIN64)
+      // The first PiPL declares only an x86 entry point: nothing of it is
+      // listed here, and the second PiPL keeps its own name.
+      {L"plugins\\late_code.8bf", {{L"Late", L"LateMain"}}},
+#else
+      {L"plugins\\late_code.8bf", {{L"Early", L"EarlyMain"}, {L"Late", L"LateMain"}}},
+#endif
       {L"plugins\\short_name.8bf", {{L"Sharp", L"PluginMain"}}},
       {L"plugins\\ordinal_only.8bf", {{L"Ordinal", L"#1"}}},
+      // As they declare themselves, not as their bytes happen to read.
+      {L"declared\\code_first.8bf", {{L"Code First", L"CodeFirstMain"}}},
+      {L"declared\\stray_signature.8bf", {{L"Stray", L"PluginMain"}}},
+      {L"declared\\truncated.8bf", {{L"Whole", L"PluginMain"}}},
+      {L"declared\\odd_lengths.8bf", {{L"Odds", L"PluginMain"}}},
+      {L"declared\\long_length_byte.8bf", {{L"Blu", L"PluginMain"}}},
+      {L"declared\\two_languages.8bf", {{L"Bilingual", L"PluginMain"}}},
+      // The broken entry ends the walk: the PiPL after it is not reached.
+      {L"declared\\looped_directory.8bf", {{L"Before", L"PluginMain"}}},
+      {L"declared\\outside_directory.8bf", {{L"Before", L"PluginMain"}}},
   };
   for (const Case& c : cases) {
     TestCatalog cat(8);
@@ -92,6 +106,14 @@ TEST(PluginReader, WithoutPairsTheTrialLoadDecides) {
   TestCatalog cat(8);
   EXPECT_EQ(1u, Read(cat.c, FixturePath(L"nopipl\\no_pipl.8bf")));
   EXPECT_EQ(0u, Read(cat.c, FixturePath(L"broken\\missing_import.8bf")));
+  // Built for the other processor: its PiPL is not read, and the loader
+  // refuses it. Windows answers ERROR_BAD_EXE_FORMAT; so does Wine.
+  EXPECT_EQ(0u, Read(cat.c, FixturePath(L"declared\\foreign.8bf")));
+  SetLastError(0xDEADBEEF);
+  HMODULE foreign = LoadLibraryExW(FixturePath(L"declared\\foreign.8bf").c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+  EXPECT_EQ(nullptr, foreign);
+  EXPECT_EQ(static_cast<DWORD>(ERROR_BAD_EXE_FORMAT), GetLastError());
+  if (foreign != nullptr) FreeLibrary(foreign);
   EXPECT_EQ(0u, Read(cat.c, scratch / L"empty.8bf"));
   EXPECT_EQ(0u, Read(cat.c, scratch / L"text.8bf"));
   EXPECT_EQ(0u, Read(cat.c, scratch / L"missing.8bf"));
@@ -249,6 +271,7 @@ TEST(ModuleLoader, FailuresAnswerNoneAndHoldNoModule) {
   } cases[] = {
       {L"broken\\missing_import.8bf", L"PluginMain"},
       {L"plugins\\missing.8bf", L"PluginMain"},
+      {L"declared\\foreign.8bf", L"PluginMain"},  // the other processor's
       {L"plugins\\blur.8bf", L"NoSuchExport"},
       {L"plugins\\blur.8bf", L""},
       {L"plugins\\ordinal_only.8bf", L"#2"},

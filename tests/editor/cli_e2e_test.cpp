@@ -2,6 +2,8 @@
 // gets from the README's commands.
 #include <windows.h>
 
+#include <cstring>
+
 #include "editor/cli/image_codec.h"
 #include "gtest/gtest.h"
 #include "tests/editor/tool_runner.h"
@@ -106,4 +108,77 @@ TEST(CliEndToEnd, BadInputGivesOneLineAndNoOutput) {
     ExpectOneErrorLine(run, r.fragment);
   }
   EXPECT_EQ(1u, FolderEntries(work).size());
+}
+
+namespace {
+
+std::wstring Fixture(const wchar_t* relative) { return BesideTest(L"catalogue\\") + relative; }
+
+const std::string* LineWith(const std::vector<std::string>& lines, const std::string& a, const std::string& b) {
+  for (const std::string& l : lines)
+    if (l.find(a) != std::string::npos && l.find(b) != std::string::npos) return &l;
+  return nullptr;
+}
+
+}  // namespace
+
+TEST(CliEndToEnd, ListAllSaysWhichModulesGaveNoPluginAndWhy) {
+  std::wstring folder = FreshFolder(L"e2e-all");
+  ASSERT_TRUE(CopyFileW(Fixture(L"plugins\\blur.8bf").c_str(), (folder + L"\\Blur.8bf").c_str(), FALSE));
+  ASSERT_TRUE(CopyFileW(Fixture(L"nopipl\\no_pipl.8bf").c_str(), (folder + L"\\Bare.8bf").c_str(), FALSE));
+  ASSERT_TRUE(CopyFileW(Fixture(L"declared\\foreign.8bf").c_str(), (folder + L"\\Old.8bf").c_str(), FALSE));
+  WriteBytes(folder + L"\\Notes.8bf", {'n', 'o', 't', 'e', 's'});
+  std::vector<uint8_t> arm = ReadBytes(Fixture(L"plugins\\blur.8bf"));
+  ASSERT_GT(arm.size(), 0x200u);
+  uint32_t pe = 0;
+  memcpy(&pe, &arm[0x3C], 4);
+  arm[pe + 4] = 0x64;
+  arm[pe + 5] = 0xAA;
+  WriteBytes(folder + L"\\Arm.8bf", arm);
+
+  // No 32-bit server lies beside the tool here, so the 32-bit module is
+  // declared but cannot be listed.
+  ToolRun table = RunTool({L"list", folder, L"--all"});
+  ASSERT_TRUE(table.finished);
+  ASSERT_EQ(0u, table.exitCode) << table.err;
+  std::vector<std::string> lines = Lines(table.out);
+  const std::string f = Narrow(folder) + "\\";
+  EXPECT_NE(nullptr, LineWith(lines, "Blur ", f + "Blur.8bf")) << table.out;
+  EXPECT_NE(nullptr, LineWith(lines, "Skipped", "Path")) << table.out;
+  EXPECT_NE(nullptr, LineWith(lines, "no PiPL for its processor (64-bit)", f + "Bare.8bf")) << table.out;
+  EXPECT_NE(nullptr, LineWith(lines, "its processor's server cannot run here (32-bit)", f + "Old.8bf")) << table.out;
+  EXPECT_NE(nullptr, LineWith(lines, "not a module", f + "Notes.8bf")) << table.out;
+  EXPECT_NE(nullptr, LineWith(lines, "other processor (machine 0xAA64)", f + "Arm.8bf")) << table.out;
+  EXPECT_EQ(7u, lines.size()) << table.out;
+  EXPECT_NE(std::string::npos, table.err.find("1 32-bit plug-in module(s)")) << table.err;
+
+  ToolRun json = RunTool({L"list", folder, L"--all", L"--json"});
+  ASSERT_EQ(0u, json.exitCode) << json.err;
+  std::string jf;
+  for (char c : f) jf += c == '\\' ? std::string("\\\\") : std::string(1, c);
+  EXPECT_EQ(0u, json.out.find("{\"plugins\": [{\"index\": 0, \"name\": \"Blur\"")) << json.out;
+  for (const std::string& skipped :
+       {"{\"path\": \"" + jf + "Bare.8bf\", \"reason\": \"no-pipl\", \"machine\": 34404}",
+        "{\"path\": \"" + jf + "Old.8bf\", \"reason\": \"no-server\", \"machine\": 332}",
+        "{\"path\": \"" + jf + "Notes.8bf\", \"reason\": \"not-a-module\", \"machine\": 0}",
+        "{\"path\": \"" + jf + "Arm.8bf\", \"reason\": \"other-processor\", \"machine\": 43620}"})
+    EXPECT_NE(std::string::npos, json.out.find(skipped)) << "expected " << skipped << " in:\n" << json.out;
+  EXPECT_EQ("}\n", json.out.substr(json.out.size() - 2)) << json.out;
+
+  // Without any plug-in, the reasons are still given before the failure.
+  DeleteFileW((folder + L"\\Blur.8bf").c_str());
+  ToolRun none = RunTool({L"list", folder, L"--all"});
+  EXPECT_EQ(1u, none.exitCode);
+  EXPECT_NE(nullptr, LineWith(Lines(none.out), "not a module", f + "Notes.8bf")) << none.out;
+  ExpectOneErrorLine(none, "no plug-ins can run");
+}
+
+TEST(CliEndToEnd, ANameTwoModulesShareIsRefusedWithTheirIndices) {
+  std::wstring folder = FreshFolder(L"e2e-twice");
+  ASSERT_TRUE(CopyFileW(Fixture(L"plugins\\blur.8bf").c_str(), (folder + L"\\A.8bf").c_str(), FALSE));
+  ASSERT_TRUE(CopyFileW(Fixture(L"plugins\\blur.8bf").c_str(), (folder + L"\\B.8bf").c_str(), FALSE));
+  ToolRun run = RunTool({L"about", folder, L"blur"});
+  ASSERT_TRUE(run.finished);
+  EXPECT_EQ(1u, run.exitCode);
+  ExpectOneErrorLine(run, "the name \"blur\" is shared by plug-ins 0, 1 in ");
 }

@@ -10,7 +10,10 @@
 #include "editor/cli/pe_machine.h"
 #include "editor/cli/pixel_order.h"
 #include "gtest/gtest.h"
+#include "sdk/pipl.h"
+#include "tests/catalogue/shortcut.h"
 #include "tests/editor/tool_runner.h"
+#include "tests/support/server_session.h"
 
 TEST(PixelOrder, SwapsRedAndBlueAndKeepsAlpha) {
   const uint8_t rgba[8] = {10, 20, 30, 40, 200, 150, 100, 0};
@@ -90,6 +93,12 @@ TEST(CliArguments, CommandsTakeTheirArguments) {
   Parsed list = Parse({L"list", L"F", L"--json"});
   ASSERT_EQ(1, list.ok);
   EXPECT_TRUE(list.options.json);
+  EXPECT_FALSE(list.options.all);
+  for (const wchar_t* all : {L"--all", L"--verbose"}) {
+    Parsed p = Parse({L"list", all, L"F"});
+    ASSERT_EQ(1, p.ok) << p.error;
+    EXPECT_TRUE(p.options.all);
+  }
   // After "--" a leading dash is a file name.
   Parsed dashed = Parse({L"about", L"--", L"F", L"-odd-name"});
   ASSERT_EQ(1, dashed.ok) << dashed.error;
@@ -108,6 +117,7 @@ TEST(CliArguments, RefusalsSayWhy) {
       {{L"batch", L"F", L"P", L"out"}, "batch: expected 4 or more arguments, got 3"},
       {{L"list", L"F", L"--colour"}, "unknown option --colour"},
       {{L"run", L"F", L"P", L"i", L"o", L"--json"}, "--json applies to list only"},
+      {{L"about", L"F", L"P", L"--all"}, "--all applies to list only"},
       {{L"list", L"F", L"--server64"}, "--server64 needs a value"},
       {{L"about", L"F", L""}, "about: an argument is empty"},
   };
@@ -146,14 +156,82 @@ TEST(PluginChoice, NameBeforeIndexAndCaseAsLastResort) {
   plugins[0].name = L"Invert";
   plugins[1].name = L"2";  // a name that looks like an index
   plugins[2].name = L"invert";
+  for (ListedPlugin& p : plugins) p.bits = 64;
   EXPECT_EQ(2, ChoosePlugin(plugins, L"invert"));
-  EXPECT_EQ(0, ChoosePlugin(plugins, L"INVERT"));
   EXPECT_EQ(1, ChoosePlugin(plugins, L"2"));
   EXPECT_EQ(0, ChoosePlugin(plugins, L"0"));
-  EXPECT_EQ(-1, ChoosePlugin(plugins, L"3"));
-  EXPECT_EQ(-1, ChoosePlugin(plugins, L"-1"));
-  EXPECT_EQ(-1, ChoosePlugin(plugins, L"99999999999999999999"));
-  EXPECT_EQ(-1, ChoosePlugin(plugins, L"Blur"));
+  EXPECT_EQ(PLUGIN_NOT_FOUND, ChoosePlugin(plugins, L"3"));
+  EXPECT_EQ(PLUGIN_NOT_FOUND, ChoosePlugin(plugins, L"-1"));
+  EXPECT_EQ(PLUGIN_NOT_FOUND, ChoosePlugin(plugins, L"99999999999999999999"));
+  EXPECT_EQ(PLUGIN_NOT_FOUND, ChoosePlugin(plugins, L"Blur"));
+  plugins[2].name = L"INVERT";
+  EXPECT_EQ(0, ChoosePlugin(plugins, L"Invert"));  // exact beats any case
+}
+
+TEST(PluginChoice, OneNameOfOneProcessorTwiceIsRefusedWithItsIndices) {
+  struct Row {
+    std::vector<std::pair<const wchar_t*, int>> listed;  // name, bits
+    const wchar_t* text;
+    int64_t expected;
+    std::vector<int64_t> matches;
+  } rows[] = {
+      {{{L"Blur", 64}, {L"Sharpen", 64}, {L"Blur", 64}}, L"Blur", PLUGIN_AMBIGUOUS, {0, 2}},
+      {{{L"Blur", 64}, {L"BLUR", 64}}, L"blur", PLUGIN_AMBIGUOUS, {0, 1}},
+      {{{L"Blur", 32}, {L"Blur", 32}}, L"Blur", PLUGIN_AMBIGUOUS, {0, 1}},
+      // The same plug-in built for both processors: the 64-bit build runs.
+      {{{L"Blur", 64}, {L"Blur", 32}}, L"Blur", 0, {}},
+      {{{L"Blur", 32}, {L"Blur", 64}}, L"Blur", 1, {}},
+      {{{L"Blur", 64}, {L"Blur", 32}, {L"Blur", 32}}, L"Blur", 0, {}},
+      {{{L"Blur", 64}, {L"Blur", 64}, {L"Blur", 32}}, L"Blur", PLUGIN_AMBIGUOUS, {0, 1, 2}},
+      // An index is never ambiguous.
+      {{{L"Blur", 64}, {L"Blur", 64}}, L"1", 1, {}},
+  };
+  for (const Row& r : rows) {
+    std::vector<ListedPlugin> plugins;
+    for (auto& l : r.listed) {
+      plugins.emplace_back();
+      plugins.back().name = l.first;
+      plugins.back().bits = l.second;
+    }
+    std::vector<int64_t> matches{-7};  // a sentinel
+    EXPECT_EQ(r.expected, ChoosePlugin(plugins, r.text, &matches)) << Narrow(r.text) << ", row " << (&r - rows);
+    EXPECT_EQ(r.matches, matches) << Narrow(r.text) << ", row " << (&r - rows);
+  }
+}
+
+TEST(ModuleVerdict, ModulesAreJudgedAsTheirOwnServerReadsThem) {
+  std::vector<uint8_t> arm = ReadBytes(BesideTest(L"catalogue\\plugins\\blur.8bf"));
+  ASSERT_GT(arm.size(), 0x200u);
+  uint32_t pe = 0;
+  memcpy(&pe, &arm[0x3C], 4);
+  arm[pe + 4] = 0x64;
+  arm[pe + 5] = 0xAA;
+  const std::string text = "not a module at all";
+  struct Row {
+    const char* what;
+    std::vector<uint8_t> bytes;
+    uint16_t machine;
+    ModuleSkip skip;
+    uint32_t plugins;
+  } rows[] = {
+      {"blur", ReadBytes(BesideTest(L"catalogue\\plugins\\blur.8bf")), kPiplBuildMachine, MODULE_LISTED, 1},
+      {"twins", ReadBytes(BesideTest(L"catalogue\\plugins\\twins.8bf")), kPiplBuildMachine, MODULE_LISTED, 2},
+      // The other processor's module is listed by the other server.
+      {"foreign", ReadBytes(BesideTest(L"catalogue\\declared\\foreign.8bf")),
+       kPiplBuildMachine == PE_MACHINE_X64 ? PE_MACHINE_X86 : PE_MACHINE_X64, MODULE_LISTED, 1},
+      {"no PiPL", ReadBytes(BesideTest(L"catalogue\\nopipl\\no_pipl.8bf")), kPiplBuildMachine, MODULE_NO_PIPL, 0},
+      {"ARM64", arm, 0xAA64, MODULE_OTHER_PROCESSOR, 0},
+      {"text", std::vector<uint8_t>(text.begin(), text.end()), 0, MODULE_NOT_A_MODULE, 0},
+      {"headers cut after the machine", ModuleHeaderBytes(0x8664), 0x8664, MODULE_NOT_A_MODULE, 0},
+      {"empty", {}, 0, MODULE_NOT_A_MODULE, 0},
+  };
+  for (const Row& r : rows) {
+    ModuleVerdict v = JudgeModule(r.bytes.data(), r.bytes.size());
+    EXPECT_EQ(r.machine, v.machine) << r.what;
+    EXPECT_EQ(r.skip, v.skip) << r.what << ": expected " << ModuleSkipText(r.skip) << ", got "
+                              << ModuleSkipText(v.skip);
+    EXPECT_EQ(r.plugins, v.plugins) << r.what;
+  }
 }
 
 TEST(BatchNames, KeepPngAndBmpAndMakeTheRestPng) {
@@ -261,9 +339,26 @@ TEST(ModuleCensus, CountsPluginFilesByProcessorBelowAFolder) {
   WriteBytes(sub + L"\\C.8bf", ModuleHeaderBytes(0x014C));
   WriteBytes(sub + L"\\notes.txt", ModuleHeaderBytes(0x014C));
   WriteBytes(folder + L"\\Empty.8bf", {});
+  // Shortcuts to folders are followed as the server follows them, each folder
+  // walked once; a shortcut to a module is not counted.
+  std::wstring linked = FreshFolder(L"census-linked");
+  WriteBytes(linked + L"\\D.8bf", ModuleHeaderBytes(0x014C));
+  ASSERT_TRUE(MakeShortcut(folder + L"\\Linked.lnk", linked));
+  ASSERT_TRUE(MakeShortcut(linked + L"\\Back.lnk", folder));
+  ASSERT_TRUE(MakeShortcut(linked + L"\\Again.lnk", linked));
+  ASSERT_TRUE(MakeShortcut(folder + L"\\A.8bf.lnk", folder + L"\\A.8bf"));
   ModuleCensus census;
   CountPluginModules(folder + L"\\", &census);
   EXPECT_EQ(1u, census.x64);
-  EXPECT_EQ(2u, census.x86);
+  EXPECT_EQ(3u, census.x86);
   EXPECT_EQ(1u, census.other);
+
+  // Judged, each module once, by its path as found.
+  std::vector<SurveyedModule> modules;
+  SurveyPluginModules(folder, &census, &modules);
+  EXPECT_EQ(5u, modules.size());
+  EXPECT_EQ(3u, census.x86);
+  for (const SurveyedModule& m : modules) {
+    EXPECT_EQ(MODULE_NOT_A_MODULE, m.verdict.skip) << Narrow(m.path) << ": these are headers, not modules";
+  }
 }
