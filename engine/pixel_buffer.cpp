@@ -264,7 +264,8 @@ static int CreateOwnedStorage(PixelBuffer* buffer, uint32_t w, uint32_t h) {
   buffer->storage.memory.width = w;
   buffer->storage.memory.height = h;
   buffer->storage.memory.pitch = w;
-  void* block = AllocFixed(static_cast<uint64_t>(w) * h * 4 + 16);
+  uint64_t bytes = OwnedStorageBytes(w, h);
+  void* block = bytes != 0 ? AllocFixed(bytes) : nullptr;
   if (block == nullptr) return FailAndRelease(buffer, ENG_OUT_OF_MEMORY);
   buffer->handle = reinterpret_cast<uintptr_t>(block);
   TakeMemoryGeometry(buffer);
@@ -276,7 +277,9 @@ int CreatePixelBuffer(PixelBuffer* buffer, int32_t width, int32_t height, int32_
   if (state == nullptr) return 0;
   if (!Accessible(buffer)) return EngineFail(ENG_BAD_BUFFER);
   BufferSize size;
-  if (!ComputeBufferSize(width, height, &size)) return EngineFail(ENG_BAD_ARGUMENT);
+  bool sized = flags == PB_STORAGE_EXACT ? ExactBufferSize(width, height, &size)
+                                         : ComputeBufferSize(width, height, &size);
+  if (!sized) return EngineFail(ENG_BAD_ARGUMENT);
   if (buffer->magic == PIXEL_BUFFER_MAGIC && ValidatePixelBuffer(buffer)) ReleasePixelBuffer(buffer);
   ResetDescriptor(buffer);
   int made = ChooseStorageKind(size.width, size.height, flags) == PB_DIB ? CreateDibStorage(buffer, size.width, size.height)

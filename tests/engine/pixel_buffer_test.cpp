@@ -37,6 +37,14 @@ TEST(PixelBuffer, SizesAndAutomaticStorage) {
   EXPECT_EQ(PB_OWNED, b.kind);
   EXPECT_EQ(7072u, b.pitch);
   EXPECT_EQ(reinterpret_cast<uintptr_t>(b.pixels), b.handle);
+  // Exact storage is never reduced, and a size past 64 bits is refused, not
+  // wrapped into a small block.
+  ASSERT_EQ(1, CreatePixelBuffer(&b, 70000, -10, PB_STORAGE_EXACT));
+  EXPECT_EQ(70000u, b.width);
+  EXPECT_EQ(10u, b.height);
+  EXPECT_EQ(PB_OWNED, b.kind);
+  EXPECT_EQ(0, CreatePixelBuffer(&b, INT32_MIN, INT32_MIN, PB_STORAGE_EXACT));
+  EXPECT_EQ(ENG_OUT_OF_MEMORY, EngineLastError());
   ReleasePixelBuffer(&b);
   GetEngineThreadState();  // the table is an allocation too
   SetAllocationFailureAt(1);
