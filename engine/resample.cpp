@@ -124,14 +124,17 @@ static int BoxRows(const ResampleJob& job) {
   const int32_t* columns = job.state->columnIndex;
   const int32_t* rows = job.state->rowIndex;
   const int64_t sourceHeight = job.src.height;
-  int32_t previousRow = -1;
-  for (int32_t y = 0; y <= job.lastRow; ++y) {
+  // Rows start the way columns do: the span before the first one ends just
+  // before the first mapped row, so a source that starts below row 0 halves
+  // its own first two rows.
+  int64_t previousRow = std::max<int64_t>(static_cast<int64_t>(rows[0]) - 1, -1);
+  for (int64_t y = 0; y <= job.lastRow; ++y) {
     if (RegionWorkInterrupted(job.destination, job.source)) return 0;
     int32_t next = rows[y + 1];
     int64_t rowA = static_cast<int64_t>(next) - 1;
     int64_t rowB = (static_cast<int64_t>(next) + previousRow) >> 1;
-    if (rowA > previousRow) previousRow = static_cast<int32_t>(rowA);
-    if (rowA < 0 || rowA >= sourceHeight || static_cast<uint32_t>(y) >= job.dst.height) continue;
+    if (rowA > previousRow) previousRow = rowA;
+    if (rowA < 0 || rowA >= sourceHeight || y >= job.dst.height) continue;
     rowB = std::clamp<int64_t>(rowB, 0, sourceHeight - 1);
     const uint32_t* lineA = ViewRow(job.src, static_cast<uint32_t>(rowA));
     const uint32_t* lineB = ViewRow(job.src, static_cast<uint32_t>(rowB));
