@@ -240,13 +240,37 @@ TEST(ChannelPorts, ReadingTwiceTheSizeEnlargesSmoothly) {
   EXPECT_EQ(255, plane[3]);
 }
 
-TEST(ChannelPorts, EmptyDestinationAndNullRecords) {
+TEST(ChannelPorts, ReadsThatCannotBeWholeAreRefusedAndWriteNothing) {
   TileBench b(4, 4);
-  PSScaling scaling{VRect{0, 0, 4, 4}, VRect{0, 0, 0, 4}};
+  struct Case {
+    const char* what;
+    VRect source, destination;
+    OSErr expected;
+    bool releasing;  // the working copy has begun closing
+  } cases[] = {
+      {"empty destination", {0, 0, 4, 4}, {0, 0, 0, 4}, memFullErr, false},
+      {"source reaching left of the image", {0, -1, 4, 4}, {0, 0, 4, 4}, paramErr, false},
+      {"source reaching below the image", {0, 0, 5, 4}, {0, 0, 4, 4}, paramErr, false},
+      {"empty source", {2, 2, 2, 2}, {0, 0, 4, 4}, paramErr, false},
+      {"source at the lowest coordinate", {INT32_MIN, INT32_MIN, INT32_MIN, INT32_MIN}, {0, 0, 4, 4}, paramErr, false},
+      {"resample refused", {0, 0, 4, 4}, {0, 0, 2, 2}, paramErr, true},
+  };
   uint8_t plane[16];
   PixelMemoryDesc desc{plane, 32, 8, 0, 8};
-  EXPECT_EQ(memFullErr, ReadChannelPixels(reinterpret_cast<PIChannelPort>(1), &scaling, nullptr, &desc, nullptr));
+  for (const Case& c : cases) {
+    memset(plane, 0xEE, sizeof(plane));
+    PSScaling scaling{c.source, c.destination};
+    VRect write{0, 0, 4, 4}, wrote{-7, -7, -7, -7};
+    if (c.releasing) gTiles.working.stateFlags = PB_CLOSING;
+    EXPECT_EQ(c.expected, ReadChannelPixels(reinterpret_cast<PIChannelPort>(1), &scaling, &write, &desc, &wrote))
+        << c.what;
+    gTiles.working.stateFlags = 0;
+    for (uint8_t v : plane) ASSERT_EQ(0xEE, v) << c.what << ": expected no sample written";
+    EXPECT_EQ(-7, wrote.right) << c.what << ": expected wroteRect untouched";
+  }
+  PSScaling scaling{VRect{0, 0, 4, 4}, VRect{0, 0, 4, 4}};
   EXPECT_EQ(paramErr, ReadChannelPixels(reinterpret_cast<PIChannelPort>(1), nullptr, nullptr, &desc, nullptr));
+  EXPECT_EQ(paramErr, ReadChannelPixels(reinterpret_cast<PIChannelPort>(1), &scaling, nullptr, nullptr, nullptr));
   EXPECT_EQ(paramErr, WriteBaseChannelPixels(reinterpret_cast<PIChannelPort>(1), nullptr, &desc));
 }
 
