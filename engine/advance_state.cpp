@@ -22,6 +22,7 @@ void ResetTileExchange(FilterRecord* record, FilterRecord* shadow, uint32_t reco
   memset(shadow, 0, recordBytes);
   gTiles.inputPad = 0;
   gTiles.outputPad = 0;
+  gTiles.refusal = 0;
 }
 
 static void FreeBlock(uint8_t** block, uint64_t* size) {
@@ -109,6 +110,14 @@ static int32_t PaddingOf(const FilterRecord* fr, bool input) {
 
 static bool Sampled(const FilterRecord* fr) { return fr->inputRate != 0x10000; }
 
+// The record's 16-bit rectangles cannot reach past 32,767: on a larger image
+// they would wrap, so a plug-in that does not use the 32-bit ones is refused.
+static bool NeedsThirtyTwoBitCoordinates(const FilterRecord* fr) {
+  const BigDocumentStruct* big = fr->bigDocumentData;
+  const bool large = gTiles.editor.width > RECORD_16BIT_SIDE || gTiles.editor.height > RECORD_16BIT_SIDE;
+  return large && (big == nullptr || big->PluginUsing32BitCoordinates == 0);
+}
+
 // A rectangle that reaches outside its image while its padding asks for an
 // error. The in tile's image is the working copy, or with a sampling rate
 // the whole image scaled to the rectangle's size and read from (0, 0).
@@ -175,7 +184,11 @@ OSErr AdvanceState() {
   GetAsyncKeyState(VK_ESCAPE);
   if (GetAsyncKeyState(VK_ESCAPE) & 0x8000) return userCanceledErr;
 
-  // A refusal comes before anything changes, the waiting tile included.
+  // Refusals come before anything changes, the waiting tile included.
+  if (NeedsThirtyTwoBitCoordinates(fr)) {
+    gTiles.refusal = PLUGIN_NEEDS_32BIT_COORDINATES;
+    return filterBadParameters;
+  }
   const VRect inRect = TileRect(fr, true), outRect = TileRect(fr, false);
   if (OutOfBoundsRefused(fr, inRect, outRect)) return filterBadParameters;
 

@@ -41,6 +41,15 @@ struct Sequence {
 
 void Call(Sequence* s, int16_t selector) { s->entry(selector, s->record, &s->data, &s->result); }
 
+// Once advanceState has refused the plug-in (an image too large for its
+// 16-bit rectangles), that refusal is the result, whatever the plug-in did
+// with the error it was given.
+bool Refused(Sequence* s) {
+  if (gTiles.refusal == 0) return false;
+  s->result = gTiles.refusal;
+  return true;
+}
+
 void RunSelectors(void* context) {
   Sequence* s = static_cast<Sequence*>(context);
   Call(s, filterSelectorParameters);
@@ -48,7 +57,9 @@ void RunSelectors(void* context) {
   Call(s, filterSelectorPrepare);
   if (s->result != noErr) return;
   AdvanceState();
+  if (Refused(s)) return;
   Call(s, filterSelectorStart);
+  if (Refused(s)) return;
   if (s->result != noErr) {
     if (s->result > 0) s->result = userCanceledErr;
     return;
@@ -56,8 +67,9 @@ void RunSelectors(void* context) {
   GetAsyncKeyState(VK_ESCAPE);
   for (;;) {
     AdvanceState();
+    if (Refused(s)) break;
     Call(s, filterSelectorContinue);
-    if (s->result != noErr || RequestsExhausted()) break;
+    if (Refused(s) || s->result != noErr || RequestsExhausted()) break;
   }
   s->loopResult = s->result;
   AdvanceState();
@@ -65,6 +77,7 @@ void RunSelectors(void* context) {
   // Many plug-ins clear their result at the top of every selector: a loop
   // that ended in failure stays a failure even when Finish answers 0.
   if (s->result == noErr) s->result = s->loopResult;
+  Refused(s);
 }
 }  // namespace
 

@@ -142,6 +142,33 @@ TEST(AdvanceState, OutTileReachingOutsideIsPaddedAndOnlyItsImagePartWrittenBack)
     }
 }
 
+TEST(AdvanceState, ImageWiderThanTheSixteenBitFieldsNeedsThirtyTwoBitCoordinates) {
+  TileBench b(70000, 10);
+  std::vector<uint8_t> before = b.editor;
+  b.fr->inRect = b.fr->outRect = Rect{0, 0, 10, 100};
+  EXPECT_EQ(filterBadParameters, AdvanceState());
+  EXPECT_EQ(PLUGIN_NEEDS_32BIT_COORDINATES, gTiles.refusal);
+  EXPECT_EQ(nullptr, b.fr->inData) << "expected nothing handed out";
+  EXPECT_EQ(nullptr, b.fr->outData);
+  // With the 32-bit rectangles: exact pixels at the far end, and back.
+  gTiles.refusal = 0;
+  b.big.PluginUsing32BitCoordinates = 1;
+  b.big.inRect32 = b.big.outRect32 = VRect{2, 69990, 10, 70000};
+  ASSERT_EQ(noErr, AdvanceState());
+  EXPECT_EQ(0, gTiles.refusal);
+  ASSERT_NE(nullptr, b.fr->inData);
+  EXPECT_EQ(40, b.fr->inRowBytes);
+  EXPECT_EQ(b.Sample(69995, 7, 0), b.In()[5 * 40 + 5 * 4]);
+  EXPECT_EQ(b.Sample(69999, 9, 3), b.In()[7 * 40 + 9 * 4 + 3]);
+  const uint8_t inverted = static_cast<uint8_t>(255 - b.Sample(69995, 7, 0));
+  b.Out()[5 * 40 + 5 * 4] = inverted;
+  b.big.inRect32 = b.big.outRect32 = VRect{0, 0, 0, 0};
+  ASSERT_EQ(noErr, AdvanceState());
+  EXPECT_EQ(inverted, b.Pixel(69995, 7)[2]);
+  before[(7 * size_t{70000} + 69995) * 4 + 2] = inverted;
+  EXPECT_TRUE(before == b.editor) << "expected one byte changed";
+}
+
 TEST(AdvanceState, SwappedRectangleIsNormalisedInTheRecord) {
   TileBench b(20, 10);
   b.fr->inRect = Rect{8, 15, 2, 5};  // top > bottom, left > right
