@@ -16,6 +16,7 @@
 #include "services/host_services.h"
 
 static bool Empty(const Rect& r) { return !(r.right > r.left || r.bottom > r.top); }
+static bool Empty(const VRect& r) { return !(r.right > r.left || r.bottom > r.top); }
 
 bool RequestsExhausted() {
   FilterRecord* fr = PluginFilterRecord();
@@ -26,6 +27,9 @@ bool RequestsExhausted() {
     for (int i = 0; i < 2; ++i)
       *to[i] = Rect{static_cast<int16_t>(from[i]->top), static_cast<int16_t>(from[i]->left),
                     static_cast<int16_t>(from[i]->bottom), static_cast<int16_t>(from[i]->right)};
+    // Judged on the 32-bit rectangles themselves: their 16-bit copies wrap
+    // past 32,767, and a tile of 65,536 rows would read as empty.
+    return Empty(*from[0]) && Empty(*from[1]) && Empty(fr->maskRect);
   }
   return Empty(fr->inRect) && Empty(fr->outRect) && Empty(fr->maskRect);
 }

@@ -6,6 +6,8 @@
 #include <sstream>
 
 #include "gtest/gtest.h"
+#include "invocation/filter_call.h"
+#include "invocation/plugin_records.h"
 #include "tests/support/conversation.h"
 
 namespace {
@@ -371,6 +373,26 @@ TEST(FilterJob, ImageWiderThanSixteenBitsNeedsThirtyTwoBitCoordinates) {
     EXPECT_EQ("70000", v["big.imageSize32.h"]);
     EXPECT_EQ("70000", v["document.bounds.right"]);
   }
+}
+
+TEST(FilterCall, ThirtyTwoBitRectanglesDecideWhenTheLoopEnds) {
+  // In this process, on the process-wide record.
+  FilterRecord* fr = PluginFilterRecord();
+  BigDocumentStruct* big = &ThePluginRecords()->bigDocument;
+  ZeroFilterRecordBlock();
+  memset(big, 0, sizeof(*big));
+  fr->bigDocumentData = big;
+  big->PluginUsing32BitCoordinates = 1;
+  fr->inRect = fr->outRect = Rect{0, 0, 10, 10};  // as the last tile left them
+  EXPECT_TRUE(RequestsExhausted()) << "expected empty 32-bit rectangles to end the loop";
+  EXPECT_EQ(0, fr->inRect.right) << "expected them copied into the 16-bit fields";
+  big->inRect32 = VRect{32767, 32767, 32768, 32768};  // one pixel, whose 16-bit copy reads as empty
+  EXPECT_FALSE(RequestsExhausted());
+  big->PluginUsing32BitCoordinates = 0;
+  fr->inRect = Rect{0, 0, 0, 0};
+  EXPECT_TRUE(RequestsExhausted()) << "expected the 16-bit rectangles to decide otherwise";
+  ZeroFilterRecordBlock();
+  memset(big, 0, sizeof(*big));
 }
 
 TEST(FilterJob, SecondCallStartsFromAZeroedRecord) {
