@@ -1,6 +1,8 @@
 #include "engine/advance_state.h"
 
 #include <windows.h>
+
+#include <algorithm>
 #include <cstring>
 #include <utility>
 
@@ -20,6 +22,7 @@ void ResetTileExchange(FilterRecord* record, FilterRecord* shadow, uint32_t reco
   memset(shadow, 0, recordBytes);
   gTiles.inputPad = 0;
   gTiles.outputPad = 0;
+  gTiles.refusal = 0;
 }
 
 static void FreeBlock(uint8_t** block, uint64_t* size) {
@@ -78,40 +81,84 @@ static void SyncCoordinates(FilterRecord* fr) {
   }
 }
 
-// The rectangle a tile is described by: the 32-bit one when the plug-in uses
-// those, so that images wider than 32767 pixels work.
+// The rectangle a tile is described by, in order: the 32-bit one when the
+// plug-in uses those, so that images wider than 32767 pixels work. Read
+// without touching the record, so that a refusal can leave it as it was.
 static VRect TileRect(const FilterRecord* fr, bool input) {
   const BigDocumentStruct* big = fr->bigDocumentData;
-  if (big != nullptr && big->PluginUsing32BitCoordinates != 0) return input ? big->inRect32 : big->outRect32;
-  const Rect& r = input ? fr->inRect : fr->outRect;
-  return VRect{r.top, r.left, r.bottom, r.right};
+  VRect r;
+  if (big != nullptr && big->PluginUsing32BitCoordinates != 0) {
+    r = input ? big->inRect32 : big->outRect32;
+  } else {
+    const Rect& s = input ? fr->inRect : fr->outRect;
+    r = VRect{s.top, s.left, s.bottom, s.right};
+  }
+  if (r.left > r.right) std::swap(r.left, r.right);
+  if (r.top > r.bottom) std::swap(r.top, r.bottom);
+  return r;
+}
+
+// The padding a plug-in asks for. The values are the published interface's:
+// 0..255 fills what lies outside the image with that byte, -1 repeats the
+// nearest edge pixel, -2 leaves those bytes as they are, -3 makes a
+// rectangle that reaches outside an error. Without supportsPadding a plug-in
+// gets the host's default, a fill with 0.
+static int32_t PaddingOf(const FilterRecord* fr, bool input) {
+  if (!fr->supportsPadding) return 0;
+  return input ? fr->inputPadding : fr->outputPadding;
+}
+
+static bool Sampled(const FilterRecord* fr) { return fr->inputRate != 0x10000; }
+
+// The record's 16-bit rectangles cannot reach past 32,767: on a larger image
+// they would wrap, so a plug-in that does not use the 32-bit ones is refused.
+static bool NeedsThirtyTwoBitCoordinates(const FilterRecord* fr) {
+  const BigDocumentStruct* big = fr->bigDocumentData;
+  const bool large = gTiles.editor.width > RECORD_16BIT_SIDE || gTiles.editor.height > RECORD_16BIT_SIDE;
+  return large && (big == nullptr || big->PluginUsing32BitCoordinates == 0);
+}
+
+// A rectangle that reaches outside its image while its padding asks for an
+// error. The in tile's image is the working copy, or with a sampling rate
+// the whole image scaled to the rectangle's size and read from (0, 0).
+static bool OutOfBoundsRefused(const FilterRecord* fr, const VRect& in, const VRect& out) {
+  if (PaddingOf(fr, true) == TILE_PAD_ERROR) {
+    const PixelBuffer& image = gTiles.working;
+    const bool empty = in.right <= in.left || in.bottom <= in.top;
+    // A sampled image is as large as the rectangle: only one at (0, 0) fits.
+    const bool outside = Sampled(fr) ? !empty && (in.left != 0 || in.top != 0)
+                                     : TileReachesOutside(in.left, in.top, in.right, in.bottom, image.width, image.height);
+    if (outside) return true;
+  }
+  return PaddingOf(fr, false) == TILE_PAD_ERROR &&
+         TileReachesOutside(out.left, out.top, out.right, out.bottom, gTiles.editor.width, gTiles.editor.height);
 }
 
 static void FillInTile(FilterRecord* fr, const VRect& rect, const TileLayout& layout) {
   PixelBuffer* source = &gTiles.working;
   PixelBuffer scaled;
   memset(&scaled, 0, sizeof(scaled));
-  bool usingScaled = false;
-  if (fr->inputRate != 0x10000 && layout.width > 0 && layout.height > 0) {
-    // The whole image scaled into the rectangle's size, read at its position.
-    if (CreatePixelBuffer(&scaled, static_cast<int32_t>(source->width), static_cast<int32_t>(source->height), 0)) {
-      usingScaled = ResampleRegion(&scaled, 0, 0, static_cast<int32_t>(layout.width - 1),
-                                   static_cast<int32_t>(layout.height - 1), source, 0, 0,
-                                   static_cast<int32_t>(source->width) - 1, static_cast<int32_t>(source->height) - 1,
-                                   0) != 0;
-      if (usingScaled) source = &scaled;
-    }
+  if (Sampled(fr) && layout.width > 0 && layout.height > 0 && layout.width <= INT32_MAX && layout.height <= INT32_MAX) {
+    // The whole image scaled to the rectangle's size, read at the
+    // rectangle's position; a scaled image that cannot be made leaves the
+    // tile to the unscaled one.
+    const int32_t w = static_cast<int32_t>(layout.width), h = static_cast<int32_t>(layout.height);
+    if (CreatePixelBuffer(&scaled, w, h, PB_STORAGE_EXACT) &&
+        ResampleRegion(&scaled, 0, 0, w - 1, h - 1, source, 0, 0, static_cast<int32_t>(source->width) - 1,
+                       static_cast<int32_t>(source->height) - 1, 0) != 0)
+      source = &scaled;
   }
   if (BeginPixelAccess(source, 0)) {
-    TileClamp area = ClampTile(rect.left, rect.top, rect.right, rect.bottom, fr->inLoPlane, fr->inHiPlane,
-                               source->width, source->height);
-    FillTileFromPixels(reinterpret_cast<const uint8_t*>(source->pixels), source->pitch, area,
-                       static_cast<uint8_t*>(fr->inData), layout, area.x0, area.y0, area.p0);
+    TileImage image{reinterpret_cast<const uint8_t*>(source->pixels), source->pitch, source->width, source->height};
+    FillTile(image, rect.left, rect.top, rect.right, rect.bottom, fr->inLoPlane, fr->inHiPlane,
+             static_cast<uint8_t*>(fr->inData), layout, PaddingOf(fr, true));
     EndPixelAccess(source, 0);
   }
   if (scaled.magic != 0) ReleasePixelBuffer(&scaled);
 }
 
+// Only the part of the tile over the image goes back; the tile's origin is
+// the rectangle's own corner, wherever that lies.
 static void WriteBackWaitingTile() {
   FilterRecord* shadow = gTiles.shadow;
   if (shadow == nullptr || shadow->outData == nullptr) return;
@@ -123,7 +170,7 @@ static void WriteBackWaitingTile() {
   if (job != nullptr && job->ImageAccessBegin != nullptr && job->ImageAccessBegin(job) && editor->pixels != nullptr) {
     StoreTileToPixels(reinterpret_cast<uint8_t*>(editor->pixels), editor->pitch, area,
                       static_cast<const uint8_t*>(shadow->outData), shadow->outRowBytes, shadow->outColumnBytes,
-                      shadow->outPlaneBytes, area.x0, area.y0, area.p0);
+                      shadow->outPlaneBytes, rect.left, rect.top, area.p0);
     if (job->ImageAccessEnd != nullptr) job->ImageAccessEnd(job);
   }
   shadow->outData = nullptr;
@@ -136,6 +183,14 @@ OSErr AdvanceState() {
   // The first read swallows a press reported since the last one.
   GetAsyncKeyState(VK_ESCAPE);
   if (GetAsyncKeyState(VK_ESCAPE) & 0x8000) return userCanceledErr;
+
+  // Refusals come before anything changes, the waiting tile included.
+  if (NeedsThirtyTwoBitCoordinates(fr)) {
+    gTiles.refusal = PLUGIN_NEEDS_32BIT_COORDINATES;
+    return filterBadParameters;
+  }
+  const VRect inRect = TileRect(fr, true), outRect = TileRect(fr, false);
+  if (OutOfBoundsRefused(fr, inRect, outRect)) return filterBadParameters;
 
   SyncCoordinates(fr);
 
@@ -155,7 +210,6 @@ OSErr AdvanceState() {
   }
 
   // In tile.
-  VRect inRect = TileRect(fr, true);
   TileLayout inLayout;
   TileLayoutResult inResult = ComputeTileLayout(fr->wantLayout, fr->depth, inRect.left, inRect.top, inRect.right,
                                                 inRect.bottom, fr->inLoPlane, fr->inHiPlane, &inLayout);
@@ -184,7 +238,6 @@ OSErr AdvanceState() {
 
   // Out tile.
   fr->outData = nullptr;
-  VRect outRect = TileRect(fr, false);
   TileLayout outLayout;
   TileLayoutResult outResult = ComputeTileLayout(fr->wantLayout, fr->depth, outRect.left, outRect.top, outRect.right,
                                                  outRect.bottom, fr->outLoPlane, fr->outHiPlane, &outLayout);
@@ -207,11 +260,11 @@ OSErr AdvanceState() {
   JobRecord* job = gCurrentJob;
   PixelBuffer* editor = &gTiles.editor;
   if (job == nullptr || job->ImageAccessBegin == nullptr || !job->ImageAccessBegin(job)) return noErr;
-  TileClamp area = ClampTile(outRect.left, outRect.top, outRect.right, outRect.bottom, fr->outLoPlane,
-                             fr->outHiPlane, editor->width, editor->height);
-  if (editor->pixels != nullptr)
-    FillTileFromPixels(reinterpret_cast<const uint8_t*>(editor->pixels), editor->pitch, area,
-                       static_cast<uint8_t*>(fr->outData), outLayout, area.x0, area.y0, area.p0);
+  if (editor->pixels != nullptr) {
+    TileImage image{reinterpret_cast<const uint8_t*>(editor->pixels), editor->pitch, editor->width, editor->height};
+    FillTile(image, outRect.left, outRect.top, outRect.right, outRect.bottom, fr->outLoPlane, fr->outHiPlane,
+             static_cast<uint8_t*>(fr->outData), outLayout, PaddingOf(fr, false));
+  }
   if (job->ImageAccessEnd != nullptr) job->ImageAccessEnd(job);
   return noErr;
 }

@@ -23,13 +23,20 @@ struct TileExchange {
   // copy alone would follow the plug-in's later changes.
   FilterRecord* shadow;
   VRect shadowOutRect;
+  // Set when advanceState has refused the plug-in for the rest of the call
+  // (PLUGIN_NEEDS_32BIT_COORDINATES): the call's result, whatever the
+  // plug-in answers. 0 otherwise.
+  int16_t refusal;
 };
+
+// Sides the record's 16-bit fields can describe.
+constexpr uint32_t RECORD_16BIT_SIDE = 32767;
 
 extern TileExchange gTiles;
 
 // The FilterRecord's advanceState procedure.
 OSErr AdvanceState();
-// Set-up: forget the waiting tile and the remembered padding.
+// Set-up: forget the waiting tile, the remembered padding and any refusal.
 void ResetTileExchange(FilterRecord* record, FilterRecord* shadow, uint32_t recordBytes);
 // End of a filter: free both tile blocks.
 void FreeTileBlocks();

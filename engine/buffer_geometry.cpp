@@ -39,8 +39,27 @@ bool ComputeBufferSize(int32_t width, int32_t height, BufferSize* size) {
   return true;
 }
 
+bool ExactBufferSize(int32_t width, int32_t height, BufferSize* size) {
+  uint64_t w = Magnitude(width), h = Magnitude(height);
+  if (w < 1 || h < 1) return false;
+  size->width = static_cast<uint32_t>(w);
+  size->height = static_cast<uint32_t>(h);
+  size->reduced = false;
+  return true;
+}
+
+uint64_t OwnedStorageBytes(uint32_t width, uint32_t height) {
+  uint64_t bytes = 0;
+  // 2^31 x 2^31 pixels of four bytes is 2^64: one past the range.
+  if (__builtin_mul_overflow(static_cast<uint64_t>(width) * height, uint64_t{4}, &bytes) ||
+      __builtin_add_overflow(bytes, uint64_t{16}, &bytes))
+    return 0;
+  return bytes;
+}
+
 uint8_t ChooseStorageKind(uint32_t width, uint32_t height, int32_t flags) {
   if (flags == PB_STORAGE_DIB) return PB_DIB;
+  if (flags == PB_STORAGE_EXACT) return PB_OWNED;
   return static_cast<uint64_t>(width) * height <= PB_DIB_MAX_PIXELS ? PB_DIB : PB_OWNED;
 }
 

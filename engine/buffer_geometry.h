@@ -14,6 +14,14 @@ struct BufferSize {
 // 65,536 per side, each side at least 1. False when a side is 0.
 bool ComputeBufferSize(int32_t width, int32_t height, BufferSize* size);
 
+// The size of a buffer that is never reduced: |width| x |height|. False when
+// a side is 0.
+bool ExactBufferSize(int32_t width, int32_t height, BufferSize* size);
+
+// Bytes of owned storage for that size (the pixels and 16 more); 0 when the
+// count does not fit 64 bits.
+uint64_t OwnedStorageBytes(uint32_t width, uint32_t height);
+
 // The storage kind (PB_DIB or PB_OWNED) for a buffer of that size.
 uint8_t ChooseStorageKind(uint32_t width, uint32_t height, int32_t flags);
 

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "engine/advance_state.h"
+#include "engine/pixel_buffer.h"
 #include "engine/resample.h"
 #include "engine/tile_layout.h"
 #include "sdk/filter_record.h"
@@ -36,26 +37,39 @@ OSErr ReadChannelPixels(PIChannelPort port, const PSScaling* scaling, const VRec
   NormalizeRect(d, dst.left, dst.top, dst.right, dst.bottom);
   const int64_t w = static_cast<int64_t>(d[2]) - d[0], h = static_cast<int64_t>(d[3]) - d[1];
   if (w < 1 || h < 1 || w > INT32_MAX || h > INT32_MAX) return memFullErr;
+  // Every sample handed over must have been read from the image: a source
+  // that is empty or reaches outside the image would leave some unwritten.
+  const PixelBuffer* image = &gTiles.working;
+  if (s[2] <= s[0] || s[3] <= s[1] || s[0] < 0 || s[1] < 0 || static_cast<int64_t>(s[2]) > image->width ||
+      static_cast<int64_t>(s[3]) > image->height)
+    return paramErr;
   PixelBuffer temporary;
   memset(&temporary, 0, sizeof(temporary));
-  if (!CreatePixelBuffer(&temporary, static_cast<int32_t>(w), static_cast<int32_t>(h), 0)) return memFullErr;
-  ResampleRegion(&temporary, 0, 0, static_cast<int32_t>(w - 1), static_cast<int32_t>(h - 1), &gTiles.working, s[0],
-                 s[1], s[2] - 1, s[3] - 1, 0);
+  if (!CreatePixelBuffer(&temporary, static_cast<int32_t>(w), static_cast<int32_t>(h), PB_STORAGE_EXACT))
+    return memFullErr;
+  OSErr result = noErr;
+  if (!ResampleRegion(&temporary, 0, 0, static_cast<int32_t>(w - 1), static_cast<int32_t>(h - 1), &gTiles.working,
+                      s[0], s[1], s[2] - 1, s[3] - 1, 0))
+    result = EngineLastError() == ENG_OUT_OF_MEMORY ? memFullErr : paramErr;
   const int byte = PortByte(reinterpret_cast<uintptr_t>(port));
-  if (byte >= 0 && BeginPixelAccess(&temporary, 0)) {
-    const uint8_t* pixels = reinterpret_cast<const uint8_t*>(temporary.pixels);
-    for (uint32_t y = 0; y < temporary.height; ++y) {
-      const uint8_t* row = pixels + static_cast<uint64_t>(y) * temporary.pitch * 4;
-      for (uint32_t x = 0; x < temporary.width; ++x) {
-        uint8_t v = row[x * 4 + byte];
-        *SampleAt(destination, x, y) = byte == 3 ? static_cast<uint8_t>(255 - v) : v;
+  if (result == noErr && byte >= 0) {
+    if (BeginPixelAccess(&temporary, 0)) {
+      const uint8_t* pixels = reinterpret_cast<const uint8_t*>(temporary.pixels);
+      for (uint32_t y = 0; y < temporary.height; ++y) {
+        const uint8_t* row = pixels + static_cast<uint64_t>(y) * temporary.pitch * 4;
+        for (uint32_t x = 0; x < temporary.width; ++x) {
+          uint8_t v = row[static_cast<uint64_t>(x) * 4 + byte];
+          *SampleAt(destination, x, y) = byte == 3 ? static_cast<uint8_t>(255 - v) : v;
+        }
       }
+      EndPixelAccess(&temporary, 0);
+    } else {
+      result = paramErr;
     }
-    EndPixelAccess(&temporary, 0);
   }
   ReleasePixelBuffer(&temporary);
-  if (wroteRect != nullptr && writeRect != nullptr) *wroteRect = *writeRect;
-  return noErr;
+  if (result == noErr && wroteRect != nullptr && writeRect != nullptr) *wroteRect = *writeRect;
+  return result;
 }
 
 OSErr WriteBaseChannelPixels(PIChannelPort port, const VRect* writeRect, const PixelMemoryDesc* source) {

@@ -22,8 +22,8 @@ uint32_t EngineLastError() {
   return state != nullptr ? state->lastError : 0;
 }
 
-uint8_t BufferStateFlags(const PixelBuffer* buffer) { return __atomic_load_n(&buffer->stateFlags, __ATOMIC_ACQUIRE); }
-int32_t BufferUsers(const PixelBuffer* buffer) { return __atomic_load_n(&buffer->users, __ATOMIC_ACQUIRE); }
+uint8_t BufferStateFlags(const PixelBuffer* buffer) { return __atomic_load_n(&buffer->stateFlags, __ATOMIC_SEQ_CST); }
+int32_t BufferUsers(const PixelBuffer* buffer) { return __atomic_load_n(&buffer->users, __ATOMIC_SEQ_CST); }
 static uint32_t BufferOwner(const PixelBuffer* buffer) { return __atomic_load_n(&buffer->owner, __ATOMIC_ACQUIRE); }
 
 static bool Accessible(PixelBuffer* buffer) { return ProbeMemory(buffer, sizeof(*buffer), true) == 0; }
@@ -175,7 +175,9 @@ int ReleasePixelBuffer(PixelBuffer* buffer) {
   EngineThreadState* state = GetEngineThreadState();
   if (state == nullptr) return 0;
   if (!Accessible(buffer)) return EngineFail(ENG_BAD_BUFFER);
-  __atomic_fetch_or(&buffer->stateFlags, PB_CLOSING, __ATOMIC_ACQ_REL);
+  // Paired with the count BeginPixelAccess takes before its second look at
+  // this flag (both sequentially consistent).
+  __atomic_fetch_or(&buffer->stateFlags, PB_CLOSING, __ATOMIC_SEQ_CST);
   state->lastError = ENG_BUFFER_BUSY;
   uint32_t self = GetCurrentThreadId();
   bool live = buffer->magic == PIXEL_BUFFER_MAGIC && buffer->kind >= PB_DIB && buffer->kind <= PB_EXTERNAL;
@@ -262,7 +264,8 @@ static int CreateOwnedStorage(PixelBuffer* buffer, uint32_t w, uint32_t h) {
   buffer->storage.memory.width = w;
   buffer->storage.memory.height = h;
   buffer->storage.memory.pitch = w;
-  void* block = AllocFixed(static_cast<uint64_t>(w) * h * 4 + 16);
+  uint64_t bytes = OwnedStorageBytes(w, h);
+  void* block = bytes != 0 ? AllocFixed(bytes) : nullptr;
   if (block == nullptr) return FailAndRelease(buffer, ENG_OUT_OF_MEMORY);
   buffer->handle = reinterpret_cast<uintptr_t>(block);
   TakeMemoryGeometry(buffer);
@@ -274,7 +277,9 @@ int CreatePixelBuffer(PixelBuffer* buffer, int32_t width, int32_t height, int32_
   if (state == nullptr) return 0;
   if (!Accessible(buffer)) return EngineFail(ENG_BAD_BUFFER);
   BufferSize size;
-  if (!ComputeBufferSize(width, height, &size)) return EngineFail(ENG_BAD_ARGUMENT);
+  bool sized = flags == PB_STORAGE_EXACT ? ExactBufferSize(width, height, &size)
+                                         : ComputeBufferSize(width, height, &size);
+  if (!sized) return EngineFail(ENG_BAD_ARGUMENT);
   if (buffer->magic == PIXEL_BUFFER_MAGIC && ValidatePixelBuffer(buffer)) ReleasePixelBuffer(buffer);
   ResetDescriptor(buffer);
   int made = ChooseStorageKind(size.width, size.height, flags) == PB_DIB ? CreateDibStorage(buffer, size.width, size.height)
@@ -323,10 +328,23 @@ static void TouchFirstPixel(const PixelBuffer* buffer) {
   if (first != nullptr) *first = *first;
 }
 
+// Drops a count taken by BeginPixelAccess that did not become a section.
+static int BackOut(PixelBuffer* buffer, uint32_t code) {
+  __atomic_sub_fetch(&buffer->users, 1, __ATOMIC_SEQ_CST);
+  return EngineFail(code);
+}
+
 int BeginPixelAccess(PixelBuffer* buffer, bool exclusive) {
   if (GetEngineThreadState() == nullptr) return 0;
   if (!Accessible(buffer)) return EngineFail(ENG_BAD_BUFFER);
   if (Closing(buffer)) return EngineFail(ENG_BUFFER_BUSY);
+  // Count in first, then look at the closing flag again: a release sets the
+  // flag before it waits for the count to drop, so either it sees us and
+  // waits, or we see it and leave. Checked only before counting, a release
+  // could free the storage between the check and the count.
+  int32_t users = __atomic_add_fetch(&buffer->users, 1, __ATOMIC_SEQ_CST);
+  if (users > 255) NotifyEngineEvent(ENG_EVENT_USER_COUNT);
+  if (Closing(buffer)) return BackOut(buffer, ENG_BUFFER_BUSY);
   uint32_t self = GetCurrentThreadId();
   uint32_t owner = BufferOwner(buffer);
   if (owner != 0 && owner != self) {
@@ -334,20 +352,20 @@ int BeginPixelAccess(PixelBuffer* buffer, bool exclusive) {
     // A holder that ended (or kept it past the limit) loses its claim.
     __atomic_compare_exchange_n(&buffer->owner, &owner, 0u, false, __ATOMIC_ACQ_REL, __ATOMIC_ACQUIRE);
   }
-  if (buffer->kind == PB_EMPTY || buffer->kind > PB_EXTERNAL) return EngineFail(ENG_BUFFER_EMPTY);
-  if (buffer->magic != PIXEL_BUFFER_MAGIC) return EngineFail(ENG_BAD_BUFFER);
+  if (buffer->kind == PB_EMPTY || buffer->kind > PB_EXTERNAL) return BackOut(buffer, ENG_BUFFER_EMPTY);
+  if (buffer->magic != PIXEL_BUFFER_MAGIC) return BackOut(buffer, ENG_BAD_BUFFER);
   if (buffer->kind == PB_DIB) {
-    if (buffer->pixels == nullptr || BufferUsers(buffer) == 0) {
+    if (buffer->pixels == nullptr || users == 1) {
       DIBSECTION section;
-      if (!ReadDibSectionRetry(buffer, &section) || section.dsBm.bmBits == nullptr) return EngineFail(ENG_GDI_FAILURE);
+      if (!ReadDibSectionRetry(buffer, &section) || section.dsBm.bmBits == nullptr)
+        return BackOut(buffer, ENG_GDI_FAILURE);
       TakeDibGeometry(buffer, section);
     }
     TouchFirstPixel(buffer);
   } else {
-    if (!StorageFieldsPlausible(buffer)) return EngineFail(ENG_BUFFER_EMPTY);
+    if (!StorageFieldsPlausible(buffer)) return BackOut(buffer, ENG_BUFFER_EMPTY);
     TakeMemoryGeometry(buffer);
   }
-  if (__atomic_add_fetch(&buffer->users, 1, __ATOMIC_ACQ_REL) > 255) NotifyEngineEvent(ENG_EVENT_USER_COUNT);
   // A shared section leaves the owner field alone: clearing it would undo
   // an exclusive hold another thread took meanwhile.
   if (exclusive) __atomic_store_n(&buffer->owner, self, __ATOMIC_RELEASE);

@@ -44,6 +44,10 @@ constexpr uint8_t PB_DRAINING = 2;
 // CreatePixelBuffer flags.
 constexpr int32_t PB_STORAGE_AUTO = 0;
 constexpr int32_t PB_STORAGE_DIB = 2;
+// Owned memory at exactly the size asked for, never reduced: the working copy
+// of an editor's image and whatever is handed to a plug-in must not lose
+// pixels. Fails with OutOfMemory when that memory cannot be had.
+constexpr int32_t PB_STORAGE_EXACT = 4;
 
 // Engine error codes, left in the thread's lastError behind a zero result.
 constexpr uint32_t ENG_BUFFER_EMPTY = 1;
@@ -61,13 +65,13 @@ constexpr uint32_t ENG_EVENT_WAIT_TIMED_OUT = 0x40000003;
 constexpr uint32_t ENG_EVENT_USER_COUNT = 0x40000004;
 constexpr uint32_t ENG_EVENT_DC_REMADE = 0x40000005;
 
-// Size limits of a buffer.
+// Size limits of a buffer with automatic or DIB storage.
 constexpr uint64_t PB_MAX_PIXELS = 250000000;
 constexpr uint32_t PB_MAX_SIDE = 65536;
 constexpr uint64_t PB_DIB_MAX_PIXELS = 50000000;  // automatic storage above this is owned memory
 
-// 0 failure, 1 created at the requested size, 3 created at a reduced size.
-// Negative sides count by their absolute value.
+// 0 failure, 1 created at the requested size, 3 created at a reduced size
+// (never with PB_STORAGE_EXACT). Negative sides count by their absolute value.
 int CreatePixelBuffer(PixelBuffer* buffer, int32_t width, int32_t height, int32_t flags);
 // Wraps pixels that stay the caller's; pitch in pixels, at least width.
 int AttachPixelMemory(PixelBuffer* buffer, int32_t width, int32_t height, int32_t pitch, void* pixels);

@@ -8,29 +8,41 @@
 #include "engine/sample_map.h"
 #include "server/memory.h"
 
-static bool EnsureSampleMaps(EngineThreadState* state) {
-  if (state->scratchBlock == nullptr) {
-    state->scratchBlock = AllocZeroed(SAMPLE_MAP_BLOCK_BYTES);
+// The block grows to the largest maps the thread has needed and is kept
+// for its later copies.
+static bool EnsureSampleMaps(EngineThreadState* state, int64_t columns, int64_t rows) {
+  const SampleMapLayout plan = PlanSampleMaps(columns, rows);
+  if (state->scratchBlock == nullptr || state->scratchBytes < plan.bytes) {
+    FreeBlock(state->scratchBlock);
+    state->scratchBytes = 0;
+    state->scratchBlock = AllocZeroed(plan.bytes);
     if (state->scratchBlock == nullptr) return false;
+    state->scratchBytes = plan.bytes;
   }
   uint8_t* block = static_cast<uint8_t*>(state->scratchBlock);
-  state->columnIndex = reinterpret_cast<int32_t*>(block + COLUMN_INDEX_OFFSET);
-  state->columnFraction = block + COLUMN_FRACTION_OFFSET;
-  state->rowIndex = reinterpret_cast<int32_t*>(block + ROW_INDEX_OFFSET);
-  state->rowFraction = block + ROW_FRACTION_OFFSET;
+  state->columnIndex = reinterpret_cast<int32_t*>(block + plan.columnIndex);
+  state->columnFraction = block + plan.columnFraction;
+  state->rowIndex = reinterpret_cast<int32_t*>(block + plan.rowIndex);
+  state->rowFraction = block + plan.rowFraction;
   return true;
+}
+
+static int32_t LastIndex(uint32_t side) {
+  return static_cast<int32_t>(std::min<int64_t>(int64_t{side} - 1, INT32_MAX));
 }
 
 int BuildSampleMaps(EngineThreadState* state, const PixelBuffer* destination, int32_t maxX, int32_t maxY,
                     const PixelBuffer* source, int32_t left, int32_t top, int32_t right, int32_t bottom, int32_t* first,
                     int32_t* last, bool centring) {
-  if (!EnsureSampleMaps(state)) {
+  const int64_t columns = SampleMapCount(maxX, destination->width);
+  const int64_t rows = SampleMapCount(maxY, destination->height);
+  if (!EnsureSampleMaps(state, columns, rows)) {
     state->lastError = ENG_OUT_OF_MEMORY;
     return 0;
   }
-  FillSampleMap(left, right, maxX, centring, state->columnIndex, state->columnFraction);
-  LimitSampleIndices(state->columnIndex, SampleMapCount(maxX), static_cast<int32_t>(source->width) - 1);
-  FillSampleMap(top, bottom, maxY, centring, state->rowIndex, state->rowFraction);
+  FillSampleMap(left, right, maxX, centring, state->columnIndex, state->columnFraction, columns);
+  LimitSampleIndices(state->columnIndex, columns, LastIndex(source->width));
+  FillSampleMap(top, bottom, maxY, centring, state->rowIndex, state->rowFraction, rows);
   SampleColumnRange(left, right, maxX, destination->width, source->width, first, last);
   return 1;
 }
@@ -40,18 +52,31 @@ static bool DescriptorAccessible(PixelBuffer* buffer) {
 }
 
 int PrepareRegionWork(PixelBuffer* destination, int32_t maxX, int32_t maxY, PixelBuffer* source, int32_t left,
-                      int32_t top, int32_t right, int32_t bottom, bool centring, EngineThreadState** stateOut,
-                      int32_t* first, int32_t* last) {
+                      int32_t top, int32_t right, int32_t bottom, bool centring, bool allowDirect, RegionWork* work) {
   EngineThreadState* state = GetEngineThreadState();
-  *stateOut = state;
+  work->state = state;
   if (state == nullptr) return 0;
   if (!DescriptorAccessible(destination) || !DescriptorAccessible(source)) return EngineFail(ENG_BAD_BUFFER);
   if (right < left || bottom < top || maxX < 0 || maxY < 0) return EngineFail(ENG_BAD_ARGUMENT);
   if (!RefreshBufferSize(source)) return EngineFail(ENG_BAD_BUFFER);
   if (right < 0 || static_cast<int64_t>(left) >= static_cast<int64_t>(source->width)) return EngineFail(ENG_BAD_ARGUMENT);
-  if (!BuildSampleMaps(state, destination, maxX, maxY, source, left, top, right, bottom, first, last, centring)) return 0;
-  if (*first > *last) return 2;
-  if (*first < 0) *first = 0;
+  // Same size both ways needs no maps: nothing to allocate, so a restore
+  // cannot fail for want of map memory.
+  const int64_t spanX = static_cast<int64_t>(right) - left, spanY = static_cast<int64_t>(bottom) - top;
+  work->direct = allowDirect && spanX == maxX && spanY == maxY;
+  work->columnEntries = work->rowEntries = 0;
+  if (work->direct) {
+    SampleColumnRange(left, right, maxX, destination->width, source->width, &work->first, &work->last);
+  } else {
+    if (!BuildSampleMaps(state, destination, maxX, maxY, source, left, top, right, bottom, &work->first, &work->last,
+                         centring))
+      return 0;
+    work->columnEntries = SampleMapCount(maxX, destination->width);
+    work->rowEntries = SampleMapCount(maxY, destination->height);
+  }
+  work->lastRow = std::min<int64_t>(maxY, static_cast<int64_t>(destination->height) - 1);
+  if (work->first > work->last) return 2;
+  if (work->first < 0) work->first = 0;
   return 1;
 }
 
@@ -90,37 +115,38 @@ bool RegionWorkInterrupted(const PixelBuffer* destination, const PixelBuffer* so
 
 int CopyRegion(PixelBuffer* destination, int32_t, int32_t, int32_t maxX, int32_t maxY, PixelBuffer* source,
                int32_t left, int32_t top, int32_t right, int32_t bottom, int32_t) {
-  EngineThreadState* state = nullptr;
-  int32_t x0 = 0, x1 = -1;
-  int prepared = PrepareRegionWork(destination, maxX, maxY, source, left, top, right, bottom, false, &state, &x0, &x1);
+  RegionWork work;
+  int prepared = PrepareRegionWork(destination, maxX, maxY, source, left, top, right, bottom, false, true, &work);
   if (prepared != 1) return prepared == 2 ? 1 : 0;
   uint32_t mapSourceWidth = source->width;
   BufferView dst, src;
   if (!OpenRegionSections(destination, source, &dst, &src)) return 0;
-  if (!RegionFitsViews(dst, src, mapSourceWidth, x1)) {
+  if (!RegionFitsViews(dst, src, mapSourceWidth, work.last)) {
     CloseRegionSections(destination, source);
     return EngineFail(RegionWorkInterrupted(destination, source) ? ENG_BUFFER_RELEASED : ENG_BAD_BUFFER);
   }
 
-  const int32_t* rowMap = state->rowIndex;
-  const int32_t* columnMap = state->columnIndex;
-  bool wholeRows = static_cast<int64_t>(right) - left == maxX && x0 < x1;
-  int32_t lastRow = std::min(maxY, SAMPLE_MAX_EXTENT);
-  for (int32_t y = 0; y <= lastRow; ++y) {
+  const int32_t* rowMap = work.state->rowIndex;
+  const int32_t* columnMap = work.state->columnIndex;
+  const int64_t x0 = work.first, x1 = work.last;
+  // The column range starts where the source does, so equal widths move
+  // whole rows.
+  const bool wholeRows = static_cast<int64_t>(right) - left == maxX;
+  for (int64_t y = 0; y <= work.lastRow; ++y) {
     // Tested before the row is skipped or read: a release may already have
     // emptied the source's geometry.
     if (RegionWorkInterrupted(destination, source)) {
       CloseRegionSections(destination, source);
       return EngineFail(ENG_BUFFER_RELEASED);
     }
-    int32_t sy = rowMap[y];
-    if (sy < 0 || static_cast<uint32_t>(sy) >= src.height || static_cast<uint32_t>(y) >= dst.height) continue;
+    const int64_t sy = work.direct ? top + y : rowMap[y];
+    if (sy < 0 || sy >= src.height || y >= dst.height) continue;
     const uint32_t* from = ViewRow(src, static_cast<uint32_t>(sy));
     uint32_t* to = ViewRow(dst, static_cast<uint32_t>(y));
     if (wholeRows) {
-      memmove(to + x0, from + (static_cast<int64_t>(left) + x0), static_cast<size_t>(x1 - x0 + 1) * 4);
+      memmove(to + x0, from + (left + x0), static_cast<size_t>(x1 - x0 + 1) * 4);
     } else {
-      for (int32_t x = x0; x <= x1; ++x) to[x] = from[columnMap[x]];
+      for (int64_t x = x0; x <= x1; ++x) to[x] = from[columnMap[x]];
     }
   }
   CloseRegionSections(destination, source);

@@ -86,7 +86,7 @@ struct ResampleJob {
   const EngineThreadState* state;
   BufferView dst;
   BufferView src;
-  int32_t x0, x1, lastRow;
+  int64_t x0, x1, lastRow;
 };
 
 static int BilinearRows(const ResampleJob& job) {
@@ -94,15 +94,15 @@ static int BilinearRows(const ResampleJob& job) {
   const uint8_t* columnFractions = job.state->columnFraction;
   const int32_t lastSourceColumn = static_cast<int32_t>(job.src.width) - 1;
   const int32_t lastSourceRow = static_cast<int32_t>(job.src.height) - 1;
-  for (int32_t y = 0; y <= job.lastRow; ++y) {
+  for (int64_t y = 0; y <= job.lastRow; ++y) {
     if (RegionWorkInterrupted(job.destination, job.source)) return 0;
     int32_t sy = job.state->rowIndex[y];
-    if (sy < 0 || sy > lastSourceRow || static_cast<uint32_t>(y) >= job.dst.height) continue;
+    if (sy < 0 || sy > lastSourceRow || y >= job.dst.height) continue;
     uint32_t fy = job.state->rowFraction[y];
     const uint32_t* row0 = ViewRow(job.src, static_cast<uint32_t>(sy));
     const uint32_t* row1 = sy < lastSourceRow ? ViewRow(job.src, static_cast<uint32_t>(sy + 1)) : row0;
     uint32_t* out = ViewRow(job.dst, static_cast<uint32_t>(y));
-    for (int32_t x = job.x0; x <= job.x1; ++x) {
+    for (int64_t x = job.x0; x <= job.x1; ++x) {
       int32_t c0 = columns[x];
       uint32_t fx = columnFractions[x];
       if ((fx | fy) == 0) {
@@ -124,29 +124,32 @@ static int BoxRows(const ResampleJob& job) {
   const int32_t* columns = job.state->columnIndex;
   const int32_t* rows = job.state->rowIndex;
   const int64_t sourceHeight = job.src.height;
-  int32_t previousRow = -1;
-  for (int32_t y = 0; y <= job.lastRow; ++y) {
+  // Rows start the way columns do: the span before the first one ends just
+  // before the first mapped row, so a source that starts below row 0 halves
+  // its own first two rows.
+  int64_t previousRow = std::max<int64_t>(static_cast<int64_t>(rows[0]) - 1, -1);
+  for (int64_t y = 0; y <= job.lastRow; ++y) {
     if (RegionWorkInterrupted(job.destination, job.source)) return 0;
     int32_t next = rows[y + 1];
     int64_t rowA = static_cast<int64_t>(next) - 1;
     int64_t rowB = (static_cast<int64_t>(next) + previousRow) >> 1;
-    if (rowA > previousRow) previousRow = static_cast<int32_t>(rowA);
-    if (rowA < 0 || rowA >= sourceHeight || static_cast<uint32_t>(y) >= job.dst.height) continue;
+    if (rowA > previousRow) previousRow = rowA;
+    if (rowA < 0 || rowA >= sourceHeight || y >= job.dst.height) continue;
     rowB = std::clamp<int64_t>(rowB, 0, sourceHeight - 1);
     const uint32_t* lineA = ViewRow(job.src, static_cast<uint32_t>(rowA));
     const uint32_t* lineB = ViewRow(job.src, static_cast<uint32_t>(rowB));
     uint32_t* out = ViewRow(job.dst, static_cast<uint32_t>(y));
     int32_t previousColumn = std::max(columns[job.x0] - 1, -1);
-    for (int32_t x = job.x0; x <= job.x1; ++x) {
+    for (int64_t x = job.x0; x <= job.x1; ++x) {
       int32_t c1 = std::max(columns[x + 1] - 1, 0);
-      int32_t cm = (c1 + previousColumn + 1) >> 1;
+      int32_t cm = static_cast<int32_t>((int64_t{c1} + previousColumn + 1) >> 1);
       previousColumn = c1;
 #if defined(__SSE2__)
       // Halving: this span and the next are two adjacent columns each, so
       // four source pixels per row give two destination pixels.
       if (x < job.x1 && cm + 1 == c1) {
         int32_t nextC1 = std::max(columns[x + 2] - 1, 0);
-        if (nextC1 == c1 + 2 && ((nextC1 + c1 + 1) >> 1) == c1 + 1) {
+        if (int64_t{nextC1} == int64_t{c1} + 2 && ((int64_t{nextC1} + c1 + 1) >> 1) == int64_t{c1} + 1) {
           StoreTwoAverages(lineA + cm, lineB + cm, out + x);
           previousColumn = nextC1;
           ++x;
@@ -173,27 +176,30 @@ int ResampleRegion(PixelBuffer* destination, int32_t ignoredX, int32_t ignoredY,
   bool box = spanX >= maxX && spanY >= maxY;
 
   ResampleJob job;
-  EngineThreadState* state = nullptr;
-  int prepared = PrepareRegionWork(destination, maxX, maxY, source, left, top, right, bottom, true, &state, &job.x0,
-                                   &job.x1);
+  RegionWork work;
+  int prepared = PrepareRegionWork(destination, maxX, maxY, source, left, top, right, bottom, true, false, &work);
   if (prepared != 1) return prepared == 2 ? 1 : 0;
+  EngineThreadState* state = work.state;
   uint32_t mapSourceWidth = source->width;
   if (box) {
     // The box reads "next index minus one" as the end of each span, so its
     // column map may name one column past the last: limited to the last
     // column, the final span would end one column short.
-    FillSampleMap(left, right, maxX, true, state->columnIndex, state->columnFraction);
-    LimitSampleIndices(state->columnIndex, SampleMapCount(maxX), static_cast<int32_t>(mapSourceWidth));
+    FillSampleMap(left, right, maxX, true, state->columnIndex, state->columnFraction, work.columnEntries);
+    LimitSampleIndices(state->columnIndex, work.columnEntries,
+                       static_cast<int32_t>(std::min<uint64_t>(mapSourceWidth, INT32_MAX)));
   }
   if (!OpenRegionSections(destination, source, &job.dst, &job.src)) return 0;
-  if (!RegionFitsViews(job.dst, job.src, mapSourceWidth, job.x1)) {
+  if (!RegionFitsViews(job.dst, job.src, mapSourceWidth, work.last)) {
     CloseRegionSections(destination, source);
     return EngineFail(RegionWorkInterrupted(destination, source) ? ENG_BUFFER_RELEASED : ENG_BAD_BUFFER);
   }
   job.destination = destination;
   job.source = source;
   job.state = state;
-  job.lastRow = std::min(maxY, SAMPLE_MAX_EXTENT);
+  job.x0 = work.first;
+  job.x1 = work.last;
+  job.lastRow = work.lastRow;
   int done = box ? BoxRows(job) : BilinearRows(job);
   CloseRegionSections(destination, source);
   return done ? 1 : EngineFail(ENG_BUFFER_RELEASED);

@@ -188,8 +188,9 @@ static void AssignRecord(EngineThreadState* record, uint32_t id) {
   record->threadId = id;
   record->clipRect[0] = 0;
   record->clipRect[1] = 0;
-  record->clipRect[2] = 65536;
-  record->clipRect[3] = 65536;
+  // Images reach 2^31 - 1 pixels on a side.
+  record->clipRect[2] = INT32_MAX;
+  record->clipRect[3] = INT32_MAX;
 }
 
 EngineThreadState* GetEngineThreadState() {

@@ -23,6 +23,7 @@ struct EngineThreadState {
   void* ownedBlockB;
   EngineNotifyCallback notify;
   uintptr_t notifyUserValue;
+  uint64_t scratchBytes;  // size of scratchBlock
 };
 
 constexpr int ENGINE_THREAD_RECORDS = 128;

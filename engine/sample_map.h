@@ -4,30 +4,34 @@
 #pragma once
 #include <cstdint>
 
-// The per-thread block that holds the four maps, and where each one starts.
-constexpr uint32_t SAMPLE_MAP_BLOCK_BYTES = 659456;
-constexpr int32_t SAMPLE_MAP_ENTRIES = 65552;  // entries of an index map
-constexpr uint32_t COLUMN_INDEX_OFFSET = 0;
-constexpr uint32_t COLUMN_FRACTION_OFFSET = COLUMN_INDEX_OFFSET + SAMPLE_MAP_ENTRIES * 4;
-constexpr uint32_t ROW_INDEX_OFFSET = COLUMN_FRACTION_OFFSET + 65600;
-constexpr uint32_t ROW_FRACTION_OFFSET = ROW_INDEX_OFFSET + SAMPLE_MAP_ENTRIES * 4;
-static_assert(ROW_FRACTION_OFFSET + SAMPLE_MAP_ENTRIES <= SAMPLE_MAP_BLOCK_BYTES);
+// The per-thread block that holds the four maps is at least this large, so
+// that ordinary copies keep reusing one block; wider destinations get a
+// larger one.
+constexpr uint64_t SAMPLE_MAP_BLOCK_BYTES = 659456;
 
-// Destinations are bounded to this many columns and rows.
-constexpr int32_t SAMPLE_MAX_EXTENT = 65535;
+// Entries a map needs for a destination extent `max` (>= 0) into a buffer
+// whose side is `destinationSide`: one per index the copy can produce,
+// 0 .. min(max, side - 1), and four beyond so that filters may look ahead.
+// Counted in 64 bits: extents and sides reach 2^31 - 1.
+int64_t SampleMapCount(int32_t max, uint32_t destinationSide);
 
-// Entries a map for a destination extent `max` (>= 0) holds: four beyond the
-// extent so that filters may look ahead, bounded by the arrays.
-int32_t SampleMapCount(int32_t max);
+// Where the four maps live in the thread's block.
+struct SampleMapLayout {
+  uint64_t columnIndex, columnFraction, rowIndex, rowFraction;
+  uint64_t bytes;  // the block's size
+};
+SampleMapLayout PlanSampleMaps(int64_t columns, int64_t rows);
 
-// Fills a map for the inclusive source span low..high (high >= low) scaled to
-// destination indices 0..max (max >= 0). With centring, pixel centres line up
-// when the destination is not smaller than the source. Indices are not
-// limited to the source; see LimitSampleIndices.
-void FillSampleMap(int32_t low, int32_t high, int32_t max, bool centring, int32_t* index, uint8_t* fraction);
+// Fills `count` entries of a map for the inclusive source span low..high
+// (high >= low) scaled to destination indices 0..max (max >= 0). With
+// centring, pixel centres line up when the destination is not smaller than
+// the source. Indices are not limited to the source (see LimitSampleIndices):
+// rows before or after it are skipped by the copies.
+void FillSampleMap(int32_t low, int32_t high, int32_t max, bool centring, int32_t* index, uint8_t* fraction,
+                   int64_t count);
 
 // Limits the first `count` indices to 0..highest.
-void LimitSampleIndices(int32_t* index, int32_t count, int32_t highest);
+void LimitSampleIndices(int32_t* index, int64_t count, int32_t highest);
 
 // The destination columns a copy produces, [*first, *last]; empty when
 // *last < *first. Source and destination widths are the buffers' widths.

@@ -11,7 +11,7 @@ static inline uint32_t SwapToTile(uint32_t p) {
 
 // Whole rows of pixels, a word at a time so the compiler can vectorise.
 static void SwapRow(const uint8_t* from, uint8_t* to, int32_t pixels) {
-  for (int32_t x = 0; x < pixels; ++x) {
+  for (size_t x = 0; x < static_cast<size_t>(pixels); ++x) {
     uint32_t p;
     memcpy(&p, from + x * 4, 4);
     p = SwapToTile(p);
@@ -139,6 +139,56 @@ void StoreTileToPixels(uint8_t* pixels, uint32_t pitch, const TileClamp& a, cons
       for (int32_t p = a.p0; p <= a.p1; ++p) {
         uint8_t v = row[(static_cast<int64_t>(p) - originPlane) * planeBytes];
         dst[kPlaneByte[p]] = p == 3 ? static_cast<uint8_t>(255 - v) : v;
+      }
+    }
+  }
+}
+
+bool TileReachesOutside(int32_t left, int32_t top, int32_t right, int32_t bottom, uint32_t width, uint32_t height) {
+  if (right <= left || bottom <= top) return false;
+  return left < 0 || top < 0 || static_cast<int64_t>(right) > width || static_cast<int64_t>(bottom) > height;
+}
+
+// The planes of one image pixel into one tile pixel.
+static inline void PutPixel(uint8_t* sample, const uint8_t* pixel, int32_t p0, int32_t p1, int64_t planeBytes) {
+  for (int32_t p = p0; p <= p1; ++p) {
+    uint8_t v = pixel[kPlaneByte[p]];
+    sample[(p - p0) * planeBytes] = p == 3 ? static_cast<uint8_t>(255 - v) : v;
+  }
+}
+
+static inline void PutValue(uint8_t* sample, uint8_t value, int32_t p0, int32_t p1, int64_t planeBytes) {
+  for (int32_t p = p0; p <= p1; ++p) sample[(p - p0) * planeBytes] = value;
+}
+
+void FillTile(const TileImage& image, int32_t left, int32_t top, int32_t right, int32_t bottom, int32_t loPlane,
+              int32_t hiPlane, uint8_t* tile, const TileLayout& layout, int32_t padding) {
+  const TileClamp inside = ClampTile(left, top, right, bottom, loPlane, hiPlane, image.width, image.height);
+  FillTileFromPixels(image.pixels, image.pitch, inside, tile, layout, left, top, inside.p0);
+  const bool value = padding >= 0 && padding <= 255;
+  const bool edge = padding == TILE_PAD_EDGE && image.width > 0 && image.height > 0;
+  if (!edge && !value) return;
+  if (right <= left || bottom <= top || inside.p1 < inside.p0) return;
+  const int64_t rowBytes = layout.rowBytes, columnBytes = layout.columnBytes, planeBytes = layout.planeBytes;
+  const int64_t lastX = static_cast<int64_t>(image.width) - 1, lastY = static_cast<int64_t>(image.height) - 1;
+  for (int64_t y = top; y < bottom; ++y) {
+    uint8_t* row = tile + (y - top) * rowBytes;
+    // The image part of this row, [x0, x1); none for rows above or below.
+    const bool rowInImage = y >= 0 && y <= lastY && inside.x0 < inside.x1;
+    const int64_t x0 = rowInImage ? inside.x0 : right, x1 = rowInImage ? inside.x1 : right;
+    const uint8_t* nearestRow = nullptr;
+    if (edge) nearestRow = image.pixels + static_cast<uint64_t>(y < 0 ? 0 : (y > lastY ? lastY : y)) * image.pitch * 4;
+    for (int64_t x = left; x < right; ++x) {
+      if (x == x0) {
+        x = x1 - 1;  // filled from the image already
+        continue;
+      }
+      uint8_t* sample = row + (x - left) * columnBytes;
+      if (value) {
+        PutValue(sample, static_cast<uint8_t>(padding), inside.p0, inside.p1, planeBytes);
+      } else {
+        const int64_t nearest = x < 0 ? 0 : (x > lastX ? lastX : x);
+        PutPixel(sample, nearestRow + nearest * 4, inside.p0, inside.p1, planeBytes);
       }
     }
   }

@@ -41,10 +41,34 @@ TileClamp ClampTile(int32_t left, int32_t top, int32_t right, int32_t bottom, in
                     uint32_t imageWidth, uint32_t imageHeight);
 
 // Copies the clamped area between pixels (pitch in pixels) and a tile whose
-// origin is (originX, originY, originPlane). Only the first byte of each
-// sample is used.
+// origin is (originX, originY, originPlane): image pixel (x, y) is tile
+// column x - originX, row y - originY. Only the first byte of each sample is
+// used.
 void FillTileFromPixels(const uint8_t* pixels, uint32_t pitch, const TileClamp& area, uint8_t* tile,
                         const TileLayout& layout, int32_t originX, int32_t originY, int32_t originPlane);
 void StoreTileToPixels(uint8_t* pixels, uint32_t pitch, const TileClamp& area, const uint8_t* tile,
                        int32_t rowBytes, int32_t columnBytes, int32_t planeBytes, int32_t originX, int32_t originY,
                        int32_t originPlane);
+
+// Padding values a plug-in may ask for, as the published interface defines
+// them; 0..255 fills with that byte.
+constexpr int32_t TILE_PAD_EDGE = -1;   // plugInWantsEdgeReplication
+constexpr int32_t TILE_PAD_NONE = -2;   // plugInDoesNotWantPadding
+constexpr int32_t TILE_PAD_ERROR = -3;  // plugInWantsErrorOnBoundsException
+
+struct TileImage {
+  const uint8_t* pixels;
+  uint32_t pitch, width, height;  // pitch in pixels
+};
+
+// True when a rectangle that is not empty reaches outside width x height.
+bool TileReachesOutside(int32_t left, int32_t top, int32_t right, int32_t bottom, uint32_t width, uint32_t height);
+
+// Fills the whole tile of (left, top, right, bottom) and planes
+// loPlane..hiPlane: image pixel (x, y) at tile column x - left, row y - top,
+// whatever part of the rectangle lies in the image; the samples outside the
+// image by `padding`: 0..255 that byte, TILE_PAD_EDGE the nearest image
+// pixel, any other value leaves them as they are. Planes are clamped to
+// 0..3 and the first kept plane starts the tile, as in FillTileFromPixels.
+void FillTile(const TileImage& image, int32_t left, int32_t top, int32_t right, int32_t bottom, int32_t loPlane,
+              int32_t hiPlane, uint8_t* tile, const TileLayout& layout, int32_t padding);

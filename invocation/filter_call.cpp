@@ -16,6 +16,7 @@
 #include "services/host_services.h"
 
 static bool Empty(const Rect& r) { return !(r.right > r.left || r.bottom > r.top); }
+static bool Empty(const VRect& r) { return !(r.right > r.left || r.bottom > r.top); }
 
 bool RequestsExhausted() {
   FilterRecord* fr = PluginFilterRecord();
@@ -26,6 +27,9 @@ bool RequestsExhausted() {
     for (int i = 0; i < 2; ++i)
       *to[i] = Rect{static_cast<int16_t>(from[i]->top), static_cast<int16_t>(from[i]->left),
                     static_cast<int16_t>(from[i]->bottom), static_cast<int16_t>(from[i]->right)};
+    // Judged on the 32-bit rectangles themselves: their 16-bit copies wrap
+    // past 32,767, and a tile of 65,536 rows would read as empty.
+    return Empty(*from[0]) && Empty(*from[1]) && Empty(fr->maskRect);
   }
   return Empty(fr->inRect) && Empty(fr->outRect) && Empty(fr->maskRect);
 }
@@ -41,6 +45,15 @@ struct Sequence {
 
 void Call(Sequence* s, int16_t selector) { s->entry(selector, s->record, &s->data, &s->result); }
 
+// Once advanceState has refused the plug-in (an image too large for its
+// 16-bit rectangles), that refusal is the result, whatever the plug-in did
+// with the error it was given.
+bool Refused(Sequence* s) {
+  if (gTiles.refusal == 0) return false;
+  s->result = gTiles.refusal;
+  return true;
+}
+
 void RunSelectors(void* context) {
   Sequence* s = static_cast<Sequence*>(context);
   Call(s, filterSelectorParameters);
@@ -48,7 +61,9 @@ void RunSelectors(void* context) {
   Call(s, filterSelectorPrepare);
   if (s->result != noErr) return;
   AdvanceState();
+  if (Refused(s)) return;
   Call(s, filterSelectorStart);
+  if (Refused(s)) return;
   if (s->result != noErr) {
     if (s->result > 0) s->result = userCanceledErr;
     return;
@@ -56,8 +71,9 @@ void RunSelectors(void* context) {
   GetAsyncKeyState(VK_ESCAPE);
   for (;;) {
     AdvanceState();
+    if (Refused(s)) break;
     Call(s, filterSelectorContinue);
-    if (s->result != noErr || RequestsExhausted()) break;
+    if (Refused(s) || s->result != noErr || RequestsExhausted()) break;
   }
   s->loopResult = s->result;
   AdvanceState();
@@ -65,6 +81,7 @@ void RunSelectors(void* context) {
   // Many plug-ins clear their result at the top of every selector: a loop
   // that ended in failure stays a failure even when Finish answers 0.
   if (s->result == noErr) s->result = s->loopResult;
+  Refused(s);
 }
 }  // namespace
 

@@ -13,6 +13,10 @@
 #include "services/colour_services.h"
 #include "services/host_services.h"
 
+static int16_t Side16(uint32_t side) {
+  return static_cast<int16_t>(side > RECORD_16BIT_SIDE ? RECORD_16BIT_SIDE : side);
+}
+
 int32_t FixedFromResolution(double resolution) { return static_cast<int32_t>(resolution * 65536.0 + 0.5); }
 
 static RGBColor ColourFromHost(uint32_t rgb) {
@@ -71,11 +75,13 @@ int SetUpFilterRecord(JobRecord* job) {
   const Fixed vres = FixedFromResolution(job->verticalResolution);
 
   if (job->ImageAccessBegin == nullptr || !job->ImageAccessBegin(job)) return 0;
-  bool built = AttachPixelMemory(&gTiles.editor, static_cast<int32_t>(w), static_cast<int32_t>(h),
+  // The working copy is made at the image's full size in memory of our own;
+  // only when that memory cannot be had does the job fail (out of memory).
+  bool built = w <= INT32_MAX && h <= INT32_MAX && job->rowPixels <= INT32_MAX &&
+               AttachPixelMemory(&gTiles.editor, static_cast<int32_t>(w), static_cast<int32_t>(h),
                                  static_cast<int32_t>(job->rowPixels), job->pixels) &&
-               CreatePixelBuffer(&gTiles.working, static_cast<int32_t>(w), static_cast<int32_t>(h), 0);
-  // A working copy smaller than the image (the engine's size limits) would
-  // hand the plug-in part of the picture: refuse it.
+               CreatePixelBuffer(&gTiles.working, static_cast<int32_t>(w), static_cast<int32_t>(h), PB_STORAGE_EXACT);
+  // Never smaller than the image: that would hand the plug-in part of it.
   built = built && gTiles.working.width == w && gTiles.working.height == h;
   if (built)
     built = CopyRegion(&gTiles.working, 0, 0, static_cast<int32_t>(w) - 1, static_cast<int32_t>(h) - 1, &gTiles.editor,
@@ -88,7 +94,10 @@ int SetUpFilterRecord(JobRecord* job) {
     return 0;
   }
 
-  const int16_t w16 = static_cast<int16_t>(w), h16 = static_cast<int16_t>(h);
+  // The 16-bit fields hold at most 32,767: a larger side is held there, not
+  // wrapped, and a plug-in that goes on to use them on such an image is
+  // refused by advanceState (the 32-bit twins carry the real size).
+  const int16_t w16 = Side16(w), h16 = Side16(h);
   fr->serialNumber = 0;
   fr->abortProc = HostTestAbort;
   fr->progressProc = HostProgress;

@@ -40,6 +40,9 @@ const ResultRow kResults[] = {
     {errReportString, L"Internal Error: %ls", INSERT_ERROR_STRING, JOB_RESULT_PLUGIN_FAILED},
     {errHostVersionIncompatible, L"Unsupported Photoshop version", INSERT_NONE, JOB_RESULT_HOST_INSUFFICIENT},
     {PLUGIN_CRASHED, L"The plug-in has encountered an error and crashed", INSERT_NONE, JOB_RESULT_PLUGIN_FAILED},
+    {PLUGIN_NEEDS_32BIT_COORDINATES,
+     L"The image is too large for this plug-in: it cannot address a side over 32767 pixels", INSERT_NONE,
+     JOB_RESULT_BAD_PARAMETER},
 };
 
 // Inserted texts are converted into at most this many units.

@@ -82,6 +82,9 @@ constexpr OSErr errReportString = -30904;
 constexpr OSErr errHostVersionIncompatible = -30905;
 // The server's own: the plug-in faulted.
 constexpr int16_t PLUGIN_CRASHED = -32767;
+// The server's own: the image has a side over 32,767 and the plug-in works
+// with the record's 16-bit rectangles, which cannot reach it.
+constexpr int16_t PLUGIN_NEEDS_32BIT_COORDINATES = -32766;
 
 constexpr SPErr kSPNoError = 0;
 constexpr SPErr kSPUnimplementedError = 0x21494D50;  // '!IMP'

@@ -13,6 +13,8 @@
 //   never-empty           leaves inRect with no height but some width for five Continues
 //   sampled               asks for the whole image at half size (inputRate 2.0)
 //   badptr-CALLBACK       hands a host callback a bad pointer in Continue (see BadPointerCall)
+//   coords32              works on the 32-bit rectangles: inverts the whole image in one
+//                         Continue, then empties only those rectangles
 // Every selector it receives is appended to PLUGHOST_PROBE_REPORT, if set.
 // READY and GO name two events: PLUGHOST_TROUBLE_READY, PLUGHOST_TROUBLE_GO.
 #include <windows.h>
@@ -175,6 +177,40 @@ void BadPointerCall(FilterRecord* fr, const char* which) {
   }
 }
 
+// Says so on every call, as big-document plug-ins do, and leaves the 16-bit
+// rectangles to the host.
+void Coordinates32(FilterRecord* fr, int16_t selector, int16_t* result) {
+  BigDocumentStruct* big = fr->bigDocumentData;
+  if (big == nullptr) {
+    *result = filterBadParameters;
+    return;
+  }
+  big->PluginUsing32BitCoordinates = 1;
+  if (selector == filterSelectorStart) {
+    big->inRect32 = big->outRect32 = big->filterRect32;
+    fr->inLoPlane = fr->outLoPlane = 0;
+    fr->inHiPlane = fr->outHiPlane = 3;
+  } else if (selector == filterSelectorContinue) {
+    if (fr->inData == nullptr || fr->outData == nullptr) {
+      *result = memFullErr;
+      return;
+    }
+    const int64_t rows = big->outRect32.bottom - big->outRect32.top;
+    const int64_t columns = big->outRect32.right - big->outRect32.left;
+    for (int64_t y = 0; y < rows; ++y) {
+      const uint8_t* in = static_cast<const uint8_t*>(fr->inData) + y * fr->inRowBytes;
+      uint8_t* out = static_cast<uint8_t*>(fr->outData) + y * fr->outRowBytes;
+      for (int64_t x = 0; x < columns; ++x, in += 4, out += 4) {
+        out[0] = static_cast<uint8_t>(255 - in[0]);
+        out[1] = static_cast<uint8_t>(255 - in[1]);
+        out[2] = static_cast<uint8_t>(255 - in[2]);
+        out[3] = in[3];
+      }
+    }
+    big->inRect32 = big->outRect32 = VRect{0, 0, 0, 0};
+  }
+}
+
 const char* kSelectorNames[] = {"about", "parameters", "prepare", "start", "continue", "finish"};
 
 }  // namespace
@@ -192,6 +228,10 @@ extern "C" __declspec(dllexport) void PluginMain(int16_t selector, void* block, 
     return;
   }
   FilterRecord* fr = static_cast<FilterRecord*>(block);
+  if (Mode("coords32")) {
+    Coordinates32(fr, selector, result);
+    return;
+  }
   switch (selector) {
     case filterSelectorStart:
       *data = 0;

@@ -1,6 +1,7 @@
 // advanceState and the channel ports in-process, on a record of our own.
 #include <windows.h>
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -37,7 +38,7 @@ struct TileBench {
     gCurrentJob = &job;
     ResetTileExchange(fr, reinterpret_cast<FilterRecord*>(shadowBlock), sizeof(recordBlock));
     AttachPixelMemory(&gTiles.editor, w, h, w, editor.data());
-    CreatePixelBuffer(&gTiles.working, w, h, 0);
+    CreatePixelBuffer(&gTiles.working, w, h, PB_STORAGE_EXACT);
     CopyRegion(&gTiles.working, 0, 0, w - 1, h - 1, &gTiles.editor, 0, 0, w - 1, h - 1, 0);
     fr->depth = 8;
     fr->wantLayout = 1;
@@ -54,6 +55,12 @@ struct TileBench {
     gCurrentJob = nullptr;
   }
   const uint8_t* Pixel(uint32_t x, uint32_t y) const { return &editor[(static_cast<size_t>(y) * width + x) * 4]; }
+  // Plane p of pixel (x, y) as a tile holds it: red, green, blue, transparency.
+  uint8_t Sample(uint32_t x, uint32_t y, int p) const {
+    static const int kByte[4] = {2, 1, 0, 3};
+    uint8_t v = Pixel(x, y)[kByte[p]];
+    return p == 3 ? static_cast<uint8_t>(255 - v) : v;
+  }
   const uint8_t* In() const { return static_cast<const uint8_t*>(fr->inData); }
   uint8_t* Out() const { return static_cast<uint8_t*>(fr->outData); }
 };
@@ -61,16 +68,105 @@ struct TileBench {
 }  // namespace
 
 TEST(AdvanceState, RectangleReachingOutsideTheImage) {
-  TileBench b(50, 50);
-  b.fr->inRect = Rect{-10, -10, 100, 100};
+  // The tile starts at the rectangle's own corner, and what lies outside the
+  // image follows the padding asked for.
+  constexpr uint8_t kLeft = 0xAB;  // what the block held before the call
+  struct Case {
+    const char* what;
+    Rect rect;
+    int16_t padding;
+    uint8_t supportsPadding;
+    OSErr expected;
+  } cases[] = {
+      {"fill value", {-1, -2, 5, 8}, 0x77, 1, noErr},
+      {"fill with 0", {-1, -2, 5, 8}, 0, 1, noErr},
+      {"edge replication", {-1, -2, 5, 8}, -1, 1, noErr},
+      {"no padding", {-1, -2, 5, 8}, -2, 1, noErr},
+      {"error on bounds", {-1, -2, 5, 8}, -3, 1, filterBadParameters},
+      {"error on bounds, inside the image", {0, 1, 4, 6}, -3, 1, noErr},
+      {"padding not supported: the default fill", {-1, -2, 5, 8}, 0x77, 0, noErr},
+      {"wholly outside, edge replication", {6, 7, 8, 9}, -1, 1, noErr},
+  };
+  for (const Case& c : cases) {
+    TileBench b(6, 4);
+    b.fr->inRect = c.rect;
+    b.fr->inputPadding = -2;
+    ASSERT_EQ(noErr, AdvanceState()) << c.what;
+    const int w = c.rect.right - c.rect.left, h = c.rect.bottom - c.rect.top;
+    ASSERT_EQ(w * 4, b.fr->inRowBytes) << c.what;
+    uint8_t* tile = static_cast<uint8_t*>(b.fr->inData);
+    memset(tile, kLeft, static_cast<size_t>(w) * h * 4);
+    b.fr->inputPadding = c.padding;
+    b.fr->supportsPadding = c.supportsPadding;
+    ASSERT_EQ(c.expected, AdvanceState()) << c.what;
+    EXPECT_EQ(tile, b.fr->inData) << c.what;
+    for (int ty = 0; ty < h; ++ty)
+      for (int tx = 0; tx < w; ++tx)
+        for (int p = 0; p < 4; ++p) {
+          const int x = tx + c.rect.left, y = ty + c.rect.top;
+          const bool inImage = x >= 0 && x < 6 && y >= 0 && y < 4;
+          int expected = inImage ? b.Sample(x, y, p) : kLeft;
+          if (c.expected != noErr) expected = kLeft;  // a refused call changes nothing
+          else if (!inImage && c.supportsPadding == 0) expected = 0;
+          else if (!inImage && c.padding >= 0) expected = c.padding;
+          else if (!inImage && c.padding == -1) expected = b.Sample(std::clamp(x, 0, 5), std::clamp(y, 0, 3), p);
+          ASSERT_EQ(expected, tile[ty * w * 4 + tx * 4 + p])
+              << c.what << ": tile (" << tx << ", " << ty << ") plane " << p;
+        }
+  }
+}
+
+TEST(AdvanceState, OutTileReachingOutsideIsPaddedAndOnlyItsImagePartWrittenBack) {
+  TileBench b(6, 4);
+  b.fr->outRect = Rect{-1, -2, 5, 8};  // 10 x 6: image pixel (0, 0) at tile (2, 1)
+  b.fr->outputPadding = -1;
   ASSERT_EQ(noErr, AdvanceState());
-  EXPECT_EQ(110 * 4, b.fr->inRowBytes);
+  ASSERT_NE(nullptr, b.Out());
+  EXPECT_EQ(b.Sample(0, 0, 0), b.Out()[0]) << "the corner repeats the nearest pixel";
+  EXPECT_EQ(b.Sample(5, 3, 1), b.Out()[5 * 40 + 9 * 4 + 1]);
+  EXPECT_EQ(b.Sample(2, 1, 2), b.Out()[2 * 40 + 4 * 4 + 2]);
+  // The plug-in's output: red names the tile position.
+  for (int ty = 0; ty < 6; ++ty)
+    for (int tx = 0; tx < 10; ++tx) b.Out()[ty * 40 + tx * 4] = static_cast<uint8_t>(tx * 16 + ty);
+  std::vector<uint8_t> before = b.editor;
+  b.fr->outputPadding = -3;  // refused: the waiting tile stays waiting
+  EXPECT_EQ(filterBadParameters, AdvanceState());
+  EXPECT_EQ(before, b.editor);
+  b.fr->outputPadding = 0;
+  b.fr->outRect = Rect{0, 0, 0, 0};
+  ASSERT_EQ(noErr, AdvanceState());
+  for (uint32_t y = 0; y < 4; ++y)
+    for (uint32_t x = 0; x < 6; ++x) {
+      ASSERT_EQ((x + 2) * 16 + (y + 1), b.Pixel(x, y)[2]) << "red of " << x << "," << y;
+      ASSERT_EQ(before[(y * 6 + x) * 4 + 1], b.Pixel(x, y)[1]) << "green of " << x << "," << y;
+    }
+}
+
+TEST(AdvanceState, ImageWiderThanTheSixteenBitFieldsNeedsThirtyTwoBitCoordinates) {
+  TileBench b(70000, 10);
+  std::vector<uint8_t> before = b.editor;
+  b.fr->inRect = b.fr->outRect = Rect{0, 0, 10, 100};
+  EXPECT_EQ(filterBadParameters, AdvanceState());
+  EXPECT_EQ(PLUGIN_NEEDS_32BIT_COORDINATES, gTiles.refusal);
+  EXPECT_EQ(nullptr, b.fr->inData) << "expected nothing handed out";
+  EXPECT_EQ(nullptr, b.fr->outData);
+  // With the 32-bit rectangles: exact pixels at the far end, and back.
+  gTiles.refusal = 0;
+  b.big.PluginUsing32BitCoordinates = 1;
+  b.big.inRect32 = b.big.outRect32 = VRect{2, 69990, 10, 70000};
+  ASSERT_EQ(noErr, AdvanceState());
+  EXPECT_EQ(0, gTiles.refusal);
   ASSERT_NE(nullptr, b.fr->inData);
-  // Image pixel (0, 0) sits at the start of the tile.
-  EXPECT_EQ(b.Pixel(0, 0)[2], b.In()[0]);
-  EXPECT_EQ(b.Pixel(0, 0)[0], b.In()[2]);
-  EXPECT_EQ(255 - b.Pixel(0, 0)[3], b.In()[3]);
-  EXPECT_EQ(b.Pixel(49, 49)[1], b.In()[49 * 440 + 49 * 4 + 1]);
+  EXPECT_EQ(40, b.fr->inRowBytes);
+  EXPECT_EQ(b.Sample(69995, 7, 0), b.In()[5 * 40 + 5 * 4]);
+  EXPECT_EQ(b.Sample(69999, 9, 3), b.In()[7 * 40 + 9 * 4 + 3]);
+  const uint8_t inverted = static_cast<uint8_t>(255 - b.Sample(69995, 7, 0));
+  b.Out()[5 * 40 + 5 * 4] = inverted;
+  b.big.inRect32 = b.big.outRect32 = VRect{0, 0, 0, 0};
+  ASSERT_EQ(noErr, AdvanceState());
+  EXPECT_EQ(inverted, b.Pixel(69995, 7)[2]);
+  before[(7 * size_t{70000} + 69995) * 4 + 2] = inverted;
+  EXPECT_TRUE(before == b.editor) << "expected one byte changed";
 }
 
 TEST(AdvanceState, SwappedRectangleIsNormalisedInTheRecord) {
@@ -193,7 +289,7 @@ TEST(AdvanceState, TileBlocksAreReusedWithinTheSlack) {
   EXPECT_EQ(458752u, gTiles.inBlockSize);
 }
 
-TEST(AdvanceState, PaddingOnlyEnlargesTheBlock) {
+TEST(AdvanceState, PadValueIsRememberedForTheBlockSize) {
   TileBench b(100, 100);
   b.fr->inRect = Rect{0, 0, 100, 100};
   b.fr->inputPadding = 255;
@@ -240,13 +336,37 @@ TEST(ChannelPorts, ReadingTwiceTheSizeEnlargesSmoothly) {
   EXPECT_EQ(255, plane[3]);
 }
 
-TEST(ChannelPorts, EmptyDestinationAndNullRecords) {
+TEST(ChannelPorts, ReadsThatCannotBeWholeAreRefusedAndWriteNothing) {
   TileBench b(4, 4);
-  PSScaling scaling{VRect{0, 0, 4, 4}, VRect{0, 0, 0, 4}};
+  struct Case {
+    const char* what;
+    VRect source, destination;
+    OSErr expected;
+    bool releasing;  // the working copy has begun closing
+  } cases[] = {
+      {"empty destination", {0, 0, 4, 4}, {0, 0, 0, 4}, memFullErr, false},
+      {"source reaching left of the image", {0, -1, 4, 4}, {0, 0, 4, 4}, paramErr, false},
+      {"source reaching below the image", {0, 0, 5, 4}, {0, 0, 4, 4}, paramErr, false},
+      {"empty source", {2, 2, 2, 2}, {0, 0, 4, 4}, paramErr, false},
+      {"source at the lowest coordinate", {INT32_MIN, INT32_MIN, INT32_MIN, INT32_MIN}, {0, 0, 4, 4}, paramErr, false},
+      {"resample refused", {0, 0, 4, 4}, {0, 0, 2, 2}, paramErr, true},
+  };
   uint8_t plane[16];
   PixelMemoryDesc desc{plane, 32, 8, 0, 8};
-  EXPECT_EQ(memFullErr, ReadChannelPixels(reinterpret_cast<PIChannelPort>(1), &scaling, nullptr, &desc, nullptr));
+  for (const Case& c : cases) {
+    memset(plane, 0xEE, sizeof(plane));
+    PSScaling scaling{c.source, c.destination};
+    VRect write{0, 0, 4, 4}, wrote{-7, -7, -7, -7};
+    if (c.releasing) gTiles.working.stateFlags = PB_CLOSING;
+    EXPECT_EQ(c.expected, ReadChannelPixels(reinterpret_cast<PIChannelPort>(1), &scaling, &write, &desc, &wrote))
+        << c.what;
+    gTiles.working.stateFlags = 0;
+    for (uint8_t v : plane) ASSERT_EQ(0xEE, v) << c.what << ": expected no sample written";
+    EXPECT_EQ(-7, wrote.right) << c.what << ": expected wroteRect untouched";
+  }
+  PSScaling scaling{VRect{0, 0, 4, 4}, VRect{0, 0, 4, 4}};
   EXPECT_EQ(paramErr, ReadChannelPixels(reinterpret_cast<PIChannelPort>(1), nullptr, nullptr, &desc, nullptr));
+  EXPECT_EQ(paramErr, ReadChannelPixels(reinterpret_cast<PIChannelPort>(1), &scaling, nullptr, nullptr, nullptr));
   EXPECT_EQ(paramErr, WriteBaseChannelPixels(reinterpret_cast<PIChannelPort>(1), nullptr, &desc));
 }
 

@@ -40,4 +40,13 @@ TEST(BufferSize, StorageAndByteCountsInSixtyFourBits) {
   EXPECT_EQ(0u, ExternalSpanBytes(4, -1, 4));
   EXPECT_EQ(0u, ExternalSpanBytes(1, INT32_MAX, INT32_MAX)) << "past any address space";
   EXPECT_EQ(sizeof(void*) == 8 ? uint64_t{1} << 34 : 0, ExternalSpanBytes(65536, 65536, 65536));
+  EXPECT_EQ(PB_OWNED, ChooseStorageKind(10, 10, PB_STORAGE_EXACT));
+  EXPECT_EQ(uint64_t{70000} * 10 * 4 + 16, OwnedStorageBytes(70000, 10));
+  EXPECT_EQ(0u, OwnedStorageBytes(0x80000000u, 0x80000000u)) << "2^64 bytes would wrap to 16";
+  BufferSize s{};
+  ASSERT_TRUE(ExactBufferSize(INT32_MIN, 70000, &s));
+  EXPECT_EQ(0x80000000u, s.width);
+  EXPECT_EQ(70000u, s.height);
+  EXPECT_FALSE(s.reduced);
+  EXPECT_FALSE(ExactBufferSize(0, 1, &s));
 }

@@ -16,11 +16,12 @@ inline uint32_t PositionPixel(uint32_t x, uint32_t y) { return 0xFF000000u | (y 
 inline uint32_t Untouched(uint32_t, uint32_t) { return kUntouched; }
 inline uint32_t& PixelAt(PixelBuffer& b, uint32_t x, uint32_t y) { return b.pixels[size_t{b.pitch} * y + x]; }
 
-// A DIB-section buffer of w x h with every pixel from f(x, y).
+// A buffer of w x h (a DIB section unless told otherwise) with every pixel
+// from f(x, y).
 template <class F>
-inline bool MakeBuffer(PixelBuffer* b, int32_t w, int32_t h, F f) {
+inline bool MakeBuffer(PixelBuffer* b, int32_t w, int32_t h, F f, int32_t storage = PB_STORAGE_DIB) {
   memset(b, 0, sizeof(*b));
-  if (!CreatePixelBuffer(b, w, h, PB_STORAGE_DIB)) return false;
+  if (!CreatePixelBuffer(b, w, h, storage)) return false;
   for (uint32_t y = 0; y < b->height; ++y)
     for (uint32_t x = 0; x < b->width; ++x) PixelAt(*b, x, y) = f(x, y);
   return true;

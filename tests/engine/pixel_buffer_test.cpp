@@ -37,6 +37,14 @@ TEST(PixelBuffer, SizesAndAutomaticStorage) {
   EXPECT_EQ(PB_OWNED, b.kind);
   EXPECT_EQ(7072u, b.pitch);
   EXPECT_EQ(reinterpret_cast<uintptr_t>(b.pixels), b.handle);
+  // Exact storage is never reduced, and a size past 64 bits is refused, not
+  // wrapped into a small block.
+  ASSERT_EQ(1, CreatePixelBuffer(&b, 70000, -10, PB_STORAGE_EXACT));
+  EXPECT_EQ(70000u, b.width);
+  EXPECT_EQ(10u, b.height);
+  EXPECT_EQ(PB_OWNED, b.kind);
+  EXPECT_EQ(0, CreatePixelBuffer(&b, INT32_MIN, INT32_MIN, PB_STORAGE_EXACT));
+  EXPECT_EQ(ENG_OUT_OF_MEMORY, EngineLastError());
   ReleasePixelBuffer(&b);
   GetEngineThreadState();  // the table is an allocation too
   SetAllocationFailureAt(1);
@@ -120,4 +128,37 @@ TEST(PixelBuffer, ReleaseWaitsForExclusiveHolderUntilItEnds) {
   EXPECT_TRUE(AllZero(b));
   CloseHandle(held);
   CloseHandle(letGo);
+}
+
+TEST(PixelBuffer, ReleaseBegunWhileASectionCountsItselfInTurnsTheSectionAway) {
+  // The user-count event is sent the moment a section counts itself in: a
+  // release begun right there must make the section back out instead of
+  // opening over storage that is about to be freed.
+  struct Race {
+    PixelBuffer* buffer;
+    std::thread releaser;
+    int released = -1;
+  };
+  PixelBuffer b{};
+  ASSERT_TRUE(MakeBuffer(&b, 4, 4, Untouched));
+  Race race{&b};
+  GetEngineThreadState()->notify = [](uint32_t code, uintptr_t user) {
+    Race* r = reinterpret_cast<Race*>(user);
+    if (code != ENG_EVENT_USER_COUNT || r->releaser.joinable()) return;
+    r->releaser = std::thread([r] { r->released = ReleasePixelBuffer(r->buffer); });
+    WaitUntil([&] { return (BufferStateFlags(r->buffer) & PB_CLOSING) != 0; });
+  };
+  GetEngineThreadState()->notifyUserValue = reinterpret_cast<uintptr_t>(&race);
+  b.users = 255;  // the next count passes 255 and is reported
+  int opened = BeginPixelAccess(&b, false);
+  uint32_t error = EngineLastError();
+  GetEngineThreadState()->notify = nullptr;
+  if (opened) EndPixelAccess(&b, false);
+  __atomic_store_n(&b.users, 0, __ATOMIC_SEQ_CST);  // the 255 were never real sections
+  ASSERT_TRUE(race.releaser.joinable());
+  race.releaser.join();
+  EXPECT_EQ(0, opened) << "expected the section refused, got it opened on a buffer being released";
+  EXPECT_EQ(ENG_BUFFER_BUSY, error);
+  EXPECT_EQ(1, race.released);
+  EXPECT_TRUE(AllZero(b));
 }

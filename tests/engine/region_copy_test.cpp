@@ -4,6 +4,7 @@
 
 #include <thread>
 
+#include "engine/resample.h"
 #include "engine_helpers.h"
 #include "gtest/gtest.h"
 
@@ -30,13 +31,23 @@ TEST(CopyRegion, HalvingTakesEverySecondPixel) {
     for (uint32_t x = 0; x < 51; ++x) p.Expect(x, y, x < 50 && y < 50 ? 2 * x : -1, 2 * y);
 }
 
-TEST(CopyRegion, NegativeLeftLeavesColumnsLeftOfTheSource) {
+TEST(CopyRegion, NegativeCornerLeavesWhatLiesOutsideTheSource) {
   CopyPair p(100, 100, 200, 100);
   ASSERT_EQ(1, CopyRegion(&p.dst, 0, 0, 99, 99, &p.src, -10, 0, 89, 99, 0));  // whole rows
   for (uint32_t x = 0; x < 101; ++x) p.Expect(x, 50, x < 10 || x > 99 ? -1 : x - 10, 50);
   CopyPair q(100, 10, 200, 10);
   ASSERT_EQ(1, CopyRegion(&q.dst, 0, 0, 199, 9, &q.src, -10, 0, 89, 9, 0));  // doubled
   for (uint32_t x = 0; x < 200; ++x) q.Expect(x, 5, x < 20 ? -1 : x / 2 - 10, 5);
+  // Rows above the source at equal heights, with equal widths and with the
+  // width halved: skipped, as a scaled copy skips them (they once repeated
+  // row 0).
+  const int32_t extents[] = {99, 49};
+  for (int32_t maxX : extents) {
+    CopyPair r(100, 10, 100, 10);
+    ASSERT_EQ(1, CopyRegion(&r.dst, 0, 0, maxX, 9, &r.src, 0, -3, 99, 6, 0)) << "extent " << maxX;
+    for (uint32_t y = 0; y < 10; ++y) r.Expect(0, y, y < 3 ? -1 : 0, y - 3);
+    r.Expect(maxX == 99 ? 99 : 49, 9, maxX == 99 ? 99 : 98, 6);
+  }
 }
 
 TEST(CopyRegion, OnlyWhatBothBuffersHoldIsCopied) {
@@ -51,6 +62,25 @@ TEST(CopyRegion, OnlyWhatBothBuffersHoldIsCopied) {
   narrow.Expect(0, 0, 0, 0);
   EXPECT_EQ(0, CopyRegion(&narrow.dst, 0, 0, 9, 4, &narrow.src, -20, 0, -11, 4, 0)) << "left of the source";
   EXPECT_EQ(ENG_BAD_ARGUMENT, EngineLastError());
+}
+
+TEST(CopyRegion, SidesPastSixtyFiveThousandAreCopiedWhole) {
+  // A working copy and its restore, and scaled copies, 70,000 pixels wide.
+  auto unique = [](uint32_t x, uint32_t y) { return x * 4 + y; };
+  PixelBuffer src{}, wide{}, dst{};
+  ASSERT_TRUE(MakeBuffer(&src, 70000, 3, unique, PB_STORAGE_EXACT));
+  ASSERT_TRUE(MakeBuffer(&wide, 140000, 2, unique, PB_STORAGE_EXACT));
+  ASSERT_TRUE(MakeBuffer(&dst, 70000, 3, Untouched, PB_STORAGE_EXACT));
+  ASSERT_EQ(1, CopyRegion(&dst, 0, 0, 69999, 2, &src, 0, 0, 69999, 2, 0));
+  EXPECT_EQ(unique(69999, 2), PixelAt(dst, 69999, 2));
+  ASSERT_EQ(1, CopyRegion(&dst, 0, 0, 69999, 2, &src, 0, 0, 34999, 2, 0));  // doubled
+  EXPECT_EQ(unique(34999, 1), PixelAt(dst, 69999, 1));
+  ASSERT_EQ(1, ResampleRegion(&dst, 0, 0, 69999, 0, &wide, 0, 0, 139999, 1, 0));  // halved
+  EXPECT_EQ(AverageFour(unique(139998, 0), unique(139999, 0), unique(139998, 1), unique(139999, 1)),
+            PixelAt(dst, 69999, 0));
+  ReleasePixelBuffer(&src);
+  ReleasePixelBuffer(&wide);
+  ReleasePixelBuffer(&dst);
 }
 
 TEST(CopyRegion, ReleaseOnAnotherThreadStopsRunningCopy) {

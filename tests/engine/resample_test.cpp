@@ -35,15 +35,23 @@ TEST(ResampleKernel, LanesMatchBytewiseArithmetic) {
 TEST(ResampleRegion, HalvingAveragesEachTwoByTwoBlock) {
   std::mt19937 random(11);
   Pair p;
-  ASSERT_TRUE(MakeBuffer(&p.src, 100, 100, [&](uint32_t, uint32_t) { return static_cast<uint32_t>(random()); }));
+  ASSERT_TRUE(MakeBuffer(&p.src, 130, 200, [&](uint32_t, uint32_t) { return static_cast<uint32_t>(random()); }));
   ASSERT_TRUE(MakeBuffer(&p.dst, 50, 50, Untouched));
-  ASSERT_EQ(1, ResampleRegion(&p.dst, 0, 0, 49, 49, &p.src, 0, 0, 99, 99, 0));
-  for (uint32_t y = 0; y < 50; ++y)
-    for (uint32_t x = 0; x < 50; ++x)
-      ASSERT_EQ(ByteAverage(PixelAt(p.src, 2 * x, 2 * y), PixelAt(p.src, 2 * x + 1, 2 * y), PixelAt(p.src, 2 * x, 2 * y + 1),
-                            PixelAt(p.src, 2 * x + 1, 2 * y + 1)),
-                PixelAt(p.dst, x, y))
-          << x << "," << y;
+  // The whole corner, and a rectangle that starts inside the source in both
+  // directions (its first row once averaged a row near top / 2).
+  const uint32_t corners[][2] = {{0, 0}, {30, 100}};
+  for (const auto& corner : corners) {
+    const uint32_t left = corner[0], top = corner[1];
+    ASSERT_EQ(1, ResampleRegion(&p.dst, 0, 0, 49, 49, &p.src, left, top, left + 99, top + 99, 0));
+    for (uint32_t y = 0; y < 50; ++y)
+      for (uint32_t x = 0; x < 50; ++x) {
+        const uint32_t sx = left + 2 * x, sy = top + 2 * y;
+        ASSERT_EQ(ByteAverage(PixelAt(p.src, sx, sy), PixelAt(p.src, sx + 1, sy), PixelAt(p.src, sx, sy + 1),
+                              PixelAt(p.src, sx + 1, sy + 1)),
+                  PixelAt(p.dst, x, y))
+            << "from (" << left << ", " << top << "), destination " << x << "," << y;
+      }
+  }
   // Uniform 2 x 2 blocks come back exactly.
   auto block = [](uint32_t x, uint32_t y) { return 0x01000000u * ((x / 2 + y / 2) % 7) + 0x00FF7F01u * ((x / 2) % 3); };
   ASSERT_TRUE(MakeBuffer(&p.src, 40, 20, block));

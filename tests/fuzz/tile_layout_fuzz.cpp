@@ -2,11 +2,14 @@
 // planes, depth and layout it checks the layout against exact 128-bit sums
 // (the last sample ends inside the total, oversized strides are refused rather
 // than wrapped), the padded and rounded block sizes, and then fills a tile
-// allocated with exactly the computed total from a small image and stores it
-// back: ASan catches a move outside the tile or the image, and the round trip
-// must give back the clamped area's planes and leave every other byte alone.
+// allocated with exactly the computed total from a small image, padding what
+// lies outside it, and stores it back: ASan catches a move outside the tile or
+// the image, every tile byte must be what the padding asks for, and the round
+// trip must give back the clamped area's planes and leave every other byte
+// alone.
 #include <fuzzer/FuzzedDataProvider.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -52,7 +55,7 @@ Request ReadRequest(FuzzedDataProvider& in) {
   r.bottom = coordinate();
   r.loPlane = plane();
   r.hiPlane = plane();
-  r.pad = (mode & 16) ? in.ConsumeIntegral<int32_t>() : in.ConsumeIntegralInRange<int32_t>(-4, 4);
+  r.pad = (mode & 16) ? in.ConsumeIntegral<int32_t>() : in.ConsumeIntegralInRange<int32_t>(-4, 260);
   // advanceState puts the rectangle in order before it computes a layout.
   if ((mode & 32) == 0) {
     if (r.left > r.right) std::swap(r.left, r.right);
@@ -107,33 +110,61 @@ void CheckBlockSizes(const TileLayout& t, int32_t pad) {
   if (!TileBlockReusable(a, a)) Fail("a block reusable for its own size", 1, 0);
 }
 
-// Fill a tile of exactly the layout's total, then store it into a scrambled
-// copy of the image.
+// Fill a tile of exactly the layout's total with the request's padding, check
+// every byte of it, then store it into a scrambled copy of the image.
 void RoundTrip(FuzzedDataProvider& in, const Request& r, const TileLayout& t) {
   if (t.total == 0 || t.total > kMaxTileBytes) return;
   const uint64_t imageBytes = static_cast<uint64_t>(r.pitch) * r.imageHeight * 4;
   std::unique_ptr<uint8_t[]> pixels(new uint8_t[imageBytes + 1]);
   std::unique_ptr<uint8_t[]> stored(new uint8_t[imageBytes + 1]);
   std::unique_ptr<uint8_t[]> tile(new uint8_t[t.total]);
+  std::unique_ptr<uint8_t[]> expected(new uint8_t[t.total]);
   const uint8_t seed = in.ConsumeIntegral<uint8_t>();
   for (uint64_t i = 0; i < imageBytes; ++i) {
     pixels[i] = static_cast<uint8_t>(i * 31 + seed);
     stored[i] = static_cast<uint8_t>(pixels[i] ^ 0x5A);
   }
   memset(tile.get(), 0xCD, t.total);
+  memset(expected.get(), 0xCD, t.total);
 
   const TileClamp a = ClampTile(r.left, r.top, r.right, r.bottom, r.loPlane, r.hiPlane, r.imageWidth, r.imageHeight);
-  FillTileFromPixels(pixels.get(), r.pitch, a, tile.get(), t, a.x0, a.y0, a.p0);
-  StoreTileToPixels(stored.get(), r.pitch, a, tile.get(), t.rowBytes, t.columnBytes, t.planeBytes, a.x0, a.y0, a.p0);
+  const TileImage image{pixels.get(), r.pitch, r.imageWidth, r.imageHeight};
+  FillTile(image, r.left, r.top, r.right, r.bottom, r.loPlane, r.hiPlane, tile.get(), t, r.pad);
 
+  // What each sample should hold: image pixel (x, y) at tile (x - left,
+  // y - top); outside the image the pad byte, the nearest pixel, or nothing.
+  const bool edge = r.pad == TILE_PAD_EDGE && r.imageWidth > 0 && r.imageHeight > 0;
+  const bool value = r.pad >= 0 && r.pad <= 255;
+  for (int64_t y = r.top; y < r.bottom; ++y) {
+    for (int64_t x = r.left; x < r.right; ++x) {
+      const bool inImage = x >= 0 && y >= 0 && x < r.imageWidth && y < r.imageHeight;
+      if (!inImage && !edge && !value) continue;
+      const int64_t sx = std::clamp<int64_t>(x, 0, static_cast<int64_t>(r.imageWidth) - 1);
+      const int64_t sy = std::clamp<int64_t>(y, 0, static_cast<int64_t>(r.imageHeight) - 1);
+      for (int p = a.p0; p <= a.p1; ++p) {
+        const uint64_t at = static_cast<uint64_t>((y - r.top) * t.rowBytes + (x - r.left) * t.columnBytes +
+                                                  static_cast<int64_t>(p - a.p0) * t.planeBytes);
+        uint8_t v = static_cast<uint8_t>(r.pad);
+        if (inImage || edge) {
+          v = pixels[(static_cast<uint64_t>(sy) * r.pitch + static_cast<uint64_t>(sx)) * 4 + kPlaneByte[p]];
+          if (p == 3) v = static_cast<uint8_t>(255 - v);
+        }
+        expected[at] = v;
+      }
+    }
+  }
+  for (uint64_t i = 0; i < t.total; ++i)
+    if (tile[i] != expected[i]) Fail("tile byte", expected[i], tile[i]);
+
+  StoreTileToPixels(stored.get(), r.pitch, a, tile.get(), t.rowBytes, t.columnBytes, t.planeBytes, r.left, r.top, a.p0);
   for (uint32_t y = 0; y < r.imageHeight; ++y) {
     for (uint32_t x = 0; x < r.pitch; ++x) {
       for (int p = 0; p < 4; ++p) {
         const uint64_t at = (static_cast<uint64_t>(y) * r.pitch + x) * 4 + kPlaneByte[p];
         const bool moved = static_cast<int32_t>(x) >= a.x0 && static_cast<int32_t>(x) < a.x1 &&
                            static_cast<int32_t>(y) >= a.y0 && static_cast<int32_t>(y) < a.y1 && p >= a.p0 && p <= a.p1;
-        const uint8_t expected = moved ? pixels[at] : static_cast<uint8_t>(pixels[at] ^ 0x5A);
-        if (stored[at] != expected) Fail(moved ? "byte after the round trip" : "byte outside the area", expected, stored[at]);
+        const uint8_t want = moved ? pixels[at] : static_cast<uint8_t>(pixels[at] ^ 0x5A);
+        if (stored[at] != want) Fail(moved ? "byte after the round trip" : "byte outside the area", want, stored[at]);
       }
     }
   }

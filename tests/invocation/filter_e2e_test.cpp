@@ -6,6 +6,8 @@
 #include <sstream>
 
 #include "gtest/gtest.h"
+#include "invocation/filter_call.h"
+#include "invocation/plugin_records.h"
 #include "tests/support/conversation.h"
 
 namespace {
@@ -354,6 +356,70 @@ TEST(FilterJob, ProbeSeesTheRecordAsPromised) {
     if (it == v.end()) ADD_FAILURE() << e.key << ": expected " << e.value << ", got nothing";
     else EXPECT_EQ(e.value, it->second) << e.key;
   }
+}
+
+TEST(FilterJob, ImageWiderThanSixteenBitsNeedsThirtyTwoBitCoordinates) {
+  TestImage input = TestImage::Pattern(70000, 10);
+  {
+    // On the 32-bit rectangles: exact pixels, and the loop ends when those
+    // are empty (their 16-bit copies would not be: 70,000 wraps to 4,464).
+    TroubleMode trouble(L"coords32");
+    SampleSession ss;
+    Outcome o = RunFilter(ss, L"Trouble", input);
+    ASSERT_EQ(JOB_DONE, o.last.state) << Narrow(MessageOf(o.last));
+    ASSERT_EQ(input.pixels.size(), o.image.pixels.size());
+    size_t wrong = 0;
+    for (size_t i = 0; i < input.pixels.size(); ++i) {
+      uint8_t expected = (i % 4 == 3) ? input.pixels[i] : static_cast<uint8_t>(255 - input.pixels[i]);
+      if (o.image.pixels[i] != expected && wrong++ < 5)
+        ADD_FAILURE() << "byte " << i << ": expected " << int(expected) << ", got " << int(o.image.pixels[i]);
+    }
+    EXPECT_EQ(0u, wrong);
+    std::vector<std::string> expected = {"parameters", "prepare", "start", "continue", "finish"};
+    EXPECT_EQ(expected, trouble.Selectors());
+  }
+  {
+    // On the 16-bit fields: they hold 32767, never a wrapped width, and the
+    // job fails with its own text and the editor's pixels back.
+    std::wstring report = TempFile(L"probe-wide");
+    SetTestEnvironment(L"PLUGHOST_PROBE_REPORT", report.c_str());
+    SampleSession ss;
+    Outcome o = RunFilter(ss, L"Probe", input);
+    SetTestEnvironment(L"PLUGHOST_PROBE_REPORT", nullptr);
+    auto v = ParseReport(ReadWholeFile(report));
+    DeleteFileW(report.c_str());
+    EXPECT_EQ(JOB_FAILED, o.last.state);
+    EXPECT_EQ(6u, o.last.resultCode);
+    EXPECT_EQ(L"The image is too large for this plug-in: it cannot address a side over 32767 pixels",
+              MessageOf(o.last));
+    ASSERT_EQ(ST_OK, o.fetchStatus);
+    EXPECT_TRUE(input.pixels == o.image.pixels) << "expected the editor's pixels back";
+    EXPECT_EQ("32767", v["imageSize.h"]);
+    EXPECT_EQ("32767", v["filterRect.right"]);
+    EXPECT_EQ("10", v["filterRect.bottom"]);
+    EXPECT_EQ("70000", v["big.imageSize32.h"]);
+    EXPECT_EQ("70000", v["document.bounds.right"]);
+  }
+}
+
+TEST(FilterCall, ThirtyTwoBitRectanglesDecideWhenTheLoopEnds) {
+  // In this process, on the process-wide record.
+  FilterRecord* fr = PluginFilterRecord();
+  BigDocumentStruct* big = &ThePluginRecords()->bigDocument;
+  ZeroFilterRecordBlock();
+  memset(big, 0, sizeof(*big));
+  fr->bigDocumentData = big;
+  big->PluginUsing32BitCoordinates = 1;
+  fr->inRect = fr->outRect = Rect{0, 0, 10, 10};  // as the last tile left them
+  EXPECT_TRUE(RequestsExhausted()) << "expected empty 32-bit rectangles to end the loop";
+  EXPECT_EQ(0, fr->inRect.right) << "expected them copied into the 16-bit fields";
+  big->inRect32 = VRect{32767, 32767, 32768, 32768};  // one pixel, whose 16-bit copy reads as empty
+  EXPECT_FALSE(RequestsExhausted());
+  big->PluginUsing32BitCoordinates = 0;
+  fr->inRect = Rect{0, 0, 0, 0};
+  EXPECT_TRUE(RequestsExhausted()) << "expected the 16-bit rectangles to decide otherwise";
+  ZeroFilterRecordBlock();
+  memset(big, 0, sizeof(*big));
 }
 
 TEST(FilterJob, SecondCallStartsFromAZeroedRecord) {

@@ -27,8 +27,8 @@ TEST(EngineThreadState, NewRecordGetsTheDefaultClipRectangle) {
   }).join();
   EXPECT_EQ(0, clip[0]);
   EXPECT_EQ(0, clip[1]);
-  EXPECT_EQ(65536, clip[2]);
-  EXPECT_EQ(65536, clip[3]);
+  EXPECT_EQ(INT32_MAX, clip[2]) << "no side limit below 2^31 - 1";
+  EXPECT_EQ(INT32_MAX, clip[3]);
 }
 
 TEST(EngineThreadState, SweepFreesRecordsOfEndedThreads) {
