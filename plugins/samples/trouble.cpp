@@ -13,6 +13,9 @@
 //   never-empty           leaves inRect with no height but some width for five Continues
 //   sampled               asks for the whole image at half size (inputRate 2.0)
 //   badptr-CALLBACK       hands a host callback a bad pointer in Continue (see BadPointerCall)
+//   preview-wait          Parameters signals READY, waits for GO, then keeps a preview up to
+//                         date through advanceState (200 calls 1 ms apart) until it answers an
+//                         error, which Parameters answers
 // Every selector it receives is appended to PLUGHOST_PROBE_REPORT, if set.
 // READY and GO name two events: PLUGHOST_TROUBLE_READY, PLUGHOST_TROUBLE_GO.
 #include <windows.h>
@@ -186,6 +189,20 @@ extern "C" __declspec(dllexport) void PluginMain(int16_t selector, void* block, 
   switch (selector) {
     case filterSelectorParameters:
       if (Mode("params-1")) *result = 1;
+      if (Mode("preview-wait")) {
+        // For a while, not once: Wine answers a thread's read of a key from a
+        // copy for 50 ms after one that found it up.
+        Rendezvous();
+        OSErr preview = noErr;
+        for (int i = 0; i < 200 && preview == noErr; ++i) {
+          preview = fr->advanceState();
+          if (preview == noErr) Sleep(1);
+        }
+        char line[32];
+        snprintf(line, sizeof(line), "preview %d", preview);
+        Log(line);
+        *result = preview;
+      }
       break;
     case filterSelectorStart:
       *data = 0;
