@@ -182,7 +182,9 @@ static void WalkFromFault(void* context) {
    process dies. This handler takes such a fault for the innermost guard of the
    thread, and only when no walk can reach that guard or a handler before it;
    otherwise it leaves the fault to the system, so the plug-in's own handlers
-   still get it first. */
+   still get it first and termination handlers run as the frames unwind. A
+   fault it takes resumes the guard directly: the frames in between, which no
+   unwind could get through, are dropped without their clean-ups. */
 static LONG CALLBACK GuardVectored(EXCEPTION_POINTERS* pointers) {
   LONG slot = gSlot;
   if (slot == (LONG)TLS_OUT_OF_INDEXES) return EXCEPTION_CONTINUE_SEARCH;
