@@ -6,6 +6,7 @@
 #include <cstring>
 #include <utility>
 
+#include "engine/escape_key.h"
 #include "engine/resample.h"
 #include "engine/tile_layout.h"
 #include "sdk/filter_record.h"
@@ -180,9 +181,7 @@ OSErr AdvanceState() {
   FilterRecord* fr = gTiles.record;
   if (fr == nullptr) return paramErr;
 
-  // The first read swallows a press reported since the last one.
-  GetAsyncKeyState(VK_ESCAPE);
-  if (GetAsyncKeyState(VK_ESCAPE) & 0x8000) return userCanceledErr;
+  if (EscapeKeyCancels()) return userCanceledErr;
 
   // Refusals come before anything changes, the waiting tile included.
   if (NeedsThirtyTwoBitCoordinates(fr)) {

@@ -5,6 +5,7 @@
 
 #include "catalogue/module_loader.h"
 #include "engine/advance_state.h"
+#include "engine/escape_key.h"
 #include "engine/region_copy.h"
 #include "invocation/filter_setup.h"
 #include "invocation/plugin_records.h"
@@ -56,6 +57,7 @@ bool Refused(Sequence* s) {
 
 void RunSelectors(void* context) {
   Sequence* s = static_cast<Sequence*>(context);
+  EscapeKeyJobStart();
   Call(s, filterSelectorParameters);
   if (s->result != noErr) return;
   Call(s, filterSelectorPrepare);
@@ -68,7 +70,9 @@ void RunSelectors(void* context) {
     if (s->result > 0) s->result = userCanceledErr;
     return;
   }
-  GetAsyncKeyState(VK_ESCAPE);
+  // Read and not acted on: whether Escape cancels is advanceState's answer;
+  // the read only tells the watch of a release or a fresh press so far.
+  EscapeKeyCancels();
   for (;;) {
     AdvanceState();
     if (Refused(s)) break;

@@ -21,7 +21,11 @@ bool PipeConnect(PipeChannel* channel, const wchar_t* name, uint32_t busyLimitMs
   BoundedFormatW(path, PATH_UNITS, L"\\\\.\\pipe\\%ls", channel->name);
   ClockStamp start = ClockNow();
   for (;;) {
-    HANDLE h = CreateFileW(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
+    // The editor needs only to know who connected. Without a quality of
+    // service, whoever created a pipe of this name first could act as our
+    // user in full.
+    HANDLE h = CreateFileW(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                           FILE_FLAG_OVERLAPPED | SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION, nullptr);
     if (h != INVALID_HANDLE_VALUE) {
       channel->handle = h;
       return true;

@@ -15,6 +15,9 @@
 //   badptr-CALLBACK       hands a host callback a bad pointer in Continue (see BadPointerCall)
 //   coords32              works on the 32-bit rectangles: inverts the whole image in one
 //                         Continue, then empties only those rectangles
+//   preview-wait          Parameters signals READY, waits for GO, then keeps a preview up to
+//                         date through advanceState (200 calls 1 ms apart) until it answers an
+//                         error, which Parameters answers
 // Every selector it receives is appended to PLUGHOST_PROBE_REPORT, if set.
 // READY and GO name two events: PLUGHOST_TROUBLE_READY, PLUGHOST_TROUBLE_GO.
 #include <windows.h>
@@ -233,6 +236,22 @@ extern "C" __declspec(dllexport) void PluginMain(int16_t selector, void* block, 
     return;
   }
   switch (selector) {
+    case filterSelectorParameters:
+      if (Mode("preview-wait")) {
+        // For a while, not once: Wine answers a thread's read of a key from a
+        // copy for 50 ms after one that found it up.
+        Rendezvous();
+        OSErr preview = noErr;
+        for (int i = 0; i < 200 && preview == noErr; ++i) {
+          preview = fr->advanceState();
+          if (preview == noErr) Sleep(1);
+        }
+        char line[32];
+        snprintf(line, sizeof(line), "preview %d", preview);
+        Log(line);
+        *result = preview;
+      }
+      break;
     case filterSelectorStart:
       *data = 0;
       WholeImage(fr);

@@ -1,6 +1,8 @@
 // The one structured-exception guard of the server. It takes every exception
 // that reaches it except a guard-page violation and a stack overflow, which are
-// passed on, and resumes at the return of GuardedSection.
+// passed on, and resumes at the return of GuardedSection. On x64 it also takes
+// a fault that the system's walk of the stack could never bring to it, from
+// code without unwind information, once no handler on the way could.
 #pragma once
 #include <stdint.h>
 

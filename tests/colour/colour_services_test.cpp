@@ -1,6 +1,6 @@
 // colorServices as a plug-in calls it: the order of refusals, the untouched
 // record after each of them, sample points and special colours, and the real
-// colour dialog (driven from outside by answer_dialog.sh).
+// colour dialog (driven from outside by tests/support/answer_dialogs.sh).
 #include <windows.h>
 
 #include <cstdlib>
@@ -216,13 +216,13 @@ TEST_F(ColourServicesTest, DialogThatCannotOpenIsNotAChoice) {
   EXPECT_EQ(0, std::memcmp(&before, &info, sizeof info)) << "the record changed";
 }
 
-// Run by answer_dialog.sh under a virtual display, which answers the dialog
+// Run by answer_dialogs.sh under a virtual display, which answers the dialog
 // with Return (OK: the initial colour comes back) or Escape (cancel).
 namespace {
 void AnswerDialog(bool expectChosen) {
   char answer[8] = {};
-  if (GetEnvironmentVariableA("PLUGHOST_COLOUR_DIALOG", answer, sizeof answer) == 0) {
-    GTEST_SKIP() << "needs a display and a key press: run through tests/colour/answer_dialog.sh";
+  if (GetEnvironmentVariableA("PLUGHOST_PRIVATE_DISPLAY", answer, sizeof answer) == 0) {
+    GTEST_SKIP() << "needs a display and a key press: run through tests/support/answer_dialogs.sh";
   }
   // A real owner window, standing in for the editor's.
   HWND owner = CreateWindowExW(0, L"STATIC", L"editor", WS_OVERLAPPEDWINDOW, 0, 0, 200, 100, nullptr, nullptr,

@@ -76,8 +76,12 @@ TEST(CliEndToEnd, CancelBeforeTheFirstPollCancelsTheJob) {
   std::wstring work = FreshFolder(L"e2e");
   std::wstring name = L"plughost-cli-e2e-cancel-" + std::to_wstring(GetCurrentProcessId());
   HANDLE cancel = CreateEventW(nullptr, TRUE, TRUE, name.c_str());  // already set
-  ToolRun run = RunTool({L"run", L"--quiet", L"--cancel-event", name, Samples(), L"Invert",
+  // A filter that runs until it is asked to stop: on a busy machine Invert
+  // could be done before the cancel reaches the server.
+  SetEnvironmentVariableW(L"PLUGHOST_TROUBLE", L"abort-wait");
+  ToolRun run = RunTool({L"run", L"--quiet", L"--cancel-event", name, Samples(), L"Trouble",
                          BesideTest(L"sample.png"), work + L"\\out.png"});
+  SetEnvironmentVariableW(L"PLUGHOST_TROUBLE", nullptr);
   CloseHandle(cancel);
   ASSERT_TRUE(run.finished);
   EXPECT_EQ(3u, run.exitCode) << run.err;

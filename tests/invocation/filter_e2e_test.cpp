@@ -186,6 +186,55 @@ TEST(FilterJob, FaultsInEverySelectorAreSurvivedAndPixelsRestored) {
   }
 }
 
+namespace {
+void PressEscape(bool down) {
+  INPUT input{};
+  input.type = INPUT_KEYBOARD;
+  input.ki.wVk = VK_ESCAPE;
+  input.ki.dwFlags = down ? 0 : KEYEVENTF_KEYUP;
+  SendInput(1, &input, sizeof(input));
+}
+}  // namespace
+
+// The key is shared by every program of the Wine session: run by
+// tests/support/answer_dialogs.sh, in a session of its own.
+TEST(FilterJob, OnlyAnEscapePressDuringTheJobCancelsIt) {
+  char privateSession[8] = {};
+  if (GetEnvironmentVariableA("PLUGHOST_PRIVATE_DISPLAY", privateSession, sizeof privateSession) == 0)
+    GTEST_SKIP() << "presses Escape for the whole session: run through tests/support/answer_dialogs.sh";
+  struct Row {
+    const char* name;
+    bool downBefore;  // as Wine leaves it after a dialog closed on the press
+    bool pressDuring;
+    uint8_t state;
+  };
+  const Row rows[] = {
+      {"down before the job", true, false, JOB_DONE},
+      {"pressed during the job", false, true, JOB_CANCELLED},
+      {"down before, pressed again during", true, true, JOB_CANCELLED},
+  };
+  for (const Row& row : rows) {
+    TroubleMode trouble(L"preview-wait");
+    trouble.Reset();
+    Rendezvous meet;
+    SampleSession ss;
+    PressEscape(row.downBefore);
+    ASSERT_EQ(ST_OK, StartFilter(ss.s, ss.Index(L"Trouble"), TestImage::Pattern(8, 8))) << row.name;
+    ASSERT_TRUE(meet.WaitReady()) << row.name;
+    if (row.pressDuring) {
+      PressEscape(false);
+      PressEscape(true);
+    }
+    meet.Go();
+    JobStatusRecord last{};
+    PollUntilDone(ss.s, REQ_FILTER_POLL, &last);
+    PressEscape(false);
+    EXPECT_EQ(row.state, last.state) << row.name << ": " << Narrow(MessageOf(last));
+    std::string preview = row.state == JOB_DONE ? "preview 0" : "preview -128";
+    EXPECT_EQ(preview, trouble.Selectors().at(1)) << row.name;
+  }
+}
+
 TEST(FilterJob, CancelInContinueStillGetsFinishAndIsReportedAsCancelled) {
   TroubleMode trouble(L"cancel-continue");
   SampleSession ss;

@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "gtest/gtest.h"
 #include "tests/support/conversation.h"
@@ -17,7 +18,10 @@ struct TroubleRun {
   bool serverAlive = false;
 };
 
-TroubleRun RunTrouble(const std::wstring& mode, bool about) {
+// The Trouble sample, or its build without unwind information.
+std::wstring SamplesBuilt(bool bare) { return bare ? BesideTest(L"bare") : SamplesFolder(); }
+
+TroubleRun RunTrouble(const std::wstring& mode, bool about, bool bare = false) {
   TroubleRun run;
   std::wstring log = TempFile(L"matrix");
   SetTestEnvironment(L"PLUGHOST_TROUBLE", mode.c_str());
@@ -27,7 +31,7 @@ TroubleRun RunTrouble(const std::wstring& mode, bool about) {
   SetTestEnvironment(L"PLUGHOST_PROBE_REPORT", nullptr);
   SetHost(s);
   Catalogue cat;
-  Scan(s, SamplesFolder(), &cat);
+  Scan(s, SamplesBuilt(bare), &cat);
   int index = cat.Find(L"Trouble");
   TestImage input = TestImage::Pattern(12, 7);
   if (about) {
@@ -94,6 +98,46 @@ TEST(FaultMatrix, BadPointersHandedToHostCallbacks) {
       EXPECT_EQ(expected, answer) << Narrow(row.callback);
     } else {
       EXPECT_TRUE(crashed || !answer.empty()) << Narrow(row.callback);
+    }
+  }
+}
+
+TEST(FaultMatrix, FaultsInCodeWithoutUnwindInformationAreSurvived) {
+  // No walk of the stack gets from these faults to the guard's frame.
+#if defined(__x86_64__)
+  HMODULE bare = LoadLibraryW((BesideTest(L"bare") + L"\\TroubleBare.8bf").c_str());
+  ASSERT_NE(nullptr, bare);
+  DWORD64 base = 0;
+  void* entry = reinterpret_cast<void*>(GetProcAddress(bare, "PluginMain"));
+  EXPECT_EQ(nullptr, RtlLookupFunctionEntry(reinterpret_cast<DWORD64>(entry), &base, nullptr))
+      << "the bare build has unwind information for its entry point";
+  FreeLibrary(bare);
+#endif
+  std::vector<std::wstring> modes;
+  for (const wchar_t* selector : {L"about", L"parameters", L"prepare", L"start", L"continue", L"finish"})
+    for (const wchar_t* kind : {L"read", L"write", L"nullcall", L"divide", L"illegal", L"breakpoint", L"privileged"})
+      modes.push_back(std::wstring(L"fault-") + selector + L"-" + kind);
+  // Faults inside the host's callbacks, called from the bare code.
+  modes.push_back(L"badptr-handle-lock");
+  modes.push_back(L"badptr-ports-read");
+  printf("| bare build | job | message | pixels | server |\n|---|---|---|---|---|\n");
+  for (const std::wstring& mode : modes) {
+    bool about = mode.rfind(L"fault-about-", 0) == 0;
+    TroubleRun run = RunTrouble(mode, about, true);
+    bool crashed = std::wstring(run.last.message) == kCrashed;
+    printf("| %s | %s | %s | %s | %s |\n", Narrow(mode).c_str(),
+           run.last.state == JOB_DONE ? "done" : (run.last.state == JOB_FAILED ? "failed" : "other"),
+           about ? "-" : (crashed ? "crashed" : Narrow(run.last.message).c_str()),
+           about ? "-" : (run.pixelsKept ? "restored" : "changed"),
+           run.serverAlive ? "serving" : "DOWN");
+    EXPECT_TRUE(run.serverAlive) << Narrow(mode) << ": expected the server serving, got it gone";
+    if (about) {
+      EXPECT_EQ(JOB_DONE, run.last.state) << Narrow(mode);
+    } else {
+      EXPECT_EQ(JOB_FAILED, run.last.state) << Narrow(mode);
+      EXPECT_EQ(1u, run.last.resultCode) << Narrow(mode);
+      EXPECT_TRUE(crashed) << Narrow(mode) << ": expected the crash text, got '" << Narrow(run.last.message) << "'";
+      EXPECT_TRUE(run.pixelsKept) << Narrow(mode);
     }
   }
 }

@@ -22,16 +22,22 @@ struct FaultLibrary {
 struct FaultCase {
   const char* exportName;
   uint32_t code;
+  bool bare;  // built without unwind information
 };
 
 const FaultCase kFaults[] = {
-    {"FaultBadWrite", EXCEPTION_ACCESS_VIOLATION},
-    {"FaultBadRead", EXCEPTION_ACCESS_VIOLATION},
-    {"FaultNullCall", EXCEPTION_ACCESS_VIOLATION},
-    {"FaultDivideByZero", EXCEPTION_INT_DIVIDE_BY_ZERO},
-    {"FaultIllegalInstruction", EXCEPTION_ILLEGAL_INSTRUCTION},
-    {"FaultBreakpoint", EXCEPTION_BREAKPOINT},
-    {"FaultPrivilegedInstruction", EXCEPTION_PRIV_INSTRUCTION},
+    {"FaultBadWrite", EXCEPTION_ACCESS_VIOLATION, false},
+    {"FaultBadRead", EXCEPTION_ACCESS_VIOLATION, false},
+    {"FaultNullCall", EXCEPTION_ACCESS_VIOLATION, false},
+    {"FaultDivideByZero", EXCEPTION_INT_DIVIDE_BY_ZERO, false},
+    {"FaultIllegalInstruction", EXCEPTION_ILLEGAL_INSTRUCTION, false},
+    {"FaultBreakpoint", EXCEPTION_BREAKPOINT, false},
+    {"FaultPrivilegedInstruction", EXCEPTION_PRIV_INSTRUCTION, false},
+    // No walk of the stack from these reaches the guard's frame.
+    {"BareWriteInFrame", EXCEPTION_ACCESS_VIOLATION, true},
+    {"FaultLyingFramePointer", EXCEPTION_ACCESS_VIOLATION, false},
+    // A true leaf: the walk reaches the guard's frame.
+    {"BareLeafWrite", EXCEPTION_ACCESS_VIOLATION, true},
 };
 
 // Runs every fault kind `rounds` times; answers the number caught as expected.
@@ -68,6 +74,14 @@ TEST(GuardedSection, ReturnsOneAndCodeZeroWhenNothingFaults) {
 TEST(GuardedSection, CatchesEveryFaultKindThousandsOfTimesOnTheMainThread) {
   FaultLibrary lib;
   ASSERT_NE(nullptr, lib.module);
+#if defined(__x86_64__)
+  for (const FaultCase& fault : kFaults) {
+    DWORD64 base = 0;
+    bool described = RtlLookupFunctionEntry(reinterpret_cast<DWORD64>(lib.Get(fault.exportName)), &base, nullptr);
+    EXPECT_EQ(!fault.bare, described) << fault.exportName << ": unwind information expected " << !fault.bare << ", got "
+                                      << described;
+  }
+#endif
   std::string mismatch;
   const int rounds = 500;
   EXPECT_EQ(rounds * static_cast<int>(std::size(kFaults)), RunFaults(lib, rounds, &mismatch)) << mismatch;
@@ -102,11 +116,24 @@ TEST(GuardedSection, NestedGuardsEachKeepTheirOwnCode) {
 
 TEST(GuardedSection, APluginThatHandlesItsOwnFaultStillGetsIt) {
   FaultLibrary lib;
+  // Each answers 1 when the handler nearest the fault took it.
+  for (const char* name : {"FaultCaughtByItself", "LeafFaultCaughtByItself", "BareCallsOneThatCatchesItself",
+                           "BareCallsOutputDebugString"}) {
+    uint32_t code = 0x5C5C5C5C;
+    int handled = 0;
+    EXPECT_EQ(1, Guarded([&] { handled = lib.Get(name)(); }, &code)) << name;
+    EXPECT_EQ(1, handled) << name;
+    EXPECT_EQ(0u, code) << name;
+  }
+}
+
+TEST(GuardedSection, APluginsTerminationHandlerRunsWhenItsFaultIsCaught) {
+  FaultLibrary lib;
+  int before = lib.Get("OwnFinallyRuns")();
   uint32_t code = 0;
-  int handled = 0;
-  EXPECT_EQ(1, Guarded([&] { handled = lib.Get("FaultCaughtByItself")(); }, &code));
-  EXPECT_EQ(1, handled);
-  EXPECT_EQ(0u, code);
+  EXPECT_EQ(0, Guarded([&] { lib.Get("FaultUnderItsOwnFinally")(); }, &code));
+  EXPECT_EQ(static_cast<uint32_t>(EXCEPTION_ACCESS_VIOLATION), code);
+  EXPECT_EQ(before + 1, lib.Get("OwnFinallyRuns")()) << "expected the termination handler to run once";
 }
 
 namespace {
