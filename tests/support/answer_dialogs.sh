@@ -83,14 +83,20 @@ for key in "$@"; do
     break
   fi
   # No window manager runs here: give the dialog the focus ourselves, then
-  # type. Should the window still be up after a generous while, the key was
-  # lost (Wine sometimes misses one typed right after a focus change).
+  # press. The key is held until the dialog is gone, so its release always
+  # comes after the dialog closed on the press, as a person's does; typed in
+  # one go, a loaded machine may deliver both before the dialog reads either.
+  # Should the window still be up after a generous while, the press was lost
+  # (Wine sometimes misses one right after a focus change): release, try again.
   for attempt in 1 2 3; do
-    xdotool windowfocus --sync "$window" key "$key" 2>/dev/null
+    xdotool windowfocus --sync "$window" keydown "$key" 2>/dev/null
+    gone=""
     for tick in $(seq 50); do
-      xwininfo -id "$window" >/dev/null 2>&1 || break 2
+      if ! xwininfo -id "$window" >/dev/null 2>&1; then gone=1; break; fi
       sleep 0.1
     done
+    xdotool keyup "$key" 2>/dev/null
+    [ -z "$gone" ] || break
   done
   echo "$key" >>"$answered_file"
   answered="$answered $window"
