@@ -106,6 +106,38 @@ TEST(CliArguments, CommandsTakeTheirArguments) {
   Parsed dashed = Parse({L"about", L"--", L"F", L"-odd-name"});
   ASSERT_EQ(1, dashed.ok) << dashed.error;
   EXPECT_EQ(L"-odd-name", dashed.options.plugin);
+  // A lone dash is a standard stream.
+  Parsed streams = Parse({L"run", L"--mkdir", L"--progress", L"F", L"P", L"-", L"-"});
+  ASSERT_EQ(1, streams.ok) << streams.error;
+  EXPECT_EQ(L"-", streams.options.input);
+  EXPECT_EQ(L"-", streams.options.output);
+  EXPECT_TRUE(streams.options.makeFolders);
+  EXPECT_TRUE(streams.options.progress);
+}
+
+TEST(CliArguments, HelpNamesTheCommandAsked) {
+  struct Row {
+    std::vector<const wchar_t*> args;
+    CliCommand topic;
+  } rows[] = {
+      {{L"run", L"--help"}, CLI_RUN},
+      {{L"-h", L"batch", L"F"}, CLI_BATCH},
+      // Help wins over what is wrong with the rest.
+      {{L"list", L"--colour", L"-h", L"--server64"}, CLI_LIST},
+      {{L"help", L"about"}, CLI_ABOUT},
+      {{L"help"}, CLI_HELP},
+      {{L"--help"}, CLI_HELP},
+      {{L"frobnicate", L"--help"}, CLI_HELP},
+      {{}, CLI_HELP},
+  };
+  for (const Row& r : rows) {
+    Parsed p = Parse(r.args);
+    ASSERT_EQ(1, p.ok) << "row " << (&r - rows) << ": " << p.error;
+    EXPECT_EQ(CLI_HELP, p.options.command) << "row " << (&r - rows);
+    EXPECT_EQ(r.topic, p.options.helpTopic) << "row " << (&r - rows);
+  }
+  EXPECT_EQ(0u, std::string(CliUsage(CLI_RUN)).find("usage: plughost-cli run FOLDER PLUGIN IN OUT"));
+  EXPECT_EQ(0u, std::string(CliUsage(CLI_HELP)).find("usage: plughost-cli COMMAND"));
 }
 
 TEST(CliArguments, RefusalsSayWhy) {
@@ -123,6 +155,11 @@ TEST(CliArguments, RefusalsSayWhy) {
       {{L"about", L"F", L"P", L"--all"}, "--all applies to list only"},
       {{L"list", L"F", L"--server64"}, "--server64 needs a value"},
       {{L"about", L"F", L""}, "about: an argument is empty"},
+      {{L"list", L"F", L"--mkdir"}, "--mkdir applies to run and batch only"},
+      {{L"run", L"F", L"P", L"i", L"o", L"--quiet", L"--progress"}, "--quiet and --progress cannot go together"},
+      {{L"batch", L"F", L"P", L"out", L"a.png", L"-"}, "batch: - (standard input or output) works with run only"},
+      {{L"batch", L"F", L"P", L"-", L"a.png"}, "batch: - (standard input or output) works with run only"},
+      {{L"help", L"frobnicate"}, "help: unknown command frobnicate"},
   };
   for (const Row& r : rows) {
     Parsed p = Parse(r.args);
@@ -243,6 +280,18 @@ TEST(BatchNames, KeepPngAndBmpAndMakeTheRestPng) {
   EXPECT_EQ(L"out\\photo.png", BatchOutputPath(L"out", L"d:/x/photo.jpg"));
   EXPECT_EQ(L"out\\noext.png", BatchOutputPath(L"out", L"dir.v2\\noext"));
   EXPECT_EQ(IMAGE_FILE_UNKNOWN, ImageTypeForPath(L"a.png\\file"));
+  // Joined in the style the folder was given in: a Linux path under Wine stays one.
+  EXPECT_EQ(L"/tmp/out/a.png", BatchOutputPath(L"/tmp/out", L"/tmp/in/a.jpg"));
+  EXPECT_EQ(L"/tmp/out/a.png", BatchOutputPath(L"/tmp/out//", L"a.png"));
+  EXPECT_EQ(L"/a.png", BatchOutputPath(L"/", L"a.png"));
+  EXPECT_EQ(L"C:/out/a.png", BatchOutputPath(L"C:/out", L"a.png"));
+  EXPECT_EQ(L"C:\\x/out\\a.png", BatchOutputPath(L"C:\\x/out", L"a.png"));
+  EXPECT_EQ(L"out/a.png", BatchOutputPath(L"out/\\", L"a.png"));
+  // The folder an output goes to, as written.
+  const std::pair<const wchar_t*, const wchar_t*> parents[] = {
+      {L"C:\\a\\b.png", L"C:\\a"}, {L"C:\\b.png", L"C:\\"}, {L"/tmp/b.png", L"/tmp"}, {L"/b.png", L"/"},
+      {L"b.png", L""}, {L"C:b.png", L"C:"}, {L"a/b\\c.png", L"a/b"}};
+  for (auto& p : parents) EXPECT_EQ(p.second, ParentFolder(p.first)) << Narrow(p.first);
 }
 
 TEST(ImageCodec, PngAndBmpKeepEveryChannel) {
@@ -331,6 +380,49 @@ TEST(AtomicWrite, LeavesNothingBehindOnFailure) {
   // The folder of the target does not exist.
   EXPECT_EQ(0, WriteFileAtomically(folder + L"\\missing\\out.png", bytes, sizeof(bytes), &error));
   EXPECT_EQ(1u, FolderEntries(folder).size());
+}
+
+TEST(FolderTree, CreatesEveryMissingLevel) {
+  std::wstring root = FreshFolder(L"tree");
+  std::string error;
+  std::wstring deep = root + L"\\a\\b/c\\";
+  ASSERT_EQ(1, CreateFolderTree(deep, &error)) << error;
+  EXPECT_TRUE(FolderExists(root + L"\\a\\b\\c"));
+  // What exists already is fine; a file in the way is not.
+  EXPECT_EQ(1, CreateFolderTree(root + L"\\a", &error)) << error;
+  ASSERT_TRUE(WriteBytes(root + L"\\file", {1}));
+  error = "sentinel";
+  EXPECT_EQ(0, CreateFolderTree(root + L"\\file\\below", &error));
+  EXPECT_NE("sentinel", error);
+  // A Linux path, as a person types it under Wine.
+  std::wstring unix = UnixPath(root);
+  if (!unix.empty()) {
+    ASSERT_EQ(1, CreateFolderTree(unix + L"/x/y", &error)) << error;
+    EXPECT_TRUE(FolderExists(root + L"\\x\\y"));
+  }
+}
+
+// Windows: GetConsoleMode succeeds only on console handles. GetFileType calls
+// the NUL device FILE_TYPE_CHAR, as it calls a console, so the C runtime's
+// _isatty says yes to NUL. Wine: the same. It matters because the progress
+// bar is drawn only where a person watches: "2>NUL" must not count as one.
+TEST(StandardStreams, OnlyAConsoleIsATerminal) {
+  HANDLE saved = GetStdHandle(STD_ERROR_HANDLE);
+  std::wstring folder = FreshFolder(L"streams");
+  HANDLE nul = CreateFileW(L"NUL", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+  HANDLE file = CreateFileW((folder + L"\\log.txt").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  HANDLE pipeRead = nullptr, pipeWrite = nullptr;
+  ASSERT_TRUE(CreatePipe(&pipeRead, &pipeWrite, nullptr, 0));
+  ASSERT_NE(INVALID_HANDLE_VALUE, nul);
+  ASSERT_NE(INVALID_HANDLE_VALUE, file);
+  EXPECT_EQ(static_cast<DWORD>(FILE_TYPE_CHAR), GetFileType(nul)) << "NUL is a character device";
+  const std::pair<const char*, HANDLE> rows[] = {{"NUL", nul}, {"a file", file}, {"a pipe", pipeWrite}};
+  for (auto& r : rows) {
+    SetStdHandle(STD_ERROR_HANDLE, r.second);
+    EXPECT_FALSE(IsTerminal(STANDARD_ERROR)) << r.first << " counted as a terminal";
+  }
+  SetStdHandle(STD_ERROR_HANDLE, saved);
+  for (HANDLE h : {nul, file, pipeRead, pipeWrite}) CloseHandle(h);
 }
 
 TEST(ModuleCensus, CountsPluginFilesByProcessorBelowAFolder) {
