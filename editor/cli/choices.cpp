@@ -75,7 +75,8 @@ std::wstring BatchOutputPath(const std::wstring& outputFolder, const std::wstrin
   // Joined as the user wrote the folder: "/tmp/out" (a Linux path under
   // Wine) takes a slash, "C:\\out" a backslash.
   std::wstring folder = outputFolder;
-  wchar_t separator = folder.find(L'/') != std::wstring::npos && folder.find(L'\\') == std::wstring::npos ? L'/' : L'\\';
+  bool slashes = folder.find(L'/') != std::wstring::npos && folder.find(L'\\') == std::wstring::npos;
+  wchar_t separator = slashes ? L'/' : L'\\';
   while (folder.size() > 1 && (folder.back() == L'\\' || folder.back() == L'/')) {
     separator = folder.back();
     folder.pop_back();

@@ -210,7 +210,8 @@ int EncodeImage(const RasterImage& image, ImageFileType type, std::vector<uint8_
     ok = type == IMAGE_FILE_PNG ? stbi_write_png_to_func(AppendBytes, bytes, w, h, written, packed.data(), w * written)
                                 : stbi_write_bmp_to_func(AppendBytes, bytes, w, h, written, packed.data());
     std::vector<uint8_t>().swap(packed);
-    if (ok) ok = type == IMAGE_FILE_PNG ? AddPngMetadata(image, written, bytes, notes) : AddBmpMetadata(image, bytes, notes);
+    if (ok && type == IMAGE_FILE_PNG) ok = AddPngMetadata(image, written, bytes, notes);
+    if (ok && type == IMAGE_FILE_BMP) ok = AddBmpMetadata(image, bytes, notes);
   } catch (const std::bad_alloc&) {
     ok = 0;
   }

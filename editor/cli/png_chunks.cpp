@@ -18,7 +18,8 @@ constexpr std::array<uint32_t, 256> MakeCrcTable() {
 constexpr std::array<uint32_t, 256> kCrcTable = MakeCrcTable();
 
 uint32_t Be32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) << 24 | static_cast<uint32_t>(p[1]) << 16 | static_cast<uint32_t>(p[2]) << 8 | p[3];
+  return static_cast<uint32_t>(p[0]) << 24 | static_cast<uint32_t>(p[1]) << 16 | static_cast<uint32_t>(p[2]) << 8 |
+         p[3];
 }
 
 void PutBe32(std::vector<uint8_t>* out, uint32_t v) {

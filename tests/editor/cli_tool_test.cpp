@@ -125,7 +125,8 @@ TEST(CliRun, WritesTheFilteredImageWithProgress) {
 TEST(CliRun, NoProgressBarWhereStandardErrorIsNoTerminal) {
   FakeSetup s(L"ok");
   // Neither --quiet nor --progress: stderr is a pipe, as in a log.
-  ToolRun run = RunTool({L"run", L"--server64", s.server, s.folder, L"Invert", s.Input(L"in.png"), s.work + L"\\o.png"});
+  ToolRun run =
+      RunTool({L"run", L"--server64", s.server, s.folder, L"Invert", s.Input(L"in.png"), s.work + L"\\o.png"});
   ASSERT_TRUE(run.finished);
   ASSERT_EQ(0u, run.exitCode) << run.err;
   EXPECT_EQ("", run.rawErr) << "expected nothing on stderr";

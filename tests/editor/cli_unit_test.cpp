@@ -409,7 +409,8 @@ TEST(FolderTree, CreatesEveryMissingLevel) {
 TEST(StandardStreams, OnlyAConsoleIsATerminal) {
   HANDLE saved = GetStdHandle(STD_ERROR_HANDLE);
   std::wstring folder = FreshFolder(L"streams");
-  HANDLE nul = CreateFileW(L"NUL", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+  HANDLE nul =
+      CreateFileW(L"NUL", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
   HANDLE file = CreateFileW((folder + L"\\log.txt").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
   HANDLE pipeRead = nullptr, pipeWrite = nullptr;
   ASSERT_TRUE(CreatePipe(&pipeRead, &pipeWrite, nullptr, 0));
@@ -494,7 +495,8 @@ std::vector<uint8_t> GreyPng(const std::vector<TestChunk>& before, const std::ve
 
 std::string CarriedTypes(const std::vector<PngChunk>& chunks) {
   std::string types;
-  for (const PngChunk& c : chunks) types += std::string(types.empty() ? "" : " ") + std::string(c.type, 4) + (c.afterImage ? "+" : "");
+  for (const PngChunk& c : chunks)
+    types += std::string(types.empty() ? "" : " ") + std::string(c.type, 4) + (c.afterImage ? "+" : "");
   return types;
 }
 

@@ -201,7 +201,8 @@ void PutBe32(std::vector<uint8_t>* out, uint32_t v) {
 }
 
 uint32_t GetBe32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) << 24 | static_cast<uint32_t>(p[1]) << 16 | static_cast<uint32_t>(p[2]) << 8 | p[3];
+  return static_cast<uint32_t>(p[0]) << 24 | static_cast<uint32_t>(p[1]) << 16 | static_cast<uint32_t>(p[2]) << 8 |
+         p[3];
 }
 
 // Bit by bit, as the PNG specification's sample code does it.
