@@ -166,6 +166,16 @@ TEST(CliEndToEnd, AboutSaysInvertHasNoAboutBox) {
   EXPECT_NE(std::string::npos, run.out.find("no About box")) << run.out;
 }
 
+// Runs on a virtual display only, where the box can appear and a key answers it.
+TEST(CliEndToEnd, AnAboutBoxShownIsNotCalledMissing) {
+  wchar_t flag[8];
+  if (GetEnvironmentVariableW(L"PLUGHOST_PRIVATE_DISPLAY", flag, 8) == 0) GTEST_SKIP() << "needs the virtual display";
+  ToolRun run = RunTool({L"about", BesideTest(L"about-box"), L"About Box"});
+  ASSERT_TRUE(run.finished);
+  EXPECT_EQ(0u, run.exitCode) << run.err;
+  EXPECT_EQ("", run.out) << "the box was shown and answered";
+}
+
 TEST(CliEndToEnd, BatchWritesEveryFile) {
   std::wstring work = FreshFolder(L"e2e");
   std::wstring a = work + L"\\a.png", b = work + L"\\b.bmp";
