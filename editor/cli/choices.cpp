@@ -72,9 +72,25 @@ std::wstring BatchOutputPath(const std::wstring& outputFolder, const std::wstrin
     std::wstring e = Extension(name);
     name = name.substr(0, name.size() - e.size()) + L".png";
   }
+  // Joined as the user wrote the folder: "/tmp/out" (a Linux path under
+  // Wine) takes a slash, "C:\\out" a backslash.
   std::wstring folder = outputFolder;
-  while (folder.size() > 1 && (folder.back() == L'\\' || folder.back() == L'/')) folder.pop_back();
-  return folder + L"\\" + name;
+  bool slashes = folder.find(L'/') != std::wstring::npos && folder.find(L'\\') == std::wstring::npos;
+  wchar_t separator = slashes ? L'/' : L'\\';
+  while (folder.size() > 1 && (folder.back() == L'\\' || folder.back() == L'/')) {
+    separator = folder.back();
+    folder.pop_back();
+  }
+  if (folder.size() == 1 && (folder[0] == L'/' || folder[0] == L'\\')) return folder + name;
+  return folder + separator + name;
+}
+
+std::wstring ParentFolder(const std::wstring& path) {
+  size_t sep = path.find_last_of(L"\\/");
+  if (sep == std::wstring::npos) return path.size() >= 2 && path[1] == L':' ? path.substr(0, 2) : L"";
+  // The root keeps its separator: "C:\\", "/".
+  if (sep == 0 || (sep == 2 && path[1] == L':')) return path.substr(0, sep + 1);
+  return path.substr(0, sep);
 }
 
 int ProgressPercent(double progress) {

@@ -33,8 +33,12 @@ enum ImageFileType : int {
 // The written type, by the path's extension (without regard to case).
 ImageFileType ImageTypeForPath(const std::wstring& path);
 
-// OUTDIR\name of the input: the extension kept for .png and .bmp, else .png.
+// OUTDIR\name (or OUTDIR/name, as OUTDIR is written) of the input: the extension kept for .png and .bmp, else .png.
 std::wstring BatchOutputPath(const std::wstring& outputFolder, const std::wstring& input);
+
+// The folder part of a path as written ("" for a bare name; a root keeps
+// its separator), for checking that an output's folder exists.
+std::wstring ParentFolder(const std::wstring& path);
 
 // "[##########----------]  50%" with `width` cells; out-of-range values clamp.
 std::string ProgressBarText(double progress, int width);

@@ -1,10 +1,15 @@
 #include "editor/cli/cli_args.h"
 
+#include <cstdint>
 #include <cwchar>
 
 #include "editor/cli/json_text.h"
 
-const char kCliUsage[] =
+const wchar_t kStandardStream[] = L"-";
+
+namespace {
+
+const char kToolUsage[] =
     "usage: plughost-cli COMMAND [options]\n"
     "\n"
     "commands:\n"
@@ -12,56 +17,164 @@ const char kCliUsage[] =
     "  about FOLDER PLUGIN               show a plug-in's About box\n"
     "  run FOLDER PLUGIN IN OUT          run a filter on an image file, write the result\n"
     "  batch FOLDER PLUGIN OUTDIR IN...  run a filter on many files with one server\n"
-    "  help                              this text\n"
+    "  help [COMMAND]                    this text, or one command's\n"
     "\n"
     "PLUGIN is a plug-in's name or its index in the list. A name that several\n"
     "plug-ins of one processor share is refused, with their indices. Images are\n"
     "read as PNG, BMP, JPEG or GIF and written as PNG or BMP, by the output's\n"
     "extension (batch keeps the input's name and writes PNG unless the input is BMP).\n"
+    "The output keeps the input's resolution, colour profile and text, and its\n"
+    "grey or alpha-less layout where the result allows. For run, - as IN reads\n"
+    "standard input and - as OUT writes a PNG to standard output.\n"
     "\n"
     "options:\n"
     "  --json               list: one JSON array on stdout\n"
     "  --all, --verbose     list: also the .8bf modules that gave no plug-in, and why\n"
     "                       (with --json: {\"plugins\": [...], \"skipped\": [...]})\n"
+    "  --mkdir              run, batch: create the output's folder when it is missing\n"
+    "  --progress           a progress bar even when stderr is not a terminal\n"
     "  --quiet              no progress bar\n"
     "  --server64 EXE       use EXE instead of plughost64.exe beside the tool\n"
     "  --server32 EXE       use EXE instead of plughost32.exe beside the tool\n"
     "  --cancel-event NAME  cancel as Ctrl+C does once the named event NAME is set\n"
-    "  -h, --help           this text\n"
+    "  -h, --help           this text; after a command, that command's\n"
     "\n"
     "The first Ctrl+C asks the running filter to stop; a second one stops the server.\n"
     "\n"
     "exit codes: 0 done, 1 failed, 2 bad command line, 3 cancelled (Ctrl+C or the plug-in)\n";
 
-namespace {
+const char kServerOptions[] =
+    "  --server64 EXE       use EXE instead of plughost64.exe beside the tool\n"
+    "  --server32 EXE       use EXE instead of plughost32.exe beside the tool\n";
 
+const std::string kListUsage = std::string(
+    "usage: plughost-cli list FOLDER [--json] [--all]\n"
+    "\n"
+    "Lists the plug-ins in the .8bf modules below FOLDER, with the index that\n"
+    "stands for each in the other commands.\n"
+    "\n"
+    "options:\n"
+    "  --json               one JSON array on stdout\n"
+    "  --all, --verbose     also the modules that gave no plug-in, and why\n"
+    "                       (with --json: {\"plugins\": [...], \"skipped\": [...]})\n") + kServerOptions;
+
+const std::string kAboutUsage = std::string(
+    "usage: plughost-cli about FOLDER PLUGIN\n"
+    "\n"
+    "Shows the About box of PLUGIN (a name or an index from list) and waits until\n"
+    "it is closed; says so when the plug-in shows none.\n"
+    "\n"
+    "options:\n") + kServerOptions +
+    "  --cancel-event NAME  stop the server (and so the box) once the named event is set\n";
+
+const char kImageOptions[] =
+    "  --mkdir              create the output's folder when it is missing\n"
+    "  --progress           a progress bar even when stderr is not a terminal\n"
+    "  --quiet              no progress bar\n"
+    "  --cancel-event NAME  cancel as Ctrl+C does once the named event NAME is set\n";
+
+const char kKeeps[] =
+    "The output keeps the input's resolution (the filter is told it; 72 dpi where\n"
+    "the file gives none), its colour profile and text chunks (PNG output), and\n"
+    "stays grey, or without alpha, while the filtered pixels allow. A 16-bit input\n"
+    "is rounded to 8 bits, with a warning: the server works in 8 bits.\n";
+
+const std::string kRunUsage = std::string(
+    "usage: plughost-cli run FOLDER PLUGIN IN OUT [options]\n"
+    "\n"
+    "Runs the filter PLUGIN (a name or an index from list) on the image IN and\n"
+    "writes the result to OUT. IN is read as PNG, BMP, JPEG or GIF; - reads it\n"
+    "from standard input. OUT is written as PNG or BMP by its extension; - writes\n"
+    "a PNG to standard output.\n"
+    "\n") + kKeeps + "\noptions:\n" + kImageOptions + kServerOptions;
+
+const std::string kBatchUsage = std::string(
+    "usage: plughost-cli batch FOLDER PLUGIN OUTDIR IN... [options]\n"
+    "\n"
+    "Runs the filter PLUGIN on every IN through one server and writes each result\n"
+    "to OUTDIR under the input's name: as BMP for a .bmp input, else as PNG.\n"
+    "\n") + kKeeps + "\noptions:\n" + kImageOptions + kServerOptions;
+
+const std::string kHelpUsage =
+    "usage: plughost-cli help [COMMAND]\n"
+    "\n"
+    "The tool's usage, or that of COMMAND (list, about, run, batch).\n";
+
+// One row per command: its name, the positional arguments it takes after
+// its name, and its usage.
 struct CommandRow {
   const wchar_t* name;
   CliCommand command;
   size_t minimum;  // positional arguments after the command name
   size_t maximum;  // SIZE_MAX: any number
+  const std::string* usage;
 };
 
 const CommandRow kCommands[] = {
-    {L"list", CLI_LIST, 1, 1},
-    {L"about", CLI_ABOUT, 2, 2},
-    {L"run", CLI_RUN, 4, 4},
-    {L"batch", CLI_BATCH, 4, SIZE_MAX},
-    {L"help", CLI_HELP, 0, 0},
+    {L"list", CLI_LIST, 1, 1, &kListUsage},
+    {L"about", CLI_ABOUT, 2, 2, &kAboutUsage},
+    {L"run", CLI_RUN, 4, 4, &kRunUsage},
+    {L"batch", CLI_BATCH, 4, SIZE_MAX, &kBatchUsage},
+    {L"help", CLI_HELP, 0, 1, &kHelpUsage},
 };
+
+const CommandRow* FindCommand(const std::wstring& name) {
+  for (const CommandRow& r : kCommands)
+    if (name == r.name) return &r;
+  return nullptr;
+}
+
+constexpr uint32_t For(CliCommand c) { return 1u << c; }
+constexpr uint32_t FOR_ANY = ~0u;
+
+// One row per option: its names, the field it sets (a switch, or a value
+// taken from the next argument), and the commands it applies to, named in
+// the refusal elsewhere. An option that answers on its own, as --help does,
+// is handled before this table.
+struct OptionRow {
+  const wchar_t* name;
+  const wchar_t* alias;  // or null
+  bool CliOptions::*flag;
+  std::wstring CliOptions::*value;
+  uint32_t commands;
+  const char* appliesTo;
+};
+
+const OptionRow kOptions[] = {
+    {L"--json", nullptr, &CliOptions::json, nullptr, For(CLI_LIST), "list only"},
+    {L"--all", L"--verbose", &CliOptions::all, nullptr, For(CLI_LIST), "list only"},
+    {L"--mkdir", nullptr, &CliOptions::makeFolders, nullptr, For(CLI_RUN) | For(CLI_BATCH), "run and batch only"},
+    {L"--quiet", L"-q", &CliOptions::quiet, nullptr, FOR_ANY, nullptr},
+    {L"--progress", nullptr, &CliOptions::progress, nullptr, FOR_ANY, nullptr},
+    {L"--server64", nullptr, nullptr, &CliOptions::server64, FOR_ANY, nullptr},
+    {L"--server32", nullptr, nullptr, &CliOptions::server32, FOR_ANY, nullptr},
+    {L"--cancel-event", nullptr, nullptr, &CliOptions::cancelEvent, FOR_ANY, nullptr},
+};
+constexpr size_t kOptionCount = sizeof(kOptions) / sizeof(kOptions[0]);
 
 bool Fail(std::string* error, const std::string& text) {
   *error = text;
   return false;
 }
 
+std::string U8(const std::wstring& text) { return Utf16ToUtf8(text.c_str()); }
+
 }  // namespace
+
+const char* CliUsage(CliCommand topic) {
+  for (const CommandRow& r : kCommands)
+    if (r.command == topic && topic != CLI_HELP) return r.usage->c_str();
+  return kToolUsage;
+}
 
 int ParseCliArguments(int argc, const wchar_t* const* argv, CliOptions* options, std::string* error) {
   *options = CliOptions();
   error->clear();
   std::vector<std::wstring> positional;
-  bool optionsEnded = false;
+  bool given[kOptionCount] = {};
+  bool optionsEnded = false, help = false;
+  // The first fault is reported only once no --help has turned up after it.
+  std::string fault;
   for (int i = 1; i < argc; ++i) {
     std::wstring a = argv[i] != nullptr ? argv[i] : L"";
     if (optionsEnded || a.size() < 2 || a[0] != L'-') {
@@ -70,46 +183,59 @@ int ParseCliArguments(int argc, const wchar_t* const* argv, CliOptions* options,
     }
     if (a == L"--") {
       optionsEnded = true;
-    } else if (a == L"-h" || a == L"--help") {
-      options->command = CLI_HELP;
-      return 1;
-    } else if (a == L"--json") {
-      options->json = true;
-    } else if (a == L"--all" || a == L"--verbose") {
-      options->all = true;
-    } else if (a == L"--quiet" || a == L"-q") {
-      options->quiet = true;
-    } else if (a == L"--server64" || a == L"--server32" || a == L"--cancel-event") {
-      if (i + 1 >= argc || argv[i + 1] == nullptr || argv[i + 1][0] == 0)
-        return Fail(error, Utf16ToUtf8(a.c_str()) + " needs a value");
-      (a == L"--server64"   ? options->server64
-       : a == L"--server32" ? options->server32
-                            : options->cancelEvent) = argv[++i];
+      continue;
+    }
+    if (a == L"-h" || a == L"--help") {
+      help = true;
+      continue;
+    }
+    const OptionRow* row = nullptr;
+    for (const OptionRow& r : kOptions)
+      if (a == r.name || (r.alias != nullptr && a == r.alias)) row = &r;
+    if (row == nullptr) {
+      if (fault.empty()) fault = "unknown option " + U8(a);
+      continue;
+    }
+    given[row - kOptions] = true;
+    if (row->flag != nullptr) {
+      options->*row->flag = true;
+    } else if (i + 1 >= argc || argv[i + 1] == nullptr || argv[i + 1][0] == 0) {
+      if (fault.empty()) fault = U8(a) + " needs a value";
     } else {
-      return Fail(error, "unknown option " + Utf16ToUtf8(a.c_str()));
+      options->*row->value = argv[++i];
     }
   }
-  if (positional.empty()) {
-    options->command = CLI_HELP;
+  const CommandRow* command = positional.empty() ? nullptr : FindCommand(positional[0]);
+  if (help || positional.empty()) {
+    // "run --help" is run's usage; help on its own, or on what is no command, the tool's.
+    *options = CliOptions();
+    if (command != nullptr) options->helpTopic = command->command;
     return 1;
   }
-  const CommandRow* row = nullptr;
-  for (const CommandRow& r : kCommands)
-    if (positional[0] == r.name) row = &r;
-  if (row == nullptr) return Fail(error, "unknown command " + Utf16ToUtf8(positional[0].c_str()));
-  size_t given = positional.size() - 1;
-  if (given < row->minimum || given > row->maximum)
-    return Fail(error, Utf16ToUtf8(row->name) + ": expected " + std::to_string(row->minimum) +
-                           (row->maximum == SIZE_MAX       ? " or more"
-                            : row->maximum != row->minimum ? " to " + std::to_string(row->maximum)
-                                                           : std::string()) +
-                           " arguments, got " + std::to_string(given));
+  if (!fault.empty()) return Fail(error, fault);
+  if (command == nullptr) return Fail(error, "unknown command " + U8(positional[0]));
+  size_t count = positional.size() - 1;
+  if (count < command->minimum || count > command->maximum)
+    return Fail(error, U8(command->name) + ": expected " + std::to_string(command->minimum) +
+                           (command->maximum == SIZE_MAX       ? " or more"
+                            : command->maximum != command->minimum ? " to " + std::to_string(command->maximum)
+                                                                   : std::string()) +
+                           " arguments, got " + std::to_string(count));
   for (size_t i = 1; i < positional.size(); ++i)
-    if (positional[i].empty()) return Fail(error, Utf16ToUtf8(row->name) + ": an argument is empty");
-  if (options->json && row->command != CLI_LIST) return Fail(error, "--json applies to list only");
-  if (options->all && row->command != CLI_LIST) return Fail(error, "--all applies to list only");
-  options->command = row->command;
-  switch (row->command) {
+    if (positional[i].empty()) return Fail(error, U8(command->name) + ": an argument is empty");
+  for (size_t i = 0; i < kOptionCount; ++i)
+    if (given[i] && (kOptions[i].commands & For(command->command)) == 0)
+      return Fail(error, U8(kOptions[i].name) + " applies to " + kOptions[i].appliesTo);
+  if (options->quiet && options->progress) return Fail(error, "--quiet and --progress cannot go together");
+  options->command = command->command;
+  switch (command->command) {
+    case CLI_HELP:
+      if (positional.size() > 1) {
+        const CommandRow* topic = FindCommand(positional[1]);
+        if (topic == nullptr) return Fail(error, "help: unknown command " + U8(positional[1]));
+        options->helpTopic = topic->command;
+      }
+      break;
     case CLI_LIST:
       options->folder = positional[1];
       break;
@@ -128,8 +254,9 @@ int ParseCliArguments(int argc, const wchar_t* const* argv, CliOptions* options,
       options->plugin = positional[2];
       options->outputFolder = positional[3];
       options->inputs.assign(positional.begin() + 4, positional.end());
-      break;
-    default:
+      for (size_t i = 3; i < positional.size(); ++i)
+        if (positional[i] == kStandardStream)
+          return Fail(error, "batch: - (standard input or output) works with run only");
       break;
   }
   return 1;

@@ -13,15 +13,18 @@ enum CliCommand : int {
 
 struct CliOptions {
   CliCommand command = CLI_HELP;
+  CliCommand helpTopic = CLI_HELP;  // help: whose usage (CLI_HELP: the whole tool's)
   std::wstring folder;
   std::wstring plugin;  // index or name
-  std::wstring input;   // run
-  std::wstring output;  // run
+  std::wstring input;   // run; "-" is standard input
+  std::wstring output;  // run; "-" is standard output
   std::wstring outputFolder;        // batch
   std::vector<std::wstring> inputs;  // batch
   bool json = false;   // list
   bool all = false;    // list: also the modules that gave no entry, and why
   bool quiet = false;  // no progress bar
+  bool progress = false;  // the progress bar even where standard error is no terminal
+  bool makeFolders = false;  // run, batch: create the output's missing folders
   // Server programs to use instead of the ones beside the tool.
   std::wstring server64;
   std::wstring server32;
@@ -30,8 +33,13 @@ struct CliOptions {
   std::wstring cancelEvent;
 };
 
+// The file name that stands for standard input or output.
+extern const wchar_t kStandardStream[];
+
 // argv[0] is the program. Options may stand anywhere; "--" ends them.
+// -h or --help anywhere asks for the usage of the command given, if any.
 // Answers 1, or 0 with a one-line reason in *error.
 int ParseCliArguments(int argc, const wchar_t* const* argv, CliOptions* options, std::string* error);
 
-extern const char kCliUsage[];
+// The usage text of one command, or of the whole tool for CLI_HELP.
+const char* CliUsage(CliCommand topic);

@@ -98,6 +98,100 @@ int WriteFileAtomically(const std::wstring& path, const uint8_t* bytes, size_t l
   return ok ? 1 : 0;
 }
 
+static HANDLE StandardHandle(StandardStream stream) {
+  static const DWORD kHandles[] = {STD_INPUT_HANDLE, STD_OUTPUT_HANDLE, STD_ERROR_HANDLE};
+  return GetStdHandle(kHandles[stream]);
+}
+
+bool IsTerminal(StandardStream stream) {
+  // Not the C runtime's _isatty: it asks GetFileType, which calls the NUL
+  // device a character device as it calls a console one.
+  DWORD mode = 0;
+  HANDLE h = StandardHandle(stream);
+  return h != nullptr && h != INVALID_HANDLE_VALUE && GetConsoleMode(h, &mode) != 0;
+}
+
+int ReadStandardInput(uint64_t limit, std::vector<uint8_t>* bytes, std::string* error) {
+  bytes->clear();
+  HANDLE in = StandardHandle(STANDARD_INPUT);
+  if (in == nullptr || in == INVALID_HANDLE_VALUE) {
+    *error = "there is no standard input";
+    return 0;
+  }
+  uint8_t buffer[65536];
+  for (;;) {
+    DWORD got = 0;
+    if (!ReadFile(in, buffer, sizeof(buffer), &got, nullptr)) {
+      // The writer closing its end of a pipe is the end of the input.
+      DWORD code = GetLastError();
+      if (code == ERROR_BROKEN_PIPE) break;
+      *error = SystemErrorText(code);
+      bytes->clear();
+      return 0;
+    }
+    if (got == 0) break;
+    if (bytes->size() + got > limit) {
+      *error = "the input is too large";
+      bytes->clear();
+      return 0;
+    }
+    try {
+      bytes->insert(bytes->end(), buffer, buffer + got);
+    } catch (...) {
+      *error = "out of memory for the input";
+      bytes->clear();
+      return 0;
+    }
+  }
+  return 1;
+}
+
+int WriteStandardOutput(const uint8_t* bytes, size_t length, std::string* error) {
+  HANDLE out = StandardHandle(STANDARD_OUTPUT);
+  if (out == nullptr || out == INVALID_HANDLE_VALUE) {
+    *error = "there is no standard output";
+    return 0;
+  }
+  size_t done = 0;
+  while (done < length) {
+    DWORD want = static_cast<DWORD>(length - done > (1u << 20) ? (1u << 20) : length - done);
+    DWORD wrote = 0;
+    if (!WriteFile(out, bytes + done, want, &wrote, nullptr) || wrote == 0) {
+      *error = SystemErrorText(GetLastError());
+      return 0;
+    }
+    done += wrote;
+  }
+  return 1;
+}
+
+int CreateFolderTree(const std::wstring& folder, std::string* error) {
+  DWORD n = GetFullPathNameW(folder.c_str(), 0, nullptr, nullptr);
+  std::wstring full(n, L'\0');
+  if (n == 0 || (n = GetFullPathNameW(folder.c_str(), n, &full[0], nullptr)) == 0 || n >= full.size()) {
+    *error = SystemErrorText(GetLastError());
+    return 0;
+  }
+  full.resize(n);
+  // Past the root: "C:\" or "\\server\share\".
+  size_t start = 3;
+  if (full.size() > 2 && full[0] == L'\\' && full[1] == L'\\') {
+    size_t server = full.find(L'\\', 2);
+    size_t share = server == std::wstring::npos ? server : full.find(L'\\', server + 1);
+    start = share == std::wstring::npos ? full.size() : share + 1;
+  }
+  for (size_t at = start; at <= full.size(); ++at) {
+    if (at < full.size() && full[at] != L'\\' && full[at] != L'/') continue;
+    std::wstring part = full.substr(0, at);
+    if (part.size() <= start || FolderExists(part)) continue;
+    if (!CreateDirectoryW(part.c_str(), nullptr) && !FolderExists(part)) {
+      *error = SystemErrorText(GetLastError());
+      return 0;
+    }
+  }
+  return 1;
+}
+
 ModuleMachine ReadFileModuleMachine(const std::wstring& path) {
   HANDLE f = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
                          nullptr);

@@ -18,6 +18,23 @@ int ReadWholeFile(const std::wstring& path, uint64_t limit, std::vector<uint8_t>
 // `path` is left as it was. Answers 1, or 0 with a reason.
 int WriteFileAtomically(const std::wstring& path, const uint8_t* bytes, size_t length, std::string* error);
 
+enum StandardStream : int { STANDARD_INPUT = 0, STANDARD_OUTPUT = 1, STANDARD_ERROR = 2 };
+
+// Whether a standard stream is a console, where a person watches: a file, a
+// pipe or the NUL device is not.
+bool IsTerminal(StandardStream stream);
+
+// Reads standard input to its end, at most `limit` bytes. Answers 1, or 0 with a reason.
+int ReadStandardInput(uint64_t limit, std::vector<uint8_t>* bytes, std::string* error);
+
+// Writes every byte to standard output as it is (no text translation).
+// Answers 1, or 0 with a reason.
+int WriteStandardOutput(const uint8_t* bytes, size_t length, std::string* error);
+
+// Creates `folder` and every missing folder above it. Answers 1 when the
+// folder exists at the end, or 0 with a reason.
+int CreateFolderTree(const std::wstring& folder, std::string* error);
+
 // The machine of a module file, from its first bytes.
 ModuleMachine ReadFileModuleMachine(const std::wstring& path);
 

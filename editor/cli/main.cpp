@@ -37,6 +37,19 @@ int Fail(int code, const std::string& text) {
 
 std::string U8(const std::wstring& text) { return Utf16ToUtf8(text.c_str()); }
 
+// A file as the user named it; "-" is a standard stream.
+std::string InputName(const std::wstring& path) { return path == kStandardStream ? "standard input" : U8(path); }
+std::string OutputName(const std::wstring& path) { return path == kStandardStream ? "standard output" : U8(path); }
+
+void Note(const std::string& kind, const std::string& text) {
+  fflush(stdout);
+  fprintf(stderr, "plughost-cli: %s: %s\n", kind.c_str(), text.c_str());
+}
+
+// Whether the progress bar is drawn: where a person watches standard error,
+// or when asked for. In a log its carriage returns would only be clutter.
+bool gShowProgress = false;
+
 // A hidden top-level window of our own, pumped on its own thread: the server
 // makes it the owner of plug-in dialogs, and an owner in another process must
 // keep answering messages or those dialogs stall. The console's window would
@@ -46,14 +59,24 @@ struct HostWindow {
   HWND window = nullptr;
   HANDLE thread = nullptr;
   HANDLE ready = nullptr;
+  bool messageOnly = false;  // no display: no window of any process can be shown
+  volatile LONG disabled = 0;  // how often a modal box owned by it disabled it
 };
 
 HostWindow gHost;
 
+LRESULT CALLBACK HostWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  // A modal box (a dialog, a message box) disables its owner while it is up,
+  // also from another process: that is how the tool learns that a plug-in
+  // showed its About box.
+  if (message == WM_ENABLE && wParam == FALSE) InterlockedIncrement(&gHost.disabled);
+  return DefWindowProcW(window, message, wParam, lParam);
+}
+
 DWORD WINAPI PumpHostWindow(void*) {
   WNDCLASSW wc;
   memset(&wc, 0, sizeof(wc));
-  wc.lpfnWndProc = DefWindowProcW;
+  wc.lpfnWndProc = HostWindowProc;
   wc.hInstance = GetModuleHandleW(nullptr);
   wc.lpszClassName = L"PlughostCliHost";
   RegisterClassW(&wc);
@@ -61,9 +84,11 @@ DWORD WINAPI PumpHostWindow(void*) {
                                  CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, nullptr, nullptr, wc.hInstance, nullptr);
   // Without a display (headless Wine) no top-level window can be made; a
   // message-only window still gives the server a live handle.
-  if (gHost.window == nullptr)
+  if (gHost.window == nullptr) {
+    gHost.messageOnly = true;
     gHost.window = CreateWindowExW(0, wc.lpszClassName, L"plughost-cli", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
                                    wc.hInstance, nullptr);
+  }
   SetEvent(gHost.ready);
   if (gHost.window == nullptr) return 1;
   MSG m;
@@ -175,7 +200,7 @@ int BuildCatalogue(const CliOptions& given, Catalogue* c) {
     error->clear();
   }
   if (want32 && !error32.empty()) {
-    c->note32 = std::to_string(census.x86) + " 32-bit plug-in module(s) in " + U8(o.folder) +
+    c->note32 = std::to_string(census.x86) + " 32-bit plug-in module(s) in " + U8(given.folder) +
                 " cannot run here: " + error32;
     for (SurveyedModule& m : c->modules)
       if (m.verdict.skip == MODULE_LISTED && m.verdict.machine == PE_MACHINE_X86) m.verdict.skip = MODULE_NO_SERVER;
@@ -190,7 +215,7 @@ int BuildCatalogue(const CliOptions& given, Catalogue* c) {
       PrintSkipped(*c, false);
     }
     if (!c->note32.empty()) return Fail(EXIT_FAILED, "no plug-ins can run: " + c->note32);
-    return Fail(EXIT_FAILED, "no plug-ins found in " + U8(o.folder));
+    return Fail(EXIT_FAILED, "no plug-ins found in " + U8(given.folder));
   }
   return EXIT_DONE;
 }
@@ -265,6 +290,26 @@ int CommandList(const CliOptions& o) {
   return EXIT_DONE;
 }
 
+// Windows of the server seen while an About job runs: a box that does not
+// disable its owner (a modeless one, or one owned by no window) shows here.
+struct AboutWatch {
+  DWORD serverProcess;
+  bool windowSeen;
+};
+
+BOOL CALLBACK NoteServerWindow(HWND window, LPARAM context) {
+  auto* watch = reinterpret_cast<AboutWatch*>(context);
+  DWORD process = 0;
+  GetWindowThreadProcessId(window, &process);
+  if (process == watch->serverProcess && IsWindowVisible(window)) watch->windowSeen = true;
+  return !watch->windowSeen;
+}
+
+void LookForServerWindow(void* context, double) {
+  auto* watch = static_cast<AboutWatch*>(context);
+  if (!watch->windowSeen) EnumWindows(NoteServerWindow, reinterpret_cast<LPARAM>(watch));
+}
+
 int CommandAbout(const CliOptions& o) {
   Catalogue c;
   int r = BuildCatalogue(o, &c);
@@ -273,14 +318,23 @@ int CommandAbout(const CliOptions& o) {
   if ((r = PickPlugin(o, &c, &p)) != EXIT_DONE) return r;
   std::string message;
   CancelSignals cancel{gAbortEvent, gForceEvent};
-  r = RunAboutJob(c.LinkFor(p->bits), p->serverIndex, cancel, &message);
-  if (r == LINK_CANCELLED) return Fail(EXIT_CANCELLED, "about " + U8(p->name) + ": " + message);
-  if (r != LINK_OK) return Fail(EXIT_FAILED, "about " + U8(p->name) + ": " + message);
+  ServerLink* link = c.LinkFor(p->bits);
+  AboutWatch watch{GetProcessId(link->client.process), false};
+  LONG disabledBefore = gHost.disabled;
+  r = RunAboutJob(link, p->serverIndex, cancel, LookForServerWindow, &watch, &message);
+  std::string name = U8(PrintableText(p->name));
+  if (r == LINK_CANCELLED) return Fail(EXIT_CANCELLED, "about " + name + ": " + message);
+  if (r != LINK_OK) return Fail(EXIT_FAILED, "about " + name + ": " + message);
+  // The server answers an About job as done whatever the plug-in did; a
+  // plug-in without an About box returns at once and shows nothing.
+  if (gHost.disabled == disabledBefore && !watch.windowSeen) {
+    if (gHost.messageOnly) Out(name + " showed no About box: there is no display here, so none could appear\n");
+    else Out(name + " has no About box: it showed no window\n");
+  }
   return EXIT_DONE;
 }
 
 struct ProgressState {
-  bool quiet;
   bool shown;
   int lastPercent;
 };
@@ -288,7 +342,7 @@ struct ProgressState {
 void ShowProgress(void* context, double progress) {
   auto* s = static_cast<ProgressState*>(context);
   int percent = ProgressPercent(progress);
-  if (s->quiet || (s->shown && percent == s->lastPercent)) return;
+  if (!gShowProgress || (s->shown && percent == s->lastPercent)) return;
   s->shown = true;
   s->lastPercent = percent;
   fprintf(stderr, "\r%s", ProgressBarText(progress, 30).c_str());
@@ -303,70 +357,100 @@ void EndProgress(ProgressState* s) {
 
 int LoadImageFile(const std::wstring& path, RasterImage* image, std::string* error) {
   std::vector<uint8_t> bytes;
-  if (!FileExists(path)) {
+  bool standard = path == kStandardStream;
+  if (!standard && !FileExists(path)) {
     *error = "input not found: " + U8(path);
     return 0;
   }
-  // Compressed files far beyond the pixel limit are not worth reading.
-  if (!ReadWholeFile(path, MAX_IMAGE_PIXEL_BYTES, &bytes, error) || !DecodeImage(bytes.data(), bytes.size(), image, error)) {
-    *error = U8(path) + ": " + *error;
+  if (standard && IsTerminal(STANDARD_INPUT)) {
+    *error = "standard input is a terminal: send the image through a pipe or give a file";
     return 0;
   }
+  // Compressed files far beyond the pixel limit are not worth reading.
+  int read = standard ? ReadStandardInput(MAX_IMAGE_PIXEL_BYTES, &bytes, error)
+                      : ReadWholeFile(path, MAX_IMAGE_PIXEL_BYTES, &bytes, error);
+  if (!read || !DecodeImage(bytes.data(), bytes.size(), image, error)) {
+    *error = InputName(path) + ": " + *error;
+    return 0;
+  }
+  if (image->bitsPerChannel == 16)
+    Note("warning", InputName(path) + " has 16 bits per channel; the server works in 8, so they were rounded to 8");
   return 1;
 }
 
 int SaveImageFile(const std::wstring& path, const RasterImage& image, std::string* error) {
   std::vector<uint8_t> bytes;
-  if (!EncodeImage(image, ImageTypeForPath(path), &bytes, error) ||
-      !WriteFileAtomically(path, bytes.data(), bytes.size(), error)) {
-    *error = U8(path) + ": " + *error;
+  std::vector<std::string> notes;
+  bool standard = path == kStandardStream;
+  // Standard output gets a PNG: the one type that keeps everything.
+  ImageFileType type = standard ? IMAGE_FILE_PNG : ImageTypeForPath(path);
+  if (!EncodeImage(image, type, &bytes, error, &notes) ||
+      !(standard ? WriteStandardOutput(bytes.data(), bytes.size(), error)
+                 : WriteFileAtomically(path, bytes.data(), bytes.size(), error))) {
+    *error = OutputName(path) + ": " + *error;
     return 0;
   }
+  for (const std::string& n : notes) Note("note", OutputName(path) + ": " + n);
   return 1;
 }
 
-// One image through the chosen plug-in. EXIT_* code; the failure already printed.
-int FilterOneFile(ServerLink* link, const ListedPlugin& p, const std::wstring& in, const std::wstring& out, bool quiet,
-                  bool* serverLost) {
+// The output's folder exists at the end, made if asked. EXIT_*; the failure printed.
+int EnsureFolder(const std::wstring& folder, bool make) {
+  if (folder.empty() || FolderExists(folder)) return EXIT_DONE;
+  if (!make) return Fail(EXIT_FAILED, "output folder not found: " + U8(folder) + " (--mkdir creates it)");
   std::string error;
-  RasterImage image;
-  if (!LoadImageFile(in, &image, &error)) return Fail(EXIT_FAILED, error);
-  ProgressState progress{quiet, false, -1};
+  if (!CreateFolderTree(folder, &error))
+    return Fail(EXIT_FAILED, "cannot create the output folder " + U8(folder) + ": " + error);
+  return EXIT_DONE;
+}
+
+// One image through the chosen plug-in. EXIT_* code; the failure already printed.
+int FilterOneFile(ServerLink* link, const ListedPlugin& p, const std::wstring& in, RasterImage* image,
+                  const std::wstring& out, bool* serverLost) {
+  std::string error;
+  ProgressState progress{false, -1};
   CancelSignals cancel{gAbortEvent, gForceEvent};
   std::string message;
-  int r = RunFilterJob(link, p.serverIndex, &image, ShowProgress, &progress, cancel, &message);
+  int r = RunFilterJob(link, p.serverIndex, image, ShowProgress, &progress, cancel, &message);
   EndProgress(&progress);
   if (r == LINK_LOST) *serverLost = true;
   if (r == LINK_CANCELLED) {
     *serverLost = !link->started || WaitForSingleObject(link->client.process, 0) == WAIT_OBJECT_0;
-    return Fail(EXIT_CANCELLED, U8(in) + ": " + message);
+    return Fail(EXIT_CANCELLED, InputName(in) + ": " + message);
   }
-  if (r != LINK_OK) return Fail(EXIT_FAILED, U8(in) + ": " + U8(p.name) + ": " + message);
-  if (!SaveImageFile(out, image, &error)) return Fail(EXIT_FAILED, error);
+  if (r != LINK_OK) return Fail(EXIT_FAILED, InputName(in) + ": " + U8(p.name) + ": " + message);
+  if (!SaveImageFile(out, *image, &error)) return Fail(EXIT_FAILED, error);
   return EXIT_DONE;
 }
 
 int CommandRun(const CliOptions& o) {
   // Check what can be checked before a server starts.
-  if (ImageTypeForPath(o.output) == IMAGE_FILE_UNKNOWN)
+  bool toStandard = o.output == kStandardStream;
+  if (!toStandard && ImageTypeForPath(o.output) == IMAGE_FILE_UNKNOWN)
     return Fail(EXIT_USAGE, "the output must end in .png or .bmp: " + U8(o.output));
-  if (!FileExists(o.input)) return Fail(EXIT_FAILED, "input not found: " + U8(o.input));
-  Catalogue c;
-  int r = BuildCatalogue(o, &c);
+  if (toStandard && IsTerminal(STANDARD_OUTPUT))
+    return Fail(EXIT_USAGE, "standard output is a terminal: send the PNG through a pipe or give a file");
+  int r = toStandard ? EXIT_DONE : EnsureFolder(ParentFolder(o.output), o.makeFolders);
   if (r != EXIT_DONE) return r;
+  std::string error;
+  RasterImage image;
+  if (!LoadImageFile(o.input, &image, &error)) return Fail(EXIT_FAILED, error);
+  Catalogue c;
+  if ((r = BuildCatalogue(o, &c)) != EXIT_DONE) return r;
   const ListedPlugin* p = nullptr;
   if ((r = PickPlugin(o, &c, &p)) != EXIT_DONE) return r;
   bool lost = false;
-  r = FilterOneFile(c.LinkFor(p->bits), *p, o.input, o.output, o.quiet, &lost);
-  if (r == EXIT_DONE) Out("wrote " + U8(o.output) + "\n");
+  r = FilterOneFile(c.LinkFor(p->bits), *p, o.input, &image, o.output, &lost);
+  // Standard output holds the image itself.
+  if (r == EXIT_DONE && !toStandard) Out("wrote " + U8(o.output) + "\n");
   return r;
 }
 
 int CommandBatch(const CliOptions& o) {
-  if (!FolderExists(o.outputFolder)) return Fail(EXIT_FAILED, "output folder not found: " + U8(o.outputFolder));
-  Catalogue c;
-  int r = BuildCatalogue(o, &c);
+  int r = EnsureFolder(o.outputFolder, o.makeFolders);
   if (r != EXIT_DONE) return r;
+  Catalogue c;
+  if ((r = BuildCatalogue(o, &c)) != EXIT_DONE) return r;
   const ListedPlugin* p = nullptr;
   if ((r = PickPlugin(o, &c, &p)) != EXIT_DONE) return r;
   ServerLink* link = c.LinkFor(p->bits);
@@ -376,14 +460,21 @@ int CommandBatch(const CliOptions& o) {
   for (const std::wstring& in : o.inputs) {
     std::wstring out = BatchOutputPath(o.outputFolder, in);
     std::wstring key = out;
-    for (wchar_t& ch : key) ch = static_cast<wchar_t>(towlower(ch));
+    for (wchar_t& ch : key) ch = static_cast<wchar_t>(towlower(ch == L'/' ? L'\\' : ch));
     if (!written.insert(key).second) {
       Fail(EXIT_FAILED, U8(in) + ": skipped, its output " + U8(out) + " was written from an earlier input");
       ++failures;
       continue;
     }
+    std::string error;
+    RasterImage image;
+    if (!LoadImageFile(in, &image, &error)) {
+      Fail(EXIT_FAILED, error);
+      ++failures;
+      continue;
+    }
     bool lost = false;
-    r = FilterOneFile(link, *p, in, out, o.quiet, &lost);
+    r = FilterOneFile(link, *p, in, &image, out, &lost);
     if (r == EXIT_CANCELLED) return r;
     if (lost) return Fail(EXIT_FAILED, "batch stopped after " + std::to_string(done) + " of " +
                                            std::to_string(o.inputs.size()) + " files: the server is gone");
@@ -418,10 +509,11 @@ int wmain(int argc, wchar_t** argv) {
   gForceEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
   if (gAbortEvent == nullptr || gForceEvent == nullptr) return Fail(EXIT_FAILED, "cannot create the cancel events");
   SetConsoleCtrlHandler(OnConsoleControl, TRUE);
+  gShowProgress = options.progress || (!options.quiet && IsTerminal(STANDARD_ERROR));
   int code = EXIT_FAILED;
   try {
     switch (options.command) {
-      case CLI_HELP: Out(kCliUsage); code = EXIT_DONE; break;
+      case CLI_HELP: Out(CliUsage(options.helpTopic)); code = EXIT_DONE; break;
       case CLI_LIST: code = CommandList(options); break;
       case CLI_ABOUT: code = CommandAbout(options); break;
       case CLI_RUN: code = CommandRun(options); break;

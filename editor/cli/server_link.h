@@ -42,9 +42,11 @@ struct CancelSignals {
   void* forceEvent;
 };
 
-// Runs an About job and polls until it ends. An About box cannot be asked to
-// close, so a cancel stops the server (LINK_CANCELLED).
-int RunAboutJob(ServerLink* link, int64_t index, const CancelSignals& cancel, std::string* message);
+// Runs an About job and polls until it ends; `watch` (optional) is called
+// after every poll that finds the job running. An About box cannot be asked
+// to close, so a cancel stops the server (LINK_CANCELLED).
+int RunAboutJob(ServerLink* link, int64_t index, const CancelSignals& cancel, ProgressProc watch, void* context,
+                std::string* message);
 // Runs a Filter job on `image`, polls until it ends, and on success replaces
 // the pixels with the filtered ones. *message gets the server's text.
 int RunFilterJob(ServerLink* link, int64_t index, RasterImage* image, ProgressProc progress, void* context,

@@ -142,7 +142,8 @@ static std::string StatusMessage(const JobStatusRecord& status) {
   return Utf16ToUtf8(PrintableText(text).c_str());
 }
 
-int RunAboutJob(ServerLink* link, int64_t index, const CancelSignals& cancel, std::string* message) {
+int RunAboutJob(ServerLink* link, int64_t index, const CancelSignals& cancel, ProgressProc watch, void* context,
+                std::string* message) {
   PlughostReply reply;
   if (!PlughostRequest(&link->client, REQ_ABOUT_START, index, nullptr, 0, &reply)) {
     *message = LostText(link);
@@ -159,6 +160,7 @@ int RunAboutJob(ServerLink* link, int64_t index, const CancelSignals& cancel, st
     int r = Poll(link, REQ_ABOUT_POLL, &status, message);
     if (r != LINK_OK) return r;
     if (status.state != JOB_RUNNING) return LINK_OK;
+    if (watch != nullptr) watch(context, 0.0);
     if (cancel.abortEvent != nullptr && WaitForSingleObject(cancel.abortEvent, POLL_INTERVAL_MS) == WAIT_OBJECT_0) {
       PlughostKill(&link->client);
       *message = "cancelled; the server was stopped to close the About box";
@@ -182,7 +184,9 @@ int RunFilterJob(ServerLink* link, int64_t index, RasterImage* image, ProgressPr
     *message = "out of memory for the image";
     return LINK_FAILED;
   }
-  ImageBlockHeader head{image->width, image->height, 72.0, 72.0};
+  // The filter is told the file's resolution (72 dpi where it gives none).
+  ImageBlockHeader head{image->width, image->height, DEFAULT_DPI, DEFAULT_DPI};
+  ResolutionDpi(image->metadata.resolution, &head.horizontalResolution, &head.verticalResolution);
   memcpy(block.data(), &head, sizeof(head));
   memcpy(block.data() + IMAGE_HEADER_BYTES, image->bgra.data(), static_cast<size_t>(pixelBytes));
   PlughostReply reply;

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <cstring>
+#include <set>
 
 #include "editor/cli/image_codec.h"
 #include "gtest/gtest.h"
@@ -57,6 +58,122 @@ TEST(CliEndToEnd, RunInvertsTheDemoImage) {
   EXPECT_EQ("wrote " + Narrow(out) + "\n", run.out);
   ExpectInverted(BesideTest(L"sample.png"), out);
   EXPECT_EQ(1u, FolderEntries(work).size());
+}
+
+namespace {
+
+std::vector<uint8_t> Be32(uint32_t v) {
+  return {static_cast<uint8_t>(v >> 24), static_cast<uint8_t>(v >> 16), static_cast<uint8_t>(v >> 8),
+          static_cast<uint8_t>(v)};
+}
+
+// A line "key value" of the Probe sample's report, or "".
+std::string ReportValue(const std::wstring& report, const std::string& key) {
+  std::vector<uint8_t> bytes = ReadBytes(report);
+  std::string text;
+  for (uint8_t b : bytes)
+    if (b != '\r') text.push_back(static_cast<char>(b));  // written in text mode
+  for (const std::string& line : Lines(text))
+    if (line.rfind(key + " ", 0) == 0) return line.substr(key.size() + 1);
+  return "";
+}
+
+}  // namespace
+
+TEST(CliEndToEnd, AGreyPngAt300DpiWithAProfileComesBackSo) {
+  std::wstring work = FreshFolder(L"e2e-keep");
+  // 16 × 2 grey pixels, 300 dpi (11811 per metre), a grey profile and text on either side of the image data.
+  std::vector<uint8_t> rows;
+  for (uint32_t y = 0; y < 2; ++y) {
+    rows.push_back(0);
+    for (uint32_t x = 0; x < 16; ++x) rows.push_back(static_cast<uint8_t>(x * 16 + y));
+  }
+  std::vector<uint8_t> phys = Be32(11811), physY = Be32(11811);
+  phys.insert(phys.end(), physY.begin(), physY.end());
+  phys.push_back(1);
+  static const char kName[] = "Grey profile";
+  std::vector<uint8_t> iccp(kName, kName + sizeof(kName));
+  iccp.push_back(0);
+  std::vector<uint8_t> z = StoredZlib(TestProfile("GRAY"));
+  iccp.insert(iccp.end(), z.begin(), z.end());
+  static const char kText[] = "Title\0A grey test";
+  static const char kIntl[] = "Comment\0\0\0en\0Kommentar\0after the image";
+  std::vector<TestChunk> before = {{"pHYs", phys}, {"iCCP", iccp}, {"tEXt", {kText, kText + sizeof(kText) - 1}}};
+  std::vector<TestChunk> after = {{"iTXt", {kIntl, kIntl + sizeof(kIntl) - 1}}};
+  std::wstring in = work + L"\\grey.png", out = work + L"\\out.png";
+  ASSERT_TRUE(WriteBytes(in, HandMadePng(16, 2, 8, 0, rows, before, after)));
+
+  ToolRun run = RunTool({L"run", Samples(), L"Invert", in, out});
+  ASSERT_TRUE(run.finished);
+  ASSERT_EQ(0u, run.exitCode) << run.err;
+  EXPECT_EQ("", run.err);
+  ExpectInverted(in, out);
+  std::vector<TestChunk> chunks = PngChunksChecked(ReadBytes(out));
+  std::string order;
+  for (const TestChunk& c : chunks) order += c.type + " ";
+  EXPECT_EQ("IHDR pHYs iCCP tEXt IDAT iTXt IEND ", order) << "a BAD! chunk has a wrong CRC";
+  ASSERT_FALSE(chunks.empty());
+  EXPECT_EQ(8, chunks[0].body[8]) << "bit depth";
+  EXPECT_EQ(0, chunks[0].body[9]) << "colour type: grey";
+  for (const TestChunk& c : before) {
+    const TestChunk* kept = FindChunk(chunks, c.type.c_str());
+    ASSERT_NE(nullptr, kept) << c.type;
+    EXPECT_EQ(c.body, kept->body) << c.type;
+  }
+  EXPECT_EQ(after[0].body, FindChunk(chunks, "iTXt")->body);
+
+  // The filter was told 300 dpi (16.16 fixed point in its record).
+  std::wstring report = work + L"\\probe.txt";
+  SetEnvironmentVariableW(L"PLUGHOST_PROBE_REPORT", report.c_str());
+  ToolRun probe = RunTool({L"run", Samples(), L"Probe", in, work + L"\\probed.png"});
+  SetEnvironmentVariableW(L"PLUGHOST_PROBE_REPORT", nullptr);
+  ASSERT_EQ(0u, probe.exitCode) << probe.err;
+  EXPECT_EQ(std::to_string(300 << 16), ReportValue(report, "imageHRes"));
+  EXPECT_EQ(std::to_string(300 << 16), ReportValue(report, "imageVRes"));
+}
+
+TEST(CliEndToEnd, ASixteenBitRampGivesSixtyFourValuesAndAWarning) {
+  std::wstring work = FreshFolder(L"e2e-16");
+  std::vector<uint8_t> rows = {0};
+  for (uint32_t i = 0; i < 64; ++i) {
+    std::vector<uint8_t> v = Be32(i * 65535 / 63);
+    rows.insert(rows.end(), v.begin() + 2, v.end());
+  }
+  std::wstring in = work + L"\\ramp.png", out = work + L"\\out.png";
+  ASSERT_TRUE(WriteBytes(in, HandMadePng(64, 1, 16, 0, rows, {})));
+  ToolRun run = RunTool({L"run", Samples(), L"Invert", in, out});
+  ASSERT_TRUE(run.finished);
+  ASSERT_EQ(0u, run.exitCode) << run.err;
+  ExpectOneErrorLine(run, "has 16 bits per channel; the server works in 8, so they were rounded to 8");
+  EXPECT_EQ(0u, run.err.find("plughost-cli: warning: " + Narrow(in))) << run.err;
+  RasterImage image = Decoded(out);
+  ASSERT_EQ(64u, image.width);
+  EXPECT_EQ(1, image.channels) << "grey stays grey";
+  std::set<uint8_t> values;
+  for (size_t i = 0; i < image.bgra.size(); i += 4) {
+    uint8_t expected = static_cast<uint8_t>(255 - ((i / 4) * 65535 / 63 * 255 + 32767) / 65535);
+    EXPECT_EQ(expected, image.bgra[i]) << "pixel " << i / 4;
+    values.insert(image.bgra[i]);
+  }
+  EXPECT_EQ(64u, values.size());
+}
+
+TEST(CliEndToEnd, AboutSaysInvertHasNoAboutBox) {
+  ToolRun run = RunTool({L"about", Samples(), L"Invert"});
+  ASSERT_TRUE(run.finished);
+  EXPECT_EQ(0u, run.exitCode) << run.err;
+  EXPECT_EQ(0u, run.out.find("Invert ")) << run.out;
+  EXPECT_NE(std::string::npos, run.out.find("no About box")) << run.out;
+}
+
+// Runs on a virtual display only, where the box can appear and a key answers it.
+TEST(CliEndToEnd, AnAboutBoxShownIsNotCalledMissing) {
+  wchar_t flag[8];
+  if (GetEnvironmentVariableW(L"PLUGHOST_PRIVATE_DISPLAY", flag, 8) == 0) GTEST_SKIP() << "needs the virtual display";
+  ToolRun run = RunTool({L"about", BesideTest(L"about-box"), L"About Box"});
+  ASSERT_TRUE(run.finished);
+  EXPECT_EQ(0u, run.exitCode) << run.err;
+  EXPECT_EQ("", run.out) << "the box was shown and answered";
 }
 
 TEST(CliEndToEnd, BatchWritesEveryFile) {

@@ -104,8 +104,8 @@ TEST(CliRun, WritesTheFilteredImageWithProgress) {
   FakeSetup s(L"ok");
   std::wstring in = s.Input(L"in.png");
   std::wstring out = s.work + L"\\out.bmp";
-  // With the progress bar this time.
-  ToolRun run = RunTool({L"run", L"--server64", s.server, s.folder, L"invert", in, out});
+  // With the progress bar this time: asked for, as stderr is a pipe here.
+  ToolRun run = RunTool({L"run", L"--progress", L"--server64", s.server, s.folder, L"invert", in, out});
   ASSERT_TRUE(run.finished);
   ASSERT_EQ(0u, run.exitCode) << run.err;
   EXPECT_EQ("wrote " + Narrow(out) + "\n", run.out);
@@ -120,6 +120,85 @@ TEST(CliRun, WritesTheFilteredImageWithProgress) {
   }
   // Nothing but the input, the output and the server's log.
   EXPECT_EQ(3u, FolderEntries(s.work).size());
+}
+
+TEST(CliRun, NoProgressBarWhereStandardErrorIsNoTerminal) {
+  FakeSetup s(L"ok");
+  // Neither --quiet nor --progress: stderr is a pipe, as in a log.
+  ToolRun run =
+      RunTool({L"run", L"--server64", s.server, s.folder, L"Invert", s.Input(L"in.png"), s.work + L"\\o.png"});
+  ASSERT_TRUE(run.finished);
+  ASSERT_EQ(0u, run.exitCode) << run.err;
+  EXPECT_EQ("", run.rawErr) << "expected nothing on stderr";
+}
+
+TEST(CliRun, StandardInputToStandardOutput) {
+  FakeSetup s(L"ok");
+  std::wstring in = s.Input(L"in.png");
+  ToolRun run = RunToolWithInput({L"run", L"--server64", s.server, s.folder, L"Invert", L"-", L"-"}, ReadBytes(in));
+  ASSERT_TRUE(run.finished);
+  ASSERT_EQ(0u, run.exitCode) << run.err;
+  EXPECT_EQ("", run.err);
+  // Binary as written: a PNG holds carriage returns that text mode would mangle.
+  std::vector<uint8_t> png(run.rawOut.begin(), run.rawOut.end());
+  EXPECT_EQ(0u, run.rawOut.find("\x89PNG\r\n\x1A\n")) << "no PNG on stdout";
+  RasterImage before = Decoded(in), after;
+  std::string error;
+  ASSERT_EQ(1, DecodeImage(png.data(), png.size(), &after, &error)) << error;
+  ASSERT_EQ(before.bgra.size(), after.bgra.size());
+  for (size_t i = 0; i < before.bgra.size(); ++i) {
+    uint8_t expected = i % 4 == 3 ? before.bgra[i] : static_cast<uint8_t>(255 - before.bgra[i]);
+    ASSERT_EQ(expected, after.bgra[i]) << "byte " << i;
+  }
+  // What is no image fails with the stream's name.
+  ToolRun junk = RunToolWithInput({L"run", L"--server64", s.server, s.folder, L"Invert", L"-", L"-"}, {'n', 'o'});
+  EXPECT_EQ(1u, junk.exitCode);
+  ExpectOneErrorLine(junk, "standard input: not a readable image");
+  EXPECT_EQ("", junk.rawOut);
+}
+
+TEST(CliRun, MkdirCreatesTheOutputsFolders) {
+  FakeSetup s(L"ok");
+  std::wstring out = s.work + L"\\new\\deeper\\out.png";
+  ToolRun run = s.Run({L"run", L"--mkdir", s.folder, L"Invert", s.Input(L"in.png"), out});
+  ASSERT_TRUE(run.finished);
+  ASSERT_EQ(0u, run.exitCode) << run.err;
+  EXPECT_EQ(6u, Decoded(out).width);
+  std::wstring outDir = s.work + L"\\batch\\out";
+  ToolRun batch = s.Run({L"batch", L"--mkdir", s.folder, L"Invert", outDir, s.Input(L"a.png")});
+  ASSERT_EQ(0u, batch.exitCode) << batch.err;
+  EXPECT_EQ(6u, Decoded(outDir + L"\\a.png").width);
+}
+
+// Under Wine a person gives Linux paths; every message shows them as given.
+TEST(CliPaths, LinuxPathsComeBackAsGiven) {
+  FakeSetup s(L"ok");
+  std::wstring work = UnixPath(s.work), folder = UnixPath(s.folder);
+  if (work.empty()) GTEST_SKIP() << "not under Wine";
+  std::wstring in = s.Input(L"a.png");
+  ToolRun batch = s.Run({L"batch", L"--mkdir", folder, L"Invert", work + L"/out", work + L"/a.png"});
+  ASSERT_TRUE(batch.finished);
+  ASSERT_EQ(0u, batch.exitCode) << batch.err;
+  EXPECT_EQ("wrote " + Narrow(work) + "/out/a.png\n", batch.out);
+  EXPECT_EQ(6u, Decoded(s.work + L"\\out\\a.png").width);
+  FakeSetup empty(L"empty");
+  ToolRun none = empty.Run({L"list", UnixPath(empty.folder)});
+  EXPECT_EQ(1u, none.exitCode);
+  ExpectOneErrorLine(none, ("no plug-ins found in " + Narrow(UnixPath(empty.folder))).c_str());
+}
+
+TEST(CliHelp, EachCommandHasItsOwnUsage) {
+  const std::pair<std::vector<std::wstring>, const char*> rows[] = {
+      {{L"run", L"--help"}, "usage: plughost-cli run FOLDER PLUGIN IN OUT"},
+      {{L"help", L"batch"}, "usage: plughost-cli batch FOLDER PLUGIN OUTDIR IN..."},
+      {{L"--help"}, "usage: plughost-cli COMMAND"},
+  };
+  for (auto& r : rows) {
+    ToolRun run = RunTool(r.first);
+    ASSERT_TRUE(run.finished);
+    EXPECT_EQ(0u, run.exitCode) << run.err;
+    EXPECT_EQ(0u, run.out.find(r.second)) << "expected \"" << r.second << "\" first, got:\n" << run.out;
+  }
 }
 
 TEST(CliRun, AFailedFilterPrintsTheServersMessageAndWritesNothing) {
@@ -190,7 +269,8 @@ TEST(CliBadInput, EachGivesOneLineAndANonZeroCode) {
       {{L"run", s.folder, L"7", good, out}, 1, "no plug-in named or numbered \"7\""},
       {{L"run", s.folder + L"\\nowhere", L"Invert", good, out}, 1, "plug-in folder not found"},
       {{L"run", s.folder, L"Invert", good, s.work + L"\\out.gif"}, 2, "must end in .png or .bmp"},
-      {{L"run", s.folder, L"Invert", good, s.work + L"\\no-folder\\out.png"}, 1, "out.png"},
+      {{L"run", s.folder, L"Invert", good, s.work + L"\\no-folder\\out.png"}, 1, "no-folder (--mkdir creates it)"},
+      {{L"batch", s.folder, L"Invert", s.work + L"\\no-folder", good}, 1, "output folder not found"},
       {{L"about", s.folder}, 2, "about: expected 2 arguments, got 1"},
   };
   for (const Row& r : rows) {
@@ -262,12 +342,27 @@ TEST(CliBatch, StopsWhenTheServerDies) {
 }
 
 TEST(CliAbout, PollsUntilTheBoxCloses) {
-  FakeSetup s(L"ok");
+  FakeSetup s(L"aboutbox");
   ToolRun run = s.Run({L"about", s.folder, L"1"});
   ASSERT_TRUE(run.finished);
   EXPECT_EQ(0u, run.exitCode) << run.err;
   EXPECT_EQ(1u, s.Count("request 18"));
   EXPECT_EQ(2u, s.Count("request 19"));
+  // The box disabled the tool's window, as a modal box disables its owner.
+  EXPECT_EQ("", run.out);
+}
+
+// Windows: EnableWindow on another process's window sends it WM_ENABLE, as a
+// modal box owned by it does. Wine: the same, also for a message-only window
+// on a session without a display. It matters because a disabled owner is how
+// the tool tells an About box that was shown from a plug-in that has none.
+TEST(CliAbout, SaysWhenThePluginShowsNoAboutBox) {
+  FakeSetup s(L"ok");
+  ToolRun run = s.Run({L"about", s.folder, L"Invert"});
+  ASSERT_TRUE(run.finished);
+  EXPECT_EQ(0u, run.exitCode) << run.err;
+  EXPECT_EQ(0u, run.out.find("Invert ")) << run.out;
+  EXPECT_NE(std::string::npos, run.out.find(" no About box")) << run.out;
 }
 
 TEST(CliDistrust, ACatalogueCountBeyondItsRecordsListsOnlyTheRecords) {

@@ -1,14 +1,17 @@
 // The tool's pure pieces and its file edge, without a server.
 #include <windows.h>
 
+#include <set>
 
 #include "editor/cli/choices.h"
 #include "editor/cli/cli_args.h"
 #include "editor/cli/file_win32.h"
 #include "editor/cli/image_codec.h"
+#include "editor/cli/image_metadata.h"
 #include "editor/cli/json_text.h"
 #include "editor/cli/pe_machine.h"
 #include "editor/cli/pixel_order.h"
+#include "editor/cli/png_chunks.h"
 #include "gtest/gtest.h"
 #include "sdk/pipl.h"
 #include "tests/catalogue/shortcut.h"
@@ -103,6 +106,38 @@ TEST(CliArguments, CommandsTakeTheirArguments) {
   Parsed dashed = Parse({L"about", L"--", L"F", L"-odd-name"});
   ASSERT_EQ(1, dashed.ok) << dashed.error;
   EXPECT_EQ(L"-odd-name", dashed.options.plugin);
+  // A lone dash is a standard stream.
+  Parsed streams = Parse({L"run", L"--mkdir", L"--progress", L"F", L"P", L"-", L"-"});
+  ASSERT_EQ(1, streams.ok) << streams.error;
+  EXPECT_EQ(L"-", streams.options.input);
+  EXPECT_EQ(L"-", streams.options.output);
+  EXPECT_TRUE(streams.options.makeFolders);
+  EXPECT_TRUE(streams.options.progress);
+}
+
+TEST(CliArguments, HelpNamesTheCommandAsked) {
+  struct Row {
+    std::vector<const wchar_t*> args;
+    CliCommand topic;
+  } rows[] = {
+      {{L"run", L"--help"}, CLI_RUN},
+      {{L"-h", L"batch", L"F"}, CLI_BATCH},
+      // Help wins over what is wrong with the rest.
+      {{L"list", L"--colour", L"-h", L"--server64"}, CLI_LIST},
+      {{L"help", L"about"}, CLI_ABOUT},
+      {{L"help"}, CLI_HELP},
+      {{L"--help"}, CLI_HELP},
+      {{L"frobnicate", L"--help"}, CLI_HELP},
+      {{}, CLI_HELP},
+  };
+  for (const Row& r : rows) {
+    Parsed p = Parse(r.args);
+    ASSERT_EQ(1, p.ok) << "row " << (&r - rows) << ": " << p.error;
+    EXPECT_EQ(CLI_HELP, p.options.command) << "row " << (&r - rows);
+    EXPECT_EQ(r.topic, p.options.helpTopic) << "row " << (&r - rows);
+  }
+  EXPECT_EQ(0u, std::string(CliUsage(CLI_RUN)).find("usage: plughost-cli run FOLDER PLUGIN IN OUT"));
+  EXPECT_EQ(0u, std::string(CliUsage(CLI_HELP)).find("usage: plughost-cli COMMAND"));
 }
 
 TEST(CliArguments, RefusalsSayWhy) {
@@ -120,6 +155,11 @@ TEST(CliArguments, RefusalsSayWhy) {
       {{L"about", L"F", L"P", L"--all"}, "--all applies to list only"},
       {{L"list", L"F", L"--server64"}, "--server64 needs a value"},
       {{L"about", L"F", L""}, "about: an argument is empty"},
+      {{L"list", L"F", L"--mkdir"}, "--mkdir applies to run and batch only"},
+      {{L"run", L"F", L"P", L"i", L"o", L"--quiet", L"--progress"}, "--quiet and --progress cannot go together"},
+      {{L"batch", L"F", L"P", L"out", L"a.png", L"-"}, "batch: - (standard input or output) works with run only"},
+      {{L"batch", L"F", L"P", L"-", L"a.png"}, "batch: - (standard input or output) works with run only"},
+      {{L"help", L"frobnicate"}, "help: unknown command frobnicate"},
   };
   for (const Row& r : rows) {
     Parsed p = Parse(r.args);
@@ -240,6 +280,18 @@ TEST(BatchNames, KeepPngAndBmpAndMakeTheRestPng) {
   EXPECT_EQ(L"out\\photo.png", BatchOutputPath(L"out", L"d:/x/photo.jpg"));
   EXPECT_EQ(L"out\\noext.png", BatchOutputPath(L"out", L"dir.v2\\noext"));
   EXPECT_EQ(IMAGE_FILE_UNKNOWN, ImageTypeForPath(L"a.png\\file"));
+  // Joined in the style the folder was given in: a Linux path under Wine stays one.
+  EXPECT_EQ(L"/tmp/out/a.png", BatchOutputPath(L"/tmp/out", L"/tmp/in/a.jpg"));
+  EXPECT_EQ(L"/tmp/out/a.png", BatchOutputPath(L"/tmp/out//", L"a.png"));
+  EXPECT_EQ(L"/a.png", BatchOutputPath(L"/", L"a.png"));
+  EXPECT_EQ(L"C:/out/a.png", BatchOutputPath(L"C:/out", L"a.png"));
+  EXPECT_EQ(L"C:\\x/out\\a.png", BatchOutputPath(L"C:\\x/out", L"a.png"));
+  EXPECT_EQ(L"out/a.png", BatchOutputPath(L"out/\\", L"a.png"));
+  // The folder an output goes to, as written.
+  const std::pair<const wchar_t*, const wchar_t*> parents[] = {
+      {L"C:\\a\\b.png", L"C:\\a"}, {L"C:\\b.png", L"C:\\"}, {L"/tmp/b.png", L"/tmp"}, {L"/b.png", L"/"},
+      {L"b.png", L""}, {L"C:b.png", L"C:"}, {L"a/b\\c.png", L"a/b"}};
+  for (auto& p : parents) EXPECT_EQ(p.second, ParentFolder(p.first)) << Narrow(p.first);
 }
 
 TEST(ImageCodec, PngAndBmpKeepEveryChannel) {
@@ -330,6 +382,50 @@ TEST(AtomicWrite, LeavesNothingBehindOnFailure) {
   EXPECT_EQ(1u, FolderEntries(folder).size());
 }
 
+TEST(FolderTree, CreatesEveryMissingLevel) {
+  std::wstring root = FreshFolder(L"tree");
+  std::string error;
+  std::wstring deep = root + L"\\a\\b/c\\";
+  ASSERT_EQ(1, CreateFolderTree(deep, &error)) << error;
+  EXPECT_TRUE(FolderExists(root + L"\\a\\b\\c"));
+  // What exists already is fine; a file in the way is not.
+  EXPECT_EQ(1, CreateFolderTree(root + L"\\a", &error)) << error;
+  ASSERT_TRUE(WriteBytes(root + L"\\file", {1}));
+  error = "sentinel";
+  EXPECT_EQ(0, CreateFolderTree(root + L"\\file\\below", &error));
+  EXPECT_NE("sentinel", error);
+  // A Linux path, as a person types it under Wine.
+  std::wstring unix = UnixPath(root);
+  if (!unix.empty()) {
+    ASSERT_EQ(1, CreateFolderTree(unix + L"/x/y", &error)) << error;
+    EXPECT_TRUE(FolderExists(root + L"\\x\\y"));
+  }
+}
+
+// Windows: GetConsoleMode succeeds only on console handles. GetFileType calls
+// the NUL device FILE_TYPE_CHAR, as it calls a console, so the C runtime's
+// _isatty says yes to NUL. Wine: the same. It matters because the progress
+// bar is drawn only where a person watches: "2>NUL" must not count as one.
+TEST(StandardStreams, OnlyAConsoleIsATerminal) {
+  HANDLE saved = GetStdHandle(STD_ERROR_HANDLE);
+  std::wstring folder = FreshFolder(L"streams");
+  HANDLE nul =
+      CreateFileW(L"NUL", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+  HANDLE file = CreateFileW((folder + L"\\log.txt").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  HANDLE pipeRead = nullptr, pipeWrite = nullptr;
+  ASSERT_TRUE(CreatePipe(&pipeRead, &pipeWrite, nullptr, 0));
+  ASSERT_NE(INVALID_HANDLE_VALUE, nul);
+  ASSERT_NE(INVALID_HANDLE_VALUE, file);
+  EXPECT_EQ(static_cast<DWORD>(FILE_TYPE_CHAR), GetFileType(nul)) << "NUL is a character device";
+  const std::pair<const char*, HANDLE> rows[] = {{"NUL", nul}, {"a file", file}, {"a pipe", pipeWrite}};
+  for (auto& r : rows) {
+    SetStdHandle(STD_ERROR_HANDLE, r.second);
+    EXPECT_FALSE(IsTerminal(STANDARD_ERROR)) << r.first << " counted as a terminal";
+  }
+  SetStdHandle(STD_ERROR_HANDLE, saved);
+  for (HANDLE h : {nul, file, pipeRead, pipeWrite}) CloseHandle(h);
+}
+
 TEST(ModuleCensus, CountsPluginFilesByProcessorBelowAFolder) {
   std::wstring folder = FreshFolder(L"census");
   std::wstring sub = folder + L"\\Effects.8bf";  // a folder with a plug-in's name is walked
@@ -361,4 +457,448 @@ TEST(ModuleCensus, CountsPluginFilesByProcessorBelowAFolder) {
   for (const SurveyedModule& m : modules) {
     EXPECT_EQ(MODULE_NOT_A_MODULE, m.verdict.skip) << Narrow(m.path) << ": these are headers, not modules";
   }
+}
+
+namespace {
+
+std::vector<uint8_t> Bytes(const std::string& text) { return std::vector<uint8_t>(text.begin(), text.end()); }
+
+// The bytes of a literal that holds zero bytes, without its terminator.
+template <size_t N>
+std::vector<uint8_t> Lit(const char (&text)[N]) {
+  return std::vector<uint8_t>(text, text + N - 1);
+}
+
+std::vector<uint8_t> Be32Bytes(uint32_t v) {
+  return {static_cast<uint8_t>(v >> 24), static_cast<uint8_t>(v >> 16), static_cast<uint8_t>(v >> 8),
+          static_cast<uint8_t>(v)};
+}
+
+std::vector<uint8_t> PhysBody(uint32_t x, uint32_t y, uint8_t unit) {
+  std::vector<uint8_t> b = Be32Bytes(x), yb = Be32Bytes(y);
+  b.insert(b.end(), yb.begin(), yb.end());
+  b.push_back(unit);
+  return b;
+}
+
+std::vector<uint8_t> IccpBody(const char* space) {
+  std::vector<uint8_t> body = Lit("profile\0\0");
+  std::vector<uint8_t> z = StoredZlib(TestProfile(space));
+  body.insert(body.end(), z.begin(), z.end());
+  return body;
+}
+
+// A 2 × 1 grey PNG with the chunks given.
+std::vector<uint8_t> GreyPng(const std::vector<TestChunk>& before, const std::vector<TestChunk>& after = {}) {
+  return HandMadePng(2, 1, 8, 0, {0, 10, 200}, before, after);
+}
+
+std::string CarriedTypes(const std::vector<PngChunk>& chunks) {
+  std::string types;
+  for (const PngChunk& c : chunks)
+    types += std::string(types.empty() ? "" : " ") + std::string(c.type, 4) + (c.afterImage ? "+" : "");
+  return types;
+}
+
+}  // namespace
+
+TEST(PngChunks, CrcMatchesThePublishedCheckValues) {
+  const std::string check = "123456789";
+  EXPECT_EQ(0xCBF43926u, Crc32(reinterpret_cast<const uint8_t*>(check.data()), check.size()));
+  // A CRC carried on over a second buffer is the CRC of both together.
+  uint32_t part = Crc32(reinterpret_cast<const uint8_t*>(check.data()), 4);
+  EXPECT_EQ(0xCBF43926u, Crc32(reinterpret_cast<const uint8_t*>(check.data()) + 4, 5, part));
+  std::vector<uint8_t> end;
+  ASSERT_EQ(1, AppendPngChunk(&end, "IEND", nullptr, 0));
+  EXPECT_EQ((std::vector<uint8_t>{0, 0, 0, 0, 'I', 'E', 'N', 'D', 0xAE, 0x42, 0x60, 0x82}), end);
+}
+
+TEST(PngChunks, CarriesSoundChunksAndRefusesTheRest) {
+  std::vector<uint8_t> badCrc = GreyPng({{"tEXt", Lit("Title\0A")}});
+  badCrc[8 + 25 + 8 + 7] ^= 1;  // the CRC of the tEXt chunk
+  struct Row {
+    const char* what;
+    std::vector<uint8_t> png;
+    const char* carried;  // types in order; "+" after one that followed the image data
+    uint32_t refused;
+    uint32_t physX;  // 0: no pHYs read
+  } rows[] = {
+      {"every kind", GreyPng({{"pHYs", PhysBody(11811, 11811, 1)}, {"iCCP", IccpBody("GRAY")}, {"sRGB", {0}},
+                              {"gAMA", Be32Bytes(45455)}, {"cHRM", std::vector<uint8_t>(32, 1)},
+                              {"tEXt", Lit("Title\0A")}},
+                             {{"zTXt", Lit("Note\0\0x")},
+                              {"iTXt", Lit("Comment\0\0\0en\0Kommentar\0text")}}),
+       "iCCP sRGB gAMA cHRM tEXt zTXt+ iTXt+", 0, 11811},
+      {"a wrong CRC", badCrc, "", 1, 0},
+      {"twice what may stand once", GreyPng({{"iCCP", IccpBody("GRAY")}, {"iCCP", IccpBody("RGB ")},
+                                             {"pHYs", PhysBody(1, 1, 0)}, {"pHYs", PhysBody(2, 2, 0)}}),
+       "iCCP", 2, 1},
+      {"colour chunks after the image", GreyPng({}, {{"iCCP", IccpBody("GRAY")}, {"pHYs", PhysBody(5, 5, 1)}}), "",
+       2, 0},
+      {"malformed bodies",
+       GreyPng({{"tEXt", Lit("\0no keyword")},
+                {"tEXt", Bytes(std::string(80, 'k') + std::string("\0long", 5))},
+                {"zTXt", Lit("Note\0\1x")},
+                {"iTXt", Lit("Comment\0\2\0en\0\0text")},
+                {"iTXt", Lit("Comment\0\0\0en")},
+                {"iCCP", Lit("profile\0\0")},
+                {"sRGB", {4}}, {"gAMA", Be32Bytes(0)}, {"cHRM", {1, 2}},
+                {"pHYs", PhysBody(0, 300, 1)}, {"pHYs", PhysBody(300, 300, 2)}, {"pHYs", PhysBody(0x80000000u, 1, 1)}}),
+       "", 12, 0},
+      {"chunks the tool does not carry", GreyPng({{"tIME", std::vector<uint8_t>(7, 1)}, {"bKGD", {0, 1}}}), "", 0, 0},
+  };
+  for (const Row& r : rows) {
+    PngFacts facts;
+    facts.refused = 99;  // a sentinel
+    ASSERT_EQ(1, ReadPngChunks(r.png.data(), r.png.size(), &facts)) << r.what;
+    EXPECT_EQ(r.carried, CarriedTypes(facts.carried)) << r.what;
+    EXPECT_EQ(r.refused, facts.refused) << r.what;
+    EXPECT_EQ(r.physX != 0, facts.hasPhys) << r.what;
+    EXPECT_EQ(r.physX, facts.physX) << r.what;
+    EXPECT_EQ(2u, facts.width) << r.what;
+    EXPECT_EQ(0, facts.colourType) << r.what;
+  }
+}
+
+TEST(PngChunks, AWalkStopsAtWhatRunsPastTheEnd) {
+  std::vector<uint8_t> png = GreyPng({{"tEXt", Lit("A\0first")}, {"tEXt", Lit("B\0cut")}});
+  PngFacts facts;
+  // Cut inside the second text chunk: the first stays.
+  size_t cut = 8 + 25 + 19 + 10;
+  ASSERT_EQ(1, ReadPngChunks(png.data(), cut, &facts));
+  EXPECT_EQ("tEXt", CarriedTypes(facts.carried));
+  // A length beyond any buffer stops the walk without reading past it.
+  std::vector<uint8_t> huge = png;
+  huge[8 + 25] = 0x7F;
+  ASSERT_EQ(1, ReadPngChunks(huge.data(), huge.size(), &facts));
+  EXPECT_EQ("", CarriedTypes(facts.carried));
+  // Not a PNG, or no IHDR first.
+  EXPECT_EQ(0, ReadPngChunks(png.data(), 8 + 24, &facts));
+  png[12] = 'X';
+  EXPECT_EQ(0, ReadPngChunks(png.data(), png.size(), &facts));
+  EXPECT_EQ(0, ReadPngChunks(nullptr, 0, &facts));
+}
+
+TEST(PngChunks, InsertedChunksLandAroundTheImageData) {
+  std::vector<uint8_t> png = GreyPng({});
+  std::vector<uint8_t> before, after;
+  std::vector<uint8_t> phys = PhysChunkData(2835, 2835, PNG_UNIT_METRE);
+  ASSERT_EQ(1, AppendPngChunk(&before, "pHYs", phys.data(), phys.size()));
+  ASSERT_EQ(1, AppendPngChunk(&after, "tEXt", reinterpret_cast<const uint8_t*>("K\0v"), 3));
+  ASSERT_EQ(1, InsertPngChunks(&png, before, after));
+  std::string order;
+  for (const TestChunk& c : PngChunksChecked(png)) order += c.type + " ";
+  EXPECT_EQ("IHDR pHYs IDAT tEXt IEND ", order);
+  // Bytes that do not end in IEND are left alone.
+  std::vector<uint8_t> cut(png.begin(), png.end() - 1), kept = cut;
+  EXPECT_EQ(0, InsertPngChunks(&cut, before, after));
+  EXPECT_EQ(kept, cut);
+}
+
+namespace {
+
+// JPEG segments up to the scan: enough for the metadata reader.
+std::vector<uint8_t> JpegHead(const std::vector<std::pair<uint8_t, std::vector<uint8_t>>>& segments) {
+  std::vector<uint8_t> j = {0xFF, 0xD8};
+  for (auto& s : segments) {
+    j.push_back(0xFF);
+    j.push_back(s.first);
+    size_t n = s.second.size() + 2;
+    j.push_back(static_cast<uint8_t>(n >> 8));
+    j.push_back(static_cast<uint8_t>(n));
+    j.insert(j.end(), s.second.begin(), s.second.end());
+  }
+  j.insert(j.end(), {0xFF, 0xDA, 0, 2});
+  return j;
+}
+
+std::vector<uint8_t> Jfif(uint8_t units, uint16_t x, uint16_t y) {
+  return {'J', 'F', 'I', 'F', 0, 1, 2, units, static_cast<uint8_t>(x >> 8), static_cast<uint8_t>(x),
+          static_cast<uint8_t>(y >> 8), static_cast<uint8_t>(y), 0, 0};
+}
+
+std::vector<uint8_t> IccSegment(uint8_t sequence, uint8_t count, const std::vector<uint8_t>& part) {
+  std::vector<uint8_t> s = Lit("ICC_PROFILE\0");
+  s.push_back(sequence);
+  s.push_back(count);
+  s.insert(s.end(), part.begin(), part.end());
+  return s;
+}
+
+}  // namespace
+
+TEST(ImageMetadata, ReadsResolutionAndProfileFromEachFormat) {
+  std::vector<uint8_t> profile = TestProfile("RGB ");
+  std::vector<uint8_t> head(profile.begin(), profile.begin() + 100), tail(profile.begin() + 100, profile.end());
+  std::vector<uint8_t> bmp = TestImageFile(2, 2, false);
+  for (int i = 0; i < 4; ++i) bmp[38 + i] = static_cast<uint8_t>(11811 >> (8 * i));
+  for (int i = 0; i < 4; ++i) bmp[42 + i] = static_cast<uint8_t>(5906 >> (8 * i));
+  struct Row {
+    const char* what;
+    std::vector<uint8_t> bytes;
+    ImageFileFormat format;
+    ResolutionUnit unit;
+    uint32_t x, y;
+    size_t profileBytes;
+    uint32_t refused;
+  } rows[] = {
+      {"PNG pHYs", GreyPng({{"pHYs", PhysBody(11811, 5906, 1)}}), IMAGE_FORMAT_PNG, RESOLUTION_PER_METRE, 11811, 5906,
+       0, 0},
+      {"PNG aspect", GreyPng({{"pHYs", PhysBody(2, 1, 0)}}), IMAGE_FORMAT_PNG, RESOLUTION_ASPECT, 2, 1, 0, 0},
+      {"JFIF per inch, profile in two parts out of order",
+       JpegHead({{0xE0, Jfif(1, 300, 150)}, {0xE2, IccSegment(2, 2, tail)}, {0xE2, IccSegment(1, 2, head)}}),
+       IMAGE_FORMAT_JPEG, RESOLUTION_PER_INCH, 300, 150, profile.size(), 0},
+      {"JFIF per cm, fill bytes", [] {
+         std::vector<uint8_t> j = JpegHead({{0xE0, Jfif(2, 118, 118)}});
+         j.insert(j.begin() + 2, {0xFF, 0xFF});
+         return j;
+       }(),
+       IMAGE_FORMAT_JPEG, RESOLUTION_PER_CM, 118, 118, 0, 0},
+      {"a profile part missing", JpegHead({{0xE2, IccSegment(1, 2, head)}}), IMAGE_FORMAT_JPEG, RESOLUTION_NONE, 0, 0,
+       0, 1},
+      {"a profile part twice", JpegHead({{0xE2, IccSegment(1, 2, head)}, {0xE2, IccSegment(1, 2, head)}}),
+       IMAGE_FORMAT_JPEG, RESOLUTION_NONE, 0, 0, 0, 1},
+      {"counts that disagree", JpegHead({{0xE2, IccSegment(1, 2, head)}, {0xE2, IccSegment(2, 3, tail)}}),
+       IMAGE_FORMAT_JPEG, RESOLUTION_NONE, 0, 0, 0, 1},
+      {"JFIF without a density", JpegHead({{0xE0, Jfif(1, 0, 300)}}), IMAGE_FORMAT_JPEG, RESOLUTION_NONE, 0, 0, 0, 1},
+      {"a segment longer than the file", [] {
+         std::vector<uint8_t> j = JpegHead({{0xE0, Jfif(1, 300, 300)}});
+         j[5] = 0xFF;
+         return j;
+       }(),
+       IMAGE_FORMAT_JPEG, RESOLUTION_NONE, 0, 0, 0, 0},
+      {"BMP header", bmp, IMAGE_FORMAT_BMP, RESOLUTION_PER_METRE, 11811, 5906, 0, 0},
+      {"BMP without one", TestImageFile(2, 2, false), IMAGE_FORMAT_BMP, RESOLUTION_NONE, 0, 0, 0, 0},
+      {"not an image", Bytes("GIF89a"), IMAGE_FORMAT_OTHER, RESOLUTION_NONE, 0, 0, 0, 0},
+  };
+  for (const Row& r : rows) {
+    ImageMetadata m;
+    m.refused = 77;  // a sentinel
+    ReadImageMetadata(r.bytes.data(), r.bytes.size(), &m);
+    EXPECT_EQ(r.format, m.format) << r.what;
+    EXPECT_EQ(r.unit, m.resolution.unit) << r.what;
+    EXPECT_EQ(r.x, m.resolution.x) << r.what;
+    EXPECT_EQ(r.y, m.resolution.y) << r.what;
+    EXPECT_EQ(r.profileBytes, m.iccProfile.size()) << r.what;
+    if (r.profileBytes != 0) {
+      EXPECT_EQ(profile, m.iccProfile) << r.what;
+    }
+    EXPECT_EQ(r.refused, m.refused) << r.what;
+  }
+}
+
+TEST(ImageMetadata, ResolutionsAsAFilterIsToldThemAndAsFilesStoreThem) {
+  struct Row {
+    ImageResolution r;
+    double dpiX, dpiY;
+    int absolute;
+    uint32_t perMetreX, perMetreY;
+  } rows[] = {
+      // Whole dpi stored as whole pixels per metre come back whole.
+      {{RESOLUTION_PER_METRE, 11811, 2835}, 300.0, 72.0, 1, 11811, 2835},
+      {{RESOLUTION_PER_METRE, 3937, 3937}, 100.0, 100.0, 1, 3937, 3937},
+      {{RESOLUTION_PER_METRE, 1000, 1000}, 25.4, 25.4, 1, 1000, 1000},
+      {{RESOLUTION_PER_INCH, 300, 600}, 300.0, 600.0, 1, 11811, 23622},
+      {{RESOLUTION_PER_CM, 100, 100}, 254.0, 254.0, 1, 10000, 10000},
+      {{RESOLUTION_ASPECT, 300, 300}, 72.0, 72.0, 0, 0, 0},
+      {{RESOLUTION_NONE, 0, 0}, 72.0, 72.0, 0, 0, 0},
+      // Beyond what the filter record holds: the default, but the file's value is still written.
+      {{RESOLUTION_PER_METRE, 2000000, 11811}, 72.0, 72.0, 1, 2000000, 11811},
+      {{RESOLUTION_PER_CM, 65535, 65535}, 72.0, 72.0, 1, 6553500, 6553500},
+  };
+  for (const Row& r : rows) {
+    double x = -1, y = -1;
+    ResolutionDpi(r.r, &x, &y);
+    EXPECT_NEAR(r.dpiX, x, 1e-9) << "row " << (&r - rows);
+    EXPECT_NEAR(r.dpiY, y, 1e-9) << "row " << (&r - rows);
+    uint32_t px = 7, py = 7;  // sentinels
+    EXPECT_EQ(r.absolute, ResolutionPerMetre(r.r, &px, &py)) << "row " << (&r - rows);
+    EXPECT_EQ(r.absolute ? r.perMetreX : 7u, px) << "row " << (&r - rows);
+    EXPECT_EQ(r.absolute ? r.perMetreY : 7u, py) << "row " << (&r - rows);
+  }
+  std::vector<uint8_t> grey = TestProfile("GRAY"), cmyk = TestProfile("CMYK");
+  EXPECT_EQ(ICC_SPACE_GREY, IccProfileSpace(grey.data(), grey.size()));
+  EXPECT_EQ(ICC_SPACE_RGB, IccProfileSpace(TestProfile("RGB ").data(), 132));
+  EXPECT_EQ(ICC_SPACE_OTHER, IccProfileSpace(cmyk.data(), cmyk.size()));
+  EXPECT_EQ(ICC_SPACE_UNKNOWN, IccProfileSpace(grey.data(), 127));
+  grey[36] = 'x';
+  EXPECT_EQ(ICC_SPACE_UNKNOWN, IccProfileSpace(grey.data(), grey.size()));
+}
+
+TEST(PixelOrder, SixteenBitSamplesRoundToTheNearestEightBitValue) {
+  // 257 × k is exactly k; half a step either side rounds away from it.
+  // Taking the high byte, as a quick conversion does, gets 200 and 65406 wrong.
+  struct Row {
+    uint16_t in;
+    uint8_t out;
+  } rows[] = {{0, 0}, {128, 0}, {129, 1}, {200, 1}, {257, 1}, {385, 1}, {386, 2},
+              {32767, 127}, {32768, 128}, {33023, 128}, {65406, 254}, {65407, 255}, {65535, 255}};
+  for (const Row& r : rows) {
+    uint8_t source[2];
+    memcpy(source, &r.in, 2);
+    uint8_t out = 0xEE;
+    NarrowSamples(source, 1, &out);
+    EXPECT_EQ(r.out, out) << "expected " << int(r.out) << " for " << r.in << ", got " << int(out);
+  }
+  // In place, over a 64-value ramp: 64 distinct values, in order.
+  std::vector<uint16_t> ramp(64);
+  for (uint32_t i = 0; i < 64; ++i) ramp[i] = static_cast<uint16_t>(i * 65535 / 63);
+  auto* bytes = reinterpret_cast<uint8_t*>(ramp.data());
+  NarrowSamples(bytes, 64, bytes);
+  for (uint32_t i = 0; i < 64; ++i)
+    ASSERT_EQ(static_cast<uint8_t>((i * 65535 / 63 * 255 + 32767) / 65535), bytes[i]) << "sample " << i;
+  EXPECT_EQ(255, bytes[63]);
+}
+
+TEST(PixelOrder, ChannelsExpandAndPackBack) {
+  // Two pixels: a grey one, half transparent, and a coloured opaque one.
+  const uint8_t bgra[8] = {40, 40, 40, 128, 30, 20, 10, 255};
+  struct Row {
+    int channels;
+    std::vector<uint8_t> packed;
+  } rows[] = {
+      {1, {40, 20}}, {2, {40, 128, 20, 255}}, {3, {40, 40, 40, 10, 20, 30}}, {4, {40, 40, 40, 128, 10, 20, 30, 255}}};
+  for (const Row& r : rows) {
+    std::vector<uint8_t> packed(r.packed.size(), 0xEE);
+    PackFromBgra(bgra, 2, r.channels, packed.data());
+    EXPECT_EQ(r.packed, packed) << r.channels << " channels";
+    std::vector<uint8_t> back(8, 0xEE);
+    ExpandToBgra(r.packed.data(), r.channels, 2, back.data());
+    for (int i = 0; i < 8; ++i) {
+      uint8_t expected = bgra[i];
+      if (r.channels <= 2 && i >= 4 && i < 7) expected = 20;  // grey took the green byte
+      if (r.channels % 2 == 1 && i % 4 == 3) expected = 255;   // no alpha: opaque
+      EXPECT_EQ(expected, back[i]) << r.channels << " channels, byte " << i;
+    }
+  }
+}
+
+TEST(PixelOrder, ChannelsToKeepFollowTheSourceWhileThePixelsAllow) {
+  const uint8_t greyOpaque[8] = {9, 9, 9, 255, 200, 200, 200, 255};
+  const uint8_t greyClear[8] = {9, 9, 9, 255, 200, 200, 200, 0};
+  const uint8_t colourOpaque[8] = {9, 9, 9, 255, 1, 2, 3, 255};
+  struct Row {
+    const uint8_t* pixels;
+    int source;
+    int kept;
+  } rows[] = {
+      {greyOpaque, 1, 1}, {greyOpaque, 2, 2}, {greyOpaque, 3, 3}, {greyOpaque, 4, 4},
+      {greyClear, 1, 2},  {greyClear, 3, 4},  {colourOpaque, 1, 3}, {colourOpaque, 2, 4},
+  };
+  for (const Row& r : rows)
+    EXPECT_EQ(r.kept, ChannelsToKeep(r.pixels, 2, r.source)) << "row " << (&r - rows);
+}
+
+// The image library's zlib reader, built into the tool's codec.
+extern "C" int stbi_zlib_decode_buffer(char* obuffer, int olen, const char* ibuffer, int ilen);
+
+namespace {
+
+RasterImage DecodedBytes(const std::vector<uint8_t>& bytes) {
+  RasterImage image;
+  std::string error;
+  EXPECT_EQ(1, DecodeImage(bytes.data(), bytes.size(), &image, &error)) << error;
+  return image;
+}
+
+}  // namespace
+
+TEST(ImageCodec, AGreyPngKeepsItsLayoutResolutionProfileAndText) {
+  const std::vector<TestChunk> before = {{"pHYs", PhysBody(11811, 11811, 1)},
+                                         {"iCCP", IccpBody("GRAY")},
+                                         {"tEXt", Lit("Title\0Grey")}};
+  const std::vector<TestChunk> after = {{"iTXt", Lit("Comment\0\0\0en\0\0after")}};
+  RasterImage image = DecodedBytes(GreyPng(before, after));
+  EXPECT_EQ(1, image.channels);
+  EXPECT_EQ(8, image.bitsPerChannel);
+  EXPECT_EQ((std::vector<uint8_t>{10, 10, 10, 255, 200, 200, 200, 255}), image.bgra);
+  std::vector<uint8_t> file;
+  std::string error;
+  std::vector<std::string> notes;
+  ASSERT_EQ(1, EncodeImage(image, IMAGE_FILE_PNG, &file, &error, &notes)) << error;
+  EXPECT_TRUE(notes.empty());
+  std::vector<TestChunk> chunks = PngChunksChecked(file);
+  std::string order;
+  for (const TestChunk& c : chunks) order += c.type + " ";
+  EXPECT_EQ("IHDR pHYs iCCP tEXt IDAT iTXt IEND ", order);
+  ASSERT_FALSE(chunks.empty());
+  EXPECT_EQ(0, chunks[0].body[9]) << "colour type: grey";
+  for (const TestChunk& c : before) EXPECT_EQ(c.body, FindChunk(chunks, c.type.c_str())->body) << c.type;
+  EXPECT_EQ(after[0].body, FindChunk(chunks, "iTXt")->body);
+  RasterImage back = DecodedBytes(file);
+  EXPECT_EQ(image.bgra, back.bgra);
+  EXPECT_EQ(1, back.channels);
+}
+
+TEST(ImageCodec, WhatTheResultNoLongerAllowsIsDropped) {
+  RasterImage image = DecodedBytes(GreyPng({{"iCCP", IccpBody("GRAY")}, {"tEXt", Lit("K\0v")}}));
+  image.bgra[4] = 7;  // the second pixel is now coloured
+  image.bgra[3] = 100;  // and the first half transparent
+  std::vector<uint8_t> file;
+  std::string error;
+  std::vector<std::string> notes;
+  ASSERT_EQ(1, EncodeImage(image, IMAGE_FILE_PNG, &file, &error, &notes)) << error;
+  std::vector<TestChunk> chunks = PngChunksChecked(file);
+  ASSERT_FALSE(chunks.empty());
+  EXPECT_EQ(6, chunks[0].body[9]) << "colour type: colour and alpha";
+  EXPECT_EQ(nullptr, FindChunk(chunks, "iCCP")) << "a grey profile on colour pixels";
+  EXPECT_NE(nullptr, FindChunk(chunks, "tEXt"));
+  ASSERT_EQ(1u, notes.size());
+  EXPECT_NE(std::string::npos, notes[0].find("grey colour profile was left out")) << notes[0];
+  EXPECT_EQ(image.bgra, DecodedBytes(file).bgra);
+  // A BMP keeps the resolution and says what it could not keep.
+  image.metadata.resolution = {RESOLUTION_PER_INCH, 300, 300};
+  notes.clear();
+  ASSERT_EQ(1, EncodeImage(image, IMAGE_FILE_BMP, &file, &error, &notes)) << error;
+  ImageMetadata m;
+  ReadImageMetadata(file.data(), file.size(), &m);
+  EXPECT_EQ(RESOLUTION_PER_METRE, m.resolution.unit);
+  EXPECT_EQ(11811u, m.resolution.x);
+  ASSERT_EQ(1u, notes.size());
+  EXPECT_EQ("a BMP keeps no colour profile or text; left out: iCCP, tEXt", notes[0]);
+}
+
+TEST(ImageCodec, AJpegsDensityAndProfileReachAPng) {
+  RasterImage image;
+  image.width = image.height = 1;
+  image.channels = 3;
+  image.bgra = {1, 2, 3, 255};
+  image.metadata.resolution = {RESOLUTION_PER_INCH, 300, 300};
+  image.metadata.iccProfile = TestProfile("RGB ");
+  std::vector<uint8_t> file;
+  std::string error;
+  ASSERT_EQ(1, EncodeImage(image, IMAGE_FILE_PNG, &file, &error)) << error;
+  std::vector<TestChunk> chunks = PngChunksChecked(file);
+  ASSERT_NE(nullptr, FindChunk(chunks, "pHYs"));
+  EXPECT_EQ(PhysBody(11811, 11811, 1), FindChunk(chunks, "pHYs")->body);
+  EXPECT_EQ(2, chunks[0].body[9]) << "colour type: colour without alpha";
+  RasterImage back = DecodedBytes(file);
+  ASSERT_EQ(1u, back.metadata.pngChunks.size());
+  // The profile comes back whole through a zlib reader.
+  size_t offset = 0, length = 0;
+  ASSERT_EQ(1, IccpCompressedProfile(back.metadata.pngChunks[0].data, &offset, &length));
+  std::vector<char> profile(1000);
+  int n = stbi_zlib_decode_buffer(profile.data(), 1000,
+                                  reinterpret_cast<const char*>(back.metadata.pngChunks[0].data.data() + offset),
+                                  static_cast<int>(length));
+  ASSERT_EQ(132, n);
+  profile.resize(132);
+  std::vector<uint8_t> expected = TestProfile("RGB ");
+  EXPECT_TRUE(memcmp(expected.data(), profile.data(), 132) == 0);
+}
+
+TEST(ImageCodec, SixteenBitFilesAreRoundedAndSaySo) {
+  // A 64 × 1 grey ramp of 16-bit samples, big-endian in the file.
+  std::vector<uint8_t> rows = {0};
+  for (uint32_t i = 0; i < 64; ++i) {
+    uint32_t v = i * 65535 / 63;
+    rows.push_back(static_cast<uint8_t>(v >> 8));
+    rows.push_back(static_cast<uint8_t>(v));
+  }
+  RasterImage image = DecodedBytes(HandMadePng(64, 1, 16, 0, rows, {}));
+  EXPECT_EQ(16, image.bitsPerChannel);
+  EXPECT_EQ(1, image.channels);
+  std::set<uint8_t> values;
+  for (size_t i = 0; i < image.bgra.size(); i += 4) values.insert(image.bgra[i]);
+  EXPECT_EQ(64u, values.size());
 }

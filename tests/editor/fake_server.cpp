@@ -10,6 +10,8 @@
 //   empty   the scan finds no plug-ins
 //   overcount  the catalogue claims 50 entries but carries 2
 //   short   the fetched image is cut short
+//   aboutbox   the About job disables the host window while it runs, as a
+//              modal box owned by it does
 // PLUGHOST_FAKE_LOG names a file that gets one line per start and request;
 // PLUGHOST_FAKE_RUNNING names an event set once a job has polled as running.
 #include <windows.h>
@@ -86,6 +88,7 @@ int wmain(int argc, wchar_t** argv) {
   Log(line);
 
   std::vector<uint8_t> image;
+  HWND host = nullptr;
   int polls = 0;
   bool abortAsked = false;
   for (;;) {
@@ -118,13 +121,22 @@ int wmain(int argc, wchar_t** argv) {
         Reply(h.kind, ST_OK, reply.data(), static_cast<uint32_t>(reply.size()));
         break;
       }
+      case REQ_SET_HOST: {
+        HostSettings settings{};
+        if (payload.size() >= sizeof(settings)) memcpy(&settings, payload.data(), sizeof(settings));
+        host = reinterpret_cast<HWND>(static_cast<uintptr_t>(settings.hostWindow));
+        Reply(h.kind, ST_OK, nullptr, 0);
+        break;
+      }
       case REQ_ABOUT_START:
         polls = 0;
+        if (strcmp(gMode, "aboutbox") == 0) EnableWindow(host, FALSE);
         Reply(h.kind, ST_OK, nullptr, 0);
         break;
       case REQ_ABOUT_POLL:
         // In cancel mode the box stays open.
         status.state = ++polls < 2 || strcmp(gMode, "cancel") == 0 ? JOB_RUNNING : JOB_DONE;
+        if (status.state == JOB_DONE && strcmp(gMode, "aboutbox") == 0) EnableWindow(host, TRUE);
         Reply(h.kind, ST_OK, &status, sizeof(status));
         if (status.state == JOB_RUNNING) SignalRunning();
         break;

@@ -2,6 +2,9 @@
 
 #include <windows.h>
 
+#include <algorithm>
+#include <cstring>
+
 #include "editor/cli/image_codec.h"
 #include "tests/support/server_session.h"
 
@@ -29,8 +32,31 @@ std::string WithoutCr(const std::string& text) {
 
 }  // namespace
 
+struct Feed {
+  HANDLE write;
+  const std::vector<uint8_t>* bytes;
+};
+
+DWORD WINAPI FeedPipe(void* context) {
+  auto* f = static_cast<Feed*>(context);
+  size_t done = 0;
+  while (done < f->bytes->size()) {
+    DWORD wrote = 0;
+    DWORD want = static_cast<DWORD>(std::min<size_t>(f->bytes->size() - done, 65536));
+    if (!WriteFile(f->write, f->bytes->data() + done, want, &wrote, nullptr) || wrote == 0) break;
+    done += wrote;
+  }
+  CloseHandle(f->write);
+  return 0;
+}
+
 ToolRun RunTool(const std::vector<std::wstring>& args, uint32_t timeoutMs) {
+  return RunToolWithInput(args, {}, timeoutMs);
+}
+
+ToolRun RunToolWithInput(const std::vector<std::wstring>& args, const std::vector<uint8_t>& input, uint32_t timeoutMs) {
   ToolRun run;
+  bool feeding = !input.empty();
   std::wstring exe = BesideTest(L"plughost-cli.exe");
   std::wstring line = L"\"" + exe + L"\"";
   for (const std::wstring& a : args) line += L" \"" + a + L"\"";
@@ -44,11 +70,13 @@ ToolRun RunTool(const std::vector<std::wstring>& args, uint32_t timeoutMs) {
   }
   SetHandleInformation(outRead, HANDLE_FLAG_INHERIT, 0);
   SetHandleInformation(errRead, HANDLE_FLAG_INHERIT, 0);
+  HANDLE inRead = nullptr, inWrite = nullptr;
+  if (feeding && CreatePipe(&inRead, &inWrite, &sa, 0)) SetHandleInformation(inWrite, HANDLE_FLAG_INHERIT, 0);
   STARTUPINFOW si;
   memset(&si, 0, sizeof(si));
   si.cb = sizeof(si);
   si.dwFlags = STARTF_USESTDHANDLES;
-  si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+  si.hStdInput = feeding ? inRead : GetStdHandle(STD_INPUT_HANDLE);
   si.hStdOutput = outWrite;
   si.hStdError = errWrite;
   PROCESS_INFORMATION pi;
@@ -56,7 +84,12 @@ ToolRun RunTool(const std::vector<std::wstring>& args, uint32_t timeoutMs) {
   // Only the child holds the write ends now, so the drains end when it does.
   CloseHandle(outWrite);
   CloseHandle(errWrite);
+  if (inRead != nullptr) CloseHandle(inRead);
   Drain out{outRead, {}}, err{errRead, {}};
+  Feed feed{inWrite, &input};
+  HANDLE feeder = nullptr;
+  if (created && inWrite != nullptr) feeder = CreateThread(nullptr, 0, FeedPipe, &feed, 0, nullptr);
+  else if (inWrite != nullptr) CloseHandle(inWrite);
   if (created) {
     HANDLE threads[2] = {CreateThread(nullptr, 0, DrainPipe, &out, 0, nullptr),
                          CreateThread(nullptr, 0, DrainPipe, &err, 0, nullptr)};
@@ -76,10 +109,17 @@ ToolRun RunTool(const std::vector<std::wstring>& args, uint32_t timeoutMs) {
     CloseHandle(pi.hThread);
     CloseHandle(pi.hProcess);
   }
+  if (feeder != nullptr) {
+    // The write fails once the tool has ended, so the feeder ends too.
+    WaitForSingleObject(feeder, 30000);
+    CloseHandle(feeder);
+  }
   CloseHandle(outRead);
   CloseHandle(errRead);
   run.out = WithoutCr(out.text);
   run.err = WithoutCr(err.text);
+  run.rawOut = out.text;
+  run.rawErr = err.text;
   return run;
 }
 
@@ -152,6 +192,122 @@ std::vector<uint8_t> TestImageFile(uint32_t width, uint32_t height, bool png) {
   std::string error;
   EncodeImage(image, png ? IMAGE_FILE_PNG : IMAGE_FILE_BMP, &bytes, &error);
   return bytes;
+}
+
+namespace {
+
+void PutBe32(std::vector<uint8_t>* out, uint32_t v) {
+  for (int shift = 24; shift >= 0; shift -= 8) out->push_back(static_cast<uint8_t>(v >> shift));
+}
+
+uint32_t GetBe32(const uint8_t* p) {
+  return static_cast<uint32_t>(p[0]) << 24 | static_cast<uint32_t>(p[1]) << 16 | static_cast<uint32_t>(p[2]) << 8 |
+         p[3];
+}
+
+// Bit by bit, as the PNG specification's sample code does it.
+uint32_t SlowCrc(const uint8_t* bytes, size_t length) {
+  uint32_t c = 0xFFFFFFFFu;
+  for (size_t i = 0; i < length; ++i) {
+    c ^= bytes[i];
+    for (int k = 0; k < 8; ++k) c = (c >> 1) ^ (c & 1 ? 0xEDB88320u : 0);
+  }
+  return ~c;
+}
+
+void PutChunk(std::vector<uint8_t>* png, const std::string& type, const std::vector<uint8_t>& body) {
+  PutBe32(png, static_cast<uint32_t>(body.size()));
+  size_t start = png->size();
+  png->insert(png->end(), type.begin(), type.end());
+  png->insert(png->end(), body.begin(), body.end());
+  PutBe32(png, SlowCrc(png->data() + start, png->size() - start));
+}
+
+}  // namespace
+
+std::vector<uint8_t> StoredZlib(const std::vector<uint8_t>& data) {
+  std::vector<uint8_t> z = {0x78, 0x01};
+  size_t at = 0;
+  do {
+    size_t n = std::min<size_t>(data.size() - at, 65535);
+    z.push_back(at + n == data.size() ? 1 : 0);
+    z.push_back(static_cast<uint8_t>(n));
+    z.push_back(static_cast<uint8_t>(n >> 8));
+    z.push_back(static_cast<uint8_t>(~n));
+    z.push_back(static_cast<uint8_t>(~n >> 8));
+    z.insert(z.end(), data.begin() + static_cast<ptrdiff_t>(at), data.begin() + static_cast<ptrdiff_t>(at + n));
+    at += n;
+  } while (at < data.size());
+  uint32_t a = 1, b = 0;
+  for (uint8_t v : data) {
+    a = (a + v) % 65521;
+    b = (b + a) % 65521;
+  }
+  PutBe32(&z, b << 16 | a);
+  return z;
+}
+
+std::vector<uint8_t> HandMadePng(uint32_t width, uint32_t height, uint8_t bitDepth, uint8_t colourType,
+                                 const std::vector<uint8_t>& rows, const std::vector<TestChunk>& before,
+                                 const std::vector<TestChunk>& after) {
+  std::vector<uint8_t> png = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+  std::vector<uint8_t> ihdr;
+  PutBe32(&ihdr, width);
+  PutBe32(&ihdr, height);
+  ihdr.insert(ihdr.end(), {bitDepth, colourType, 0, 0, 0});
+  PutChunk(&png, "IHDR", ihdr);
+  for (const TestChunk& c : before) PutChunk(&png, c.type, c.body);
+  PutChunk(&png, "IDAT", StoredZlib(rows));
+  for (const TestChunk& c : after) PutChunk(&png, c.type, c.body);
+  PutChunk(&png, "IEND", {});
+  return png;
+}
+
+std::vector<TestChunk> PngChunksChecked(const std::vector<uint8_t>& png) {
+  std::vector<TestChunk> chunks;
+  if (png.size() < 8 || png[0] != 0x89 || png[1] != 'P') return chunks;
+  size_t at = 8;
+  while (at + 12 <= png.size()) {
+    uint32_t n = GetBe32(&png[at]);
+    if (n > png.size() - at - 12) break;
+    TestChunk c;
+    c.type.assign(reinterpret_cast<const char*>(&png[at + 4]), 4);
+    c.body.assign(png.begin() + static_cast<ptrdiff_t>(at + 8), png.begin() + static_cast<ptrdiff_t>(at + 8 + n));
+    if (SlowCrc(&png[at + 4], n + 4) != GetBe32(&png[at + 8 + n])) c.type = "BAD!";
+    chunks.push_back(c);
+    at += 12 + n;
+  }
+  return chunks;
+}
+
+const TestChunk* FindChunk(const std::vector<TestChunk>& chunks, const char* type) {
+  for (const TestChunk& c : chunks)
+    if (c.type == type) return &c;
+  return nullptr;
+}
+
+std::vector<uint8_t> TestProfile(const char* space) {
+  std::vector<uint8_t> p(132, 0);
+  p[3] = 132;  // its size, big-endian
+  memcpy(&p[12], "mntr", 4);
+  memcpy(&p[16], space, 4);
+  memcpy(&p[20], "XYZ ", 4);
+  memcpy(&p[36], "acsp", 4);
+  for (size_t i = 100; i < 128; ++i) p[i] = static_cast<uint8_t>(i);  // something to compare
+  return p;
+}
+
+std::wstring UnixPath(const std::wstring& windowsPath) {
+  typedef char* (CDECL * ToUnix)(const wchar_t*);
+  auto toUnix = reinterpret_cast<ToUnix>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+  if (toUnix == nullptr) return L"";
+  char* unix = toUnix(windowsPath.c_str());
+  if (unix == nullptr) return L"";
+  std::wstring path;
+  for (const char* c = unix; *c != 0; ++c) path += static_cast<wchar_t>(static_cast<unsigned char>(*c));
+  HeapFree(GetProcessHeap(), 0, unix);
+  return path;
 }
 
 std::vector<std::string> Lines(const std::string& text) {

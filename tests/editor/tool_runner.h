@@ -10,10 +10,15 @@ struct ToolRun {
   uint32_t exitCode = ~0u;
   std::string out;  // stdout, CR removed
   std::string err;  // stderr, CR removed
+  std::string rawOut;  // stdout as written
+  std::string rawErr;  // stderr as written
 };
 
 // Each argument is passed quoted. A run never outlives `timeoutMs`.
 ToolRun RunTool(const std::vector<std::wstring>& args, uint32_t timeoutMs = 120000);
+// The same with `input` on the tool's standard input (a pipe closed after it).
+ToolRun RunToolWithInput(const std::vector<std::wstring>& args, const std::vector<uint8_t>& input,
+                         uint32_t timeoutMs = 120000);
 
 // A fresh, empty folder under the temporary folder, made by this call.
 std::wstring FreshFolder(const wchar_t* tag);
@@ -29,6 +34,31 @@ std::vector<uint8_t> ModuleHeaderBytes(uint16_t machine, uint32_t peOffset = 0x8
 // Encodes a width × height test image in blue, green, red, alpha order where
 // every pixel differs, as PNG or BMP bytes.
 std::vector<uint8_t> TestImageFile(uint32_t width, uint32_t height, bool png);
+
+// A PNG assembled by hand, independent of the tool's encoder: signature,
+// IHDR, the chunks given (type and body) before and after one IDAT holding
+// `rows` (each row's filter byte included) in stored deflate blocks, IEND.
+struct TestChunk {
+  std::string type;
+  std::vector<uint8_t> body;
+};
+std::vector<uint8_t> HandMadePng(uint32_t width, uint32_t height, uint8_t bitDepth, uint8_t colourType,
+                                 const std::vector<uint8_t>& rows, const std::vector<TestChunk>& before,
+                                 const std::vector<TestChunk>& after = {});
+// A zlib stream of stored blocks.
+std::vector<uint8_t> StoredZlib(const std::vector<uint8_t>& data);
+
+// The chunks of a PNG, each CRC checked bit by bit (not with the tool's
+// table); a chunk with a wrong CRC is named "BAD!". Empty when the
+// signature is wrong.
+std::vector<TestChunk> PngChunksChecked(const std::vector<uint8_t>& png);
+const TestChunk* FindChunk(const std::vector<TestChunk>& chunks, const char* type);
+
+// A 132-byte colour profile: header of the given space ("GRAY", "RGB "), no tags.
+std::vector<uint8_t> TestProfile(const char* space);
+
+// The unix path of a Windows path (Wine's own call), or "" outside Wine.
+std::wstring UnixPath(const std::wstring& windowsPath);
 
 // Lines of text, without empty ones.
 std::vector<std::string> Lines(const std::string& text);
