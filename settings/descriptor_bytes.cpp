@@ -36,12 +36,6 @@ const KindRow* Row(uint32_t kind) {
   return nullptr;
 }
 
-void PutU32(std::string* bytes, uint32_t v) {
-  const char b[4] = {static_cast<char>(v), static_cast<char>(v >> 8), static_cast<char>(v >> 16),
-                     static_cast<char>(v >> 24)};
-  bytes->append(b, 4);
-}
-
 bool ValidAt(const uint8_t* bytes, size_t size, int depth) {
   if (depth > DESCRIPTOR_MAX_DEPTH) return false;
   size_t offset = 0;
@@ -77,6 +71,27 @@ uint32_t ReadU32(const uint8_t* p) {
 }
 
 int32_t ReadI32(const uint8_t* p) { return static_cast<int32_t>(ReadU32(p)); }
+
+void StoreU32(uint8_t* p, uint32_t v) {
+  p[0] = static_cast<uint8_t>(v);
+  p[1] = static_cast<uint8_t>(v >> 8);
+  p[2] = static_cast<uint8_t>(v >> 16);
+  p[3] = static_cast<uint8_t>(v >> 24);
+}
+
+void StoreF64(uint8_t* p, double value) {
+  uint64_t bits;
+  memcpy(&bits, &value, sizeof(bits));
+  StoreU32(p, static_cast<uint32_t>(bits));
+  StoreU32(p + 4, static_cast<uint32_t>(bits >> 32));
+}
+
+void WriteDescriptorItem(uint8_t* at, uint32_t key, uint32_t kind, const void* value, uint32_t length) {
+  StoreU32(at, key);
+  StoreU32(at + 4, kind);
+  StoreU32(at + 8, length);
+  if (length != 0) memcpy(at + DESCRIPTOR_ITEM_HEADER_BYTES, value, length);
+}
 
 double ReadF64(const uint8_t* p) {
   const uint64_t bits = static_cast<uint64_t>(ReadU32(p)) | static_cast<uint64_t>(ReadU32(p + 4)) << 32;
@@ -121,50 +136,43 @@ bool AppendDescriptorItem(std::string* bytes, uint32_t key, uint32_t kind, const
   if (row == nullptr || length > UINT32_MAX - DESCRIPTOR_ITEM_HEADER_BYTES) return false;
   if (row->fixedSize >= 0 && length != static_cast<size_t>(row->fixedSize)) return false;
   if (row->fixedSize == -2 && length < 4) return false;
-  PutU32(bytes, key);
-  PutU32(bytes, kind);
-  PutU32(bytes, static_cast<uint32_t>(length));
-  if (length != 0) bytes->append(static_cast<const char*>(value), length);
+  const size_t at = bytes->size();
+  bytes->resize(at + DESCRIPTOR_ITEM_HEADER_BYTES + length);
+  WriteDescriptorItem(reinterpret_cast<uint8_t*>(&(*bytes)[at]), key, kind, value, static_cast<uint32_t>(length));
   return true;
 }
 
 bool AppendDescriptorU32(std::string* bytes, uint32_t key, uint32_t kind, uint32_t value) {
-  std::string v;
-  PutU32(&v, value);
-  return AppendDescriptorItem(bytes, key, kind, v.data(), v.size());
+  uint8_t v[4];
+  StoreU32(v, value);
+  return AppendDescriptorItem(bytes, key, kind, v, sizeof(v));
 }
 
 bool AppendDescriptorPair(std::string* bytes, uint32_t key, uint32_t kind, uint32_t first, uint32_t second) {
-  std::string v;
-  PutU32(&v, first);
-  PutU32(&v, second);
-  return AppendDescriptorItem(bytes, key, kind, v.data(), v.size());
+  uint8_t v[8];
+  StoreU32(v, first);
+  StoreU32(v + 4, second);
+  return AppendDescriptorItem(bytes, key, kind, v, sizeof(v));
 }
 
 bool AppendDescriptorF64(std::string* bytes, uint32_t key, uint32_t kind, double value) {
-  uint64_t bits;
-  memcpy(&bits, &value, sizeof(bits));
-  std::string v;
-  PutU32(&v, static_cast<uint32_t>(bits));
-  PutU32(&v, static_cast<uint32_t>(bits >> 32));
-  return AppendDescriptorItem(bytes, key, kind, v.data(), v.size());
+  uint8_t v[8];
+  StoreF64(v, value);
+  return AppendDescriptorItem(bytes, key, kind, v, sizeof(v));
 }
 
 bool AppendDescriptorUnitFloat(std::string* bytes, uint32_t key, uint32_t unit, double value) {
-  uint64_t bits;
-  memcpy(&bits, &value, sizeof(bits));
-  std::string v;
-  PutU32(&v, unit);
-  PutU32(&v, static_cast<uint32_t>(bits));
-  PutU32(&v, static_cast<uint32_t>(bits >> 32));
-  return AppendDescriptorItem(bytes, key, DK_UNIT_FLOAT, v.data(), v.size());
+  uint8_t v[12];
+  StoreU32(v, unit);
+  StoreF64(v + 4, value);
+  return AppendDescriptorItem(bytes, key, DK_UNIT_FLOAT, v, sizeof(v));
 }
 
 bool AppendDescriptorObject(std::string* bytes, uint32_t key, uint32_t kind, uint32_t objectClass,
                             const void* nested, size_t nestedSize) {
   if (kind != DK_OBJECT && kind != DK_SCOPED_OBJECT) return false;
-  std::string v;
-  PutU32(&v, objectClass);
+  std::string v(4, '\0');
+  StoreU32(reinterpret_cast<uint8_t*>(&v[0]), objectClass);
   if (nestedSize != 0) v.append(static_cast<const char*>(nested), nestedSize);
   return AppendDescriptorItem(bytes, key, kind, v.data(), v.size());
 }

@@ -62,6 +62,14 @@ uint32_t ReadU32(const uint8_t* p);
 int32_t ReadI32(const uint8_t* p);
 double ReadF64(const uint8_t* p);
 
+// Little-endian stores, the counterparts of the reads above.
+void StoreU32(uint8_t* p, uint32_t value);
+void StoreF64(uint8_t* p, double value);
+// Writes one item, header and value, at `at`, which has room for
+// DESCRIPTOR_ITEM_HEADER_BYTES + length bytes. The caller has checked the
+// kind's size (for instance through DescriptorIsValid).
+void WriteDescriptorItem(uint8_t* at, uint32_t key, uint32_t kind, const void* value, uint32_t length);
+
 // Appends one item; the value bytes are copied. False when the value is larger
 // than an item can say (4 GiB) or the kind's fixed size does not match.
 bool AppendDescriptorItem(std::string* bytes, uint32_t key, uint32_t kind, const void* value, size_t length);
