@@ -10,7 +10,7 @@
 #include "engine/advance_state.h"
 #include "invocation/filter_call.h"
 #include "invocation/filter_setup.h"
-#include "server/job_record.h"
+#include "call/job_record.h"
 
 namespace {
 

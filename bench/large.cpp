@@ -14,8 +14,8 @@
 #include "engine/region_copy.h"
 #include "invocation/filter_call.h"
 #include "invocation/filter_setup.h"
-#include "server/job_record.h"
-#include "server/memory.h"
+#include "call/job_record.h"
+#include "base/memory.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include "catalogue/folder_scan.h"
 #include "catalogue/plugin_catalog.h"
 #include "editor/plughost_client.h"
-#include "server/memory.h"
+#include "base/memory.h"
 #include "tests/catalogue/catalogue_support.h"
 
 namespace {

@@ -3,7 +3,7 @@
 #include <vector>
 
 #include "bench/bench_util.h"
-#include "server/job_record.h"
+#include "call/job_record.h"
 #include "services/host_services.h"
 
 int main() {

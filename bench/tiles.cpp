@@ -7,9 +7,9 @@
 #include "bench/bench_util.h"
 #include "engine/advance_state.h"
 #include "engine/region_copy.h"
-#include "invocation/plugin_records.h"
+#include "call/plugin_records.h"
 #include "sdk/filter_record.h"
-#include "server/job_record.h"
+#include "call/job_record.h"
 
 namespace {
 

@@ -9,10 +9,10 @@
 #include <cstring>
 
 #include "catalogue/plugin_catalog.h"
-#include "server/clock.h"
-#include "server/memory.h"
-#include "server/text/guard.h"
-#include "server/text/text.h"
+#include "base/clock.h"
+#include "base/memory.h"
+#include "base/guard.h"
+#include "base/text.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 
 #include <windows.h>
 
-#include "server/memory.h"
+#include "base/memory.h"
 
 namespace {
 constexpr UINT kQuietErrorMode = SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX;

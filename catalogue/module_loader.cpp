@@ -4,8 +4,8 @@
 
 #include <cstring>
 
-#include "server/protocol.h"
-#include "server/text/text.h"
+#include "wire/protocol.h"
+#include "base/text.h"
 
 // The ordinal of a "#" entry-point text: after "#", optional white space and a
 // sign, then decimal digits up to the first non-digit (none give 0). False when

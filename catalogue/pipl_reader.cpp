@@ -6,9 +6,9 @@
 #include "catalogue/pipl_resources.h"
 #include "catalogue/plugin_catalog.h"
 #include "sdk/pipl.h"
-#include "server/memory.h"
-#include "server/text/guard.h"
-#include "server/text/text.h"
+#include "base/memory.h"
+#include "base/guard.h"
+#include "base/text.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #pragma once
 #include <cstdint>
 
-#include "server/protocol.h"
+#include "wire/protocol.h"
 
 struct PluginCatalog {
   uint32_t count;     // entries filled

@@ -4,7 +4,7 @@
 #pragma once
 #include <cstdint>
 
-#include "server/protocol.h"
+#include "wire/protocol.h"
 
 struct PlughostClient {
   void* pipe;     // our end of the named pipe

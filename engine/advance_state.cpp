@@ -10,8 +10,8 @@
 #include "engine/resample.h"
 #include "engine/tile_layout.h"
 #include "sdk/filter_record.h"
-#include "server/job_record.h"
-#include "server/memory.h"
+#include "call/job_record.h"
+#include "base/memory.h"
 
 TileExchange gTiles;
 static uint32_t gRecordBytes = 0;

@@ -7,7 +7,7 @@
 #include "engine/resample.h"
 #include "engine/tile_layout.h"
 #include "sdk/filter_record.h"
-#include "server/job_record.h"
+#include "call/job_record.h"
 
 int PortByte(uintptr_t port) { return port >= 1 && port <= 4 ? kPlaneByte[port - 1] : -1; }
 

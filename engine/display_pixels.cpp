@@ -12,7 +12,7 @@
 #include "engine/region_copy.h"
 #include "engine/runtime.h"
 #include "sdk/pixel_map.h"
-#include "server/text/guard.h"
+#include "base/guard.h"
 
 static int32_t ToInt32(int64_t v) { return static_cast<int32_t>(std::clamp<int64_t>(v, INT32_MIN, INT32_MAX)); }
 

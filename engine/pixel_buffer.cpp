@@ -6,7 +6,7 @@
 
 #include "engine/buffer_geometry.h"
 #include "engine/runtime.h"
-#include "server/memory.h"
+#include "base/memory.h"
 
 // Handle values below this are never real memory or objects.
 constexpr uintptr_t kLowestAddress = 0x10000;

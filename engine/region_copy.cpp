@@ -6,7 +6,7 @@
 #include "engine/pixel_buffer.h"
 #include "engine/runtime.h"
 #include "engine/sample_map.h"
-#include "server/memory.h"
+#include "base/memory.h"
 
 // The block grows to the largest maps the thread has needed and is kept
 // for its later copies.

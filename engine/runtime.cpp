@@ -3,8 +3,8 @@
 #include <windows.h>
 #include <cstring>
 
-#include "server/memory.h"
-#include "server/text/guard.h"
+#include "base/memory.h"
+#include "base/guard.h"
 
 static volatile LONG gReferenceCount = 0;
 static volatile LONG gRuntimeLock = 0;

@@ -4,12 +4,12 @@
 #include <cstring>
 
 #include "catalogue/module_loader.h"
-#include "invocation/plugin_records.h"
+#include "call/plugin_records.h"
 #include "invocation/result_messages.h"
 #include "sdk/filter_record.h"
-#include "server/job_record.h"
-#include "server/text/guard.h"
-#include "server/text/text.h"
+#include "call/job_record.h"
+#include "base/guard.h"
+#include "base/text.h"
 #include "services/host_services.h"
 
 namespace {

@@ -8,12 +8,12 @@
 #include "engine/escape_key.h"
 #include "engine/region_copy.h"
 #include "invocation/filter_setup.h"
-#include "invocation/plugin_records.h"
+#include "call/plugin_records.h"
 #include "invocation/result_messages.h"
 #include "sdk/filter_record.h"
-#include "server/job_record.h"
-#include "server/text/guard.h"
-#include "server/text/text.h"
+#include "call/job_record.h"
+#include "base/guard.h"
+#include "base/text.h"
 #include "services/host_services.h"
 
 static bool Empty(const Rect& r) { return !(r.right > r.left || r.bottom > r.top); }

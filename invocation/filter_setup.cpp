@@ -7,9 +7,9 @@
 #include "engine/display_pixels.h"
 #include "engine/pixel_buffer.h"
 #include "engine/region_copy.h"
-#include "invocation/plugin_records.h"
+#include "call/plugin_records.h"
 #include "sdk/filter_record.h"
-#include "server/job_record.h"
+#include "call/job_record.h"
 #include "services/colour_services.h"
 #include "services/host_services.h"
 

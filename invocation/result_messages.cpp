@@ -1,9 +1,9 @@
 #include "invocation/result_messages.h"
 
-#include "invocation/plugin_records.h"
+#include "call/plugin_records.h"
 #include "sdk/basic_types.h"
-#include "server/text/guard.h"
-#include "server/text/text.h"
+#include "base/guard.h"
+#include "base/text.h"
 #include "services/host_services.h"
 
 namespace {

@@ -5,10 +5,10 @@
 #include "catalogue/folder_scan.h"
 #include "catalogue/plugin_catalog.h"
 #include "server/loop_state.h"
-#include "server/memory.h"
+#include "base/memory.h"
 #include "server/request_loop.h"
-#include "server/text/guard.h"
-#include "server/text/text.h"
+#include "base/guard.h"
+#include "base/text.h"
 
 void HandleScanFolder(LoopState* state) {
   if (!NeedPayload(state, 4)) return;

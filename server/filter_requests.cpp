@@ -3,11 +3,11 @@
 
 #include "catalogue/plugin_catalog.h"
 #include "invocation/filter_call.h"
-#include "server/image_block.h"
+#include "wire/image_block.h"
 #include "server/job_threads.h"
 #include "server/loop_state.h"
-#include "server/memory.h"
-#include "server/text/text.h"
+#include "base/memory.h"
+#include "base/text.h"
 
 static unsigned long __stdcall FilterThreadMain(void* parameter) {
   JobRecord* record = static_cast<JobRecord*>(parameter);

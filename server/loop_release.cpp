@@ -1,7 +1,7 @@
 #include <windows.h>
 
 #include "server/loop_state.h"
-#include "server/memory.h"
+#include "base/memory.h"
 #include "server/request_loop.h"
 
 static bool gJobRunningAtEnd = false;

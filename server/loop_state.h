@@ -2,10 +2,10 @@
 #pragma once
 #include <cstdint>
 
-#include "server/job_record.h"
-#include "server/memory.h"
+#include "call/job_record.h"
+#include "base/memory.h"
 #include "server/pipe_channel.h"
-#include "server/protocol.h"
+#include "wire/protocol.h"
 
 struct PluginCatalog;
 

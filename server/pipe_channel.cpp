@@ -3,7 +3,7 @@
 #include <windows.h>
 #include <cstring>
 
-#include "server/clock.h"
+#include "base/clock.h"
 
 bool PipeConnect(PipeChannel* channel, const wchar_t* name, uint32_t busyLimitMs) {
   if (channel == nullptr || name == nullptr) return false;

@@ -2,7 +2,7 @@
 // I/O and fixed time limits.
 #pragma once
 #include <cstdint>
-#include "server/text/text.h"
+#include "base/text.h"
 
 using PipeContinueHook = int32_t (*)(void* userData);
 

@@ -4,7 +4,7 @@
 
 #include "engine/runtime.h"
 #include "server/request_loop.h"
-#include "server/text/text.h"
+#include "base/text.h"
 
 int RunProcess(const wchar_t* commandLine) {
   // No system box for a missing medium, a plug-in's fault or a file that

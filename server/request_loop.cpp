@@ -4,8 +4,8 @@
 #include <cstring>
 
 #include "server/loop_state.h"
-#include "server/memory.h"
-#include "server/text/guard.h"
+#include "base/memory.h"
+#include "base/guard.h"
 
 bool NeedPayload(LoopState* state, uint32_t needed) {
   if (state->requestPayload.data == nullptr || state->request.payloadLength < needed) {

@@ -1,6 +1,6 @@
 #include <cstdint>
 
-#include "server/memory.h"
+#include "base/memory.h"
 #include "services/global_memory_win32.h"
 #include "services/host_services.h"
 

@@ -5,8 +5,8 @@
 
 #include <cstring>
 
-#include "server/job_record.h"
-#include "server/text/guard.h"
+#include "call/job_record.h"
+#include "base/guard.h"
 #include "services/colour_convert.h"
 
 namespace {

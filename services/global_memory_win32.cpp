@@ -2,7 +2,7 @@
 
 #include <windows.h>
 
-#include "server/memory.h"
+#include "base/memory.h"
 
 uint64_t GlobalBlockSize(const void* block) {
   if (block == nullptr) return 0;

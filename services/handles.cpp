@@ -2,8 +2,8 @@
 
 #include <cstring>
 
-#include "server/memory.h"
-#include "server/text/guard.h"
+#include "base/memory.h"
+#include "base/guard.h"
 #include "services/global_memory_win32.h"
 #include "services/host_services.h"
 

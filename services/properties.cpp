@@ -1,8 +1,8 @@
 #include <cstdint>
 
-#include "invocation/plugin_records.h"
-#include "server/job_record.h"
-#include "server/text/guard.h"
+#include "call/plugin_records.h"
+#include "call/job_record.h"
+#include "base/guard.h"
 #include "services/handles.h"
 #include "services/host_services.h"
 

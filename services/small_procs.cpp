@@ -1,8 +1,8 @@
 #include <cstdint>
 #include <cstring>
 
-#include "server/clock.h"
-#include "server/job_record.h"
+#include "base/clock.h"
+#include "call/job_record.h"
 #include "services/host_services.h"
 
 // A single byte: written on the job thread, read from any plug-in thread.

@@ -1,9 +1,9 @@
 #include <cstdint>
 #include <cstring>
 
-#include "invocation/plugin_records.h"
-#include "server/job_record.h"
-#include "server/memory.h"
+#include "call/plugin_records.h"
+#include "call/job_record.h"
+#include "base/memory.h"
 #include "services/global_memory_win32.h"
 #include "engine/display_pixels.h"
 #include "services/host_services.h"

@@ -10,8 +10,8 @@
 #include "catalogue/plugin_catalog.h"
 #include "gtest/gtest.h"
 #include "server/loop_state.h"
-#include "server/memory.h"
-#include "server/text/text.h"
+#include "base/memory.h"
+#include "base/text.h"
 #include "tests/catalogue/catalogue_support.h"
 #include "tests/support/server_session.h"
 

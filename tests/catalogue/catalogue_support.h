@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "server/protocol.h"
+#include "wire/protocol.h"
 #include "tests/catalogue/shortcut.h"
 #include "tests/support/server_session.h"
 

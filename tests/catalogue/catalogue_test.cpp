@@ -10,7 +10,7 @@
 #include "catalogue/module_loader.h"
 #include "catalogue/plugin_catalog.h"
 #include "gtest/gtest.h"
-#include "server/memory.h"
+#include "base/memory.h"
 #include "tests/catalogue/catalogue_support.h"
 
 namespace {

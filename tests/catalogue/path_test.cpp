@@ -5,7 +5,7 @@
 
 #include "catalogue/folder_scan.h"
 #include "gtest/gtest.h"
-#include "server/text/text.h"
+#include "base/text.h"
 #include "tests/catalogue/catalogue_support.h"
 
 namespace {

@@ -10,7 +10,7 @@
 #include "catalogue/pipl_resources.h"
 #include "gtest/gtest.h"
 #include "sdk/pipl.h"
-#include "server/text/guard.h"
+#include "base/guard.h"
 #include "tests/catalogue/pe_image.h"
 
 namespace {

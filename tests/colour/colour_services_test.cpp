@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "gtest/gtest.h"
-#include "server/job_record.h"
+#include "call/job_record.h"
 #include "services/colour_convert.h"
 #include "services/colour_services.h"
 

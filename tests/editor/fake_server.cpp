@@ -21,7 +21,7 @@
 #include <string>
 #include <vector>
 
-#include "server/protocol.h"
+#include "wire/protocol.h"
 
 static HANDLE gPipe = INVALID_HANDLE_VALUE;
 static char gMode[32] = "ok";

@@ -10,7 +10,7 @@
 #include "engine/region_copy.h"
 #include "gtest/gtest.h"
 #include "sdk/filter_record.h"
-#include "server/job_record.h"
+#include "call/job_record.h"
 
 namespace {
 

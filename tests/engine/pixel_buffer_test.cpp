@@ -7,7 +7,7 @@
 
 #include "engine_helpers.h"
 #include "gtest/gtest.h"
-#include "server/memory.h"
+#include "base/memory.h"
 
 TEST(PixelBuffer, DibSectionIsTopDownBlueGreenRedWithItsOwnDc) {
   PixelBuffer b{};

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "server/text/text_core.h"
+#include "base/text_core.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 
 #include "gtest/gtest.h"
 #include "invocation/filter_call.h"
-#include "invocation/plugin_records.h"
+#include "call/plugin_records.h"
 #include "tests/support/conversation.h"
 
 namespace {

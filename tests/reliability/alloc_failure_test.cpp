@@ -10,7 +10,7 @@
 
 #include "gtest/gtest.h"
 #include "server/loop_state.h"
-#include "server/memory.h"
+#include "base/memory.h"
 #include "tests/support/conversation.h"
 
 namespace {

@@ -9,7 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "server/memory.h"
+#include "base/memory.h"
 #include "server/process_entry.h"
 #include "server/request_loop.h"
 

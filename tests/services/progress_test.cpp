@@ -1,5 +1,5 @@
 #include "gtest/gtest.h"
-#include "server/clock.h"
+#include "base/clock.h"
 #include "services/host_services.h"
 #include "tests/services/services_support.h"
 

@@ -6,7 +6,7 @@
 
 #include "gtest/gtest.h"
 #include "invocation/about_call.h"
-#include "invocation/plugin_records.h"
+#include "call/plugin_records.h"
 #include "invocation/result_messages.h"
 #include "services/host_services.h"
 #include "tests/services/services_support.h"

@@ -4,8 +4,8 @@
 
 #include <cstdint>
 
-#include "server/job_record.h"
-#include "server/memory.h"
+#include "call/job_record.h"
+#include "base/memory.h"
 
 // An address whose every access faults: reserved, never committed.
 inline void* NoAccessAddress() {

@@ -2,7 +2,7 @@
 #include <string>
 
 #include "gtest/gtest.h"
-#include "invocation/plugin_records.h"
+#include "call/plugin_records.h"
 #include "sdk/procs.h"
 #include "sdk/suites.h"
 #include "services/host_services.h"

@@ -1,7 +1,7 @@
 #include <windows.h>
 
 #include "gtest/gtest.h"
-#include "server/clock.h"
+#include "base/clock.h"
 
 static ClockStamp Stamp(uint64_t tickMs, uint64_t micros) { return (tickMs << 37) | micros; }
 

@@ -4,7 +4,7 @@
 #include <thread>
 
 #include "gtest/gtest.h"
-#include "server/text/guard.h"
+#include "base/guard.h"
 #include "tests/support/server_session.h"
 
 namespace {

@@ -1,5 +1,5 @@
 #include "gtest/gtest.h"
-#include "server/image_block.h"
+#include "wire/image_block.h"
 
 TEST(ImageBlock, CompleteOnlyWithEveryAnnouncedPixel) {
   struct Row {

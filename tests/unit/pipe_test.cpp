@@ -4,7 +4,7 @@
 #include <thread>
 
 #include "gtest/gtest.h"
-#include "server/clock.h"
+#include "base/clock.h"
 #include "server/pipe_channel.h"
 #include "tests/support/todo_wine.h"
 

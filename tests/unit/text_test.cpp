@@ -4,7 +4,7 @@
 #include <string>
 
 #include "gtest/gtest.h"
-#include "server/text/text.h"
+#include "base/text.h"
 
 TEST(BoundedCopy, CutsAndReportsTruncation) {
   wchar_t dst[8];

@@ -1,6 +1,6 @@
-#include "server/text/text.h"
-#include "server/text/guard.h"
-#include "server/text/text_core.h"
+#include "base/text.h"
+#include "base/guard.h"
+#include "base/text_core.h"
 
 #include <windows.h>
 #include <cwchar>

@@ -4,7 +4,7 @@
    not allow. On x64 a vectored handler still stands in for the frame when no
    walk of the stack can reach it. */
 #include <windows.h>
-#include "server/text/guard.h"
+#include "base/guard.h"
 
 static int IsPassedOn(DWORD code) {
   return code == GUARD_PASS_GUARD_PAGE || code == GUARD_PASS_STACK_OVERFLOW;

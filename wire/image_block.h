@@ -2,7 +2,7 @@
 #pragma once
 #include <cstdint>
 
-#include "server/protocol.h"
+#include "wire/protocol.h"
 
 // True when the header announces at least one pixel and `length` payload
 // bytes hold the header and every pixel it announces. The pixel count is

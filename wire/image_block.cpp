@@ -1,4 +1,4 @@
-#include "server/image_block.h"
+#include "wire/image_block.h"
 
 bool ImageBlockComplete(uint32_t length, const ImageBlockHeader& header) {
   if (length < IMAGE_HEADER_BYTES || header.width == 0 || header.height == 0) return false;

@@ -1,4 +1,4 @@
-#include "server/memory.h"
+#include "base/memory.h"
 
 #include <windows.h>
 

@@ -1,4 +1,4 @@
-#include "server/job_record.h"
+#include "call/job_record.h"
 
 #include <windows.h>
 

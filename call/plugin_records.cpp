@@ -1,4 +1,4 @@
-#include "invocation/plugin_records.h"
+#include "call/plugin_records.h"
 
 #include <cstring>
 

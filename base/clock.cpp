@@ -1,4 +1,4 @@
-#include "server/clock.h"
+#include "base/clock.h"
 
 #include <windows.h>
 #include <cmath>
