@@ -11,6 +11,7 @@
 #include "invocation/filter_call.h"
 #include "invocation/filter_setup.h"
 #include "call/job_record.h"
+#include "tests/support/call_scope.h"
 
 namespace {
 
@@ -116,12 +117,14 @@ int main() {
   PluginEntry entry{};
   memcpy(&entry, catalogue.data() + 8 + invert * sizeof(PluginEntry), sizeof(entry));
   job.entry = &entry;
-  gCurrentJob = &job;
+  TileExchange tiles{};
+  PublishJob(&job, &tiles);
   double setUp = BestOf(3, [&] {
-    SetUpFilterRecord(&job);
-    ReleasePixelBuffer(&gTiles.working);
-    ReleasePixelBuffer(&gTiles.editor);
+    SetUpFilterRecord(TestCall());
+    ReleasePixelBuffer(&tiles.working);
+    ReleasePixelBuffer(&tiles.editor);
   });
+  PublishJob(nullptr);
   double call = BestOf(3, [&] { RunFilterCall(&job, &entry); });
 
   const double baseline = toServer + back;

@@ -15,6 +15,7 @@
 #include "invocation/filter_call.h"
 #include "invocation/filter_setup.h"
 #include "call/job_record.h"
+#include "tests/support/call_scope.h"
 #include "base/memory.h"
 
 namespace {
@@ -64,26 +65,29 @@ int main() {
   job.ImageAccessCheck = ImageAccessCheck;
   job.progress = JobProgress;
   job.entry = &invert;
-  gCurrentJob = &job;
+  TileExchange tiles{};
+  PublishJob(&job, &tiles);
 
   int madeUp = 0;
   double setUp = BestOf(2, [&] {
-    madeUp = SetUpFilterRecord(&job);
-    ReleasePixelBuffer(&gTiles.working);
-    ReleasePixelBuffer(&gTiles.editor);
+    madeUp = SetUpFilterRecord(TestCall());
+    ReleasePixelBuffer(&tiles.working);
+    ReleasePixelBuffer(&tiles.editor);
   });
   int filtered = 0;
+  PublishJob(nullptr);
   double call = BestOf(2, [&] { filtered = RunFilterCall(&job, &invert); });
+  PublishJob(&job, &tiles);
   // The restore after a failed job: the working copy over the editor's pixels.
   int restored = 0;
   double restore = 1e30;
-  if (SetUpFilterRecord(&job)) {
+  if (SetUpFilterRecord(TestCall())) {
     restore = BestOf(2, [&] {
-      restored = CopyRegion(&gTiles.editor, 0, 0, kWidth - 1, kHeight - 1, &gTiles.working, 0, 0, kWidth - 1,
+      restored = CopyRegion(&tiles.editor, 0, 0, kWidth - 1, kHeight - 1, &tiles.working, 0, 0, kWidth - 1,
                             kHeight - 1, 0);
     });
-    ReleasePixelBuffer(&gTiles.working);
-    ReleasePixelBuffer(&gTiles.editor);
+    ReleasePixelBuffer(&tiles.working);
+    ReleasePixelBuffer(&tiles.editor);
   }
   if (!madeUp || !filtered || !restored) return 1;
 

@@ -4,6 +4,7 @@
 
 #include "bench/bench_util.h"
 #include "call/job_record.h"
+#include "tests/support/call_scope.h"
 #include "services/host_services.h"
 
 int main() {
@@ -41,7 +42,7 @@ int main() {
   JobRecord job{};
   job.self = &job;
   job.width = 4000;
-  gCurrentJob = &job;
+  PublishJob(&job);
   const int reads = 200000;
   intptr_t value = 0;
   t = BestOf(3, [&] {
@@ -65,13 +66,13 @@ int main() {
   Figure("acquire_suite_last_row", reads / t, "calls/s");
 
   // Progress reaches JobProgress, which yields the processor every time.
-  InstallProgressForwarding();
+  InstallProgressForwarding(TestCall());
   job.progress = JobProgress;
   const int reports = 100000;
   t = BestOf(3, [&] {
     for (int i = 0; i < reports; ++i) HostProgress(i, reports);
   });
   Figure("progress_report", reports / t, "calls/s");
-  gCurrentJob = nullptr;
+  PublishJob(nullptr);
   return value == 4000 ? 0 : 1;
 }

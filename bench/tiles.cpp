@@ -10,10 +10,12 @@
 #include "call/plugin_records.h"
 #include "sdk/filter_record.h"
 #include "call/job_record.h"
+#include "tests/support/call_scope.h"
 
 namespace {
 
 constexpr int32_t kSide = 4096;
+TileExchange gTiles;  // the tiles of the benchmark's call
 
 struct Setup {
   std::vector<uint8_t> editor = std::vector<uint8_t>(static_cast<size_t>(kSide) * kSide * 4, 0x37);
@@ -27,9 +29,9 @@ struct Setup {
     job.ImageAccessBegin = ImageAccessBegin;
     job.ImageAccessEnd = ImageAccessEnd;
     job.ImageAccessCheck = ImageAccessCheck;
-    gCurrentJob = &job;
+    PublishJob(&job, &gTiles);
     ZeroFilterRecordBlock();
-    ResetTileExchange(fr, FilterRecordShadow(), FILTER_RECORD_BLOCK_BYTES);
+    ResetTileExchange(&gTiles, fr, FilterRecordShadow(), FILTER_RECORD_BLOCK_BYTES);
     AttachPixelMemory(&gTiles.editor, kSide, kSide, kSide, editor.data());
     CreatePixelBuffer(&gTiles.working, kSide, kSide, 0);
     CopyRegion(&gTiles.working, 0, 0, kSide - 1, kSide - 1, &gTiles.editor, 0, 0, kSide - 1, kSide - 1, 0);
@@ -75,6 +77,6 @@ int main() {
   Figure("tiles_whole_image_vs_memcpy", copy / whole, "x");
   Figure("tiles_64_row_strips", moved / strips / 1e6, "MB/s");
   Figure("tiles_64_row_strips_vs_memcpy", copy / strips, "x");
-  FreeTileBlocks();
+  FreeTileBlocks(&gTiles);
   return 0;
 }

@@ -2,8 +2,6 @@
 
 #include <windows.h>
 
-JobRecord* volatile gCurrentJob = nullptr;
-
 int32_t JobProgress(JobRecord* record, int32_t done, int32_t total) {
   JobRecord* job = record != nullptr ? record->self : nullptr;
   if (job == nullptr) {

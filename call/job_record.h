@@ -2,6 +2,7 @@
 // The loop writes the inputs before the thread starts and reads the results
 // after it has ended; only progressValue is read while the job runs.
 #pragma once
+#include <atomic>
 #include <cstdint>
 
 struct PluginEntry;
@@ -28,8 +29,8 @@ struct JobRecord {
   ImageAccessHook ImageAccessCheck;
   JobProgressHook progress;
   PluginEntry* entry;
-  volatile double progressValue;
-  volatile uint8_t abortRequest;
+  std::atomic<double> progressValue;
+  std::atomic<uint8_t> abortRequest;
   uint8_t succeeded;
 };
 
@@ -39,6 +40,3 @@ int32_t JobProgress(JobRecord* record, int32_t done, int32_t total);
 int32_t ImageAccessBegin(JobRecord* record);
 int32_t ImageAccessEnd(JobRecord* record);
 int32_t ImageAccessCheck(JobRecord* record);
-
-// The running Filter job, through which host services reach the image.
-extern JobRecord* volatile gCurrentJob;

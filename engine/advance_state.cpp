@@ -11,19 +11,17 @@
 #include "engine/tile_layout.h"
 #include "sdk/filter_record.h"
 #include "call/job_record.h"
+#include "call/plugin_call.h"
 #include "base/memory.h"
 
-TileExchange gTiles;
-static uint32_t gRecordBytes = 0;
-
-void ResetTileExchange(FilterRecord* record, FilterRecord* shadow, uint32_t recordBytes) {
-  gTiles.record = record;
-  gTiles.shadow = shadow;
-  gRecordBytes = recordBytes;
+void ResetTileExchange(TileExchange* t, FilterRecord* record, FilterRecord* shadow, uint32_t recordBytes) {
+  t->record = record;
+  t->shadow = shadow;
+  t->recordBytes = recordBytes;
   memset(shadow, 0, recordBytes);
-  gTiles.inputPad = 0;
-  gTiles.outputPad = 0;
-  gTiles.refusal = 0;
+  t->inputPad = 0;
+  t->outputPad = 0;
+  t->refusal = 0;
 }
 
 static void FreeBlock(uint8_t** block, uint64_t* size) {
@@ -32,9 +30,9 @@ static void FreeBlock(uint8_t** block, uint64_t* size) {
   *size = 0;
 }
 
-void FreeTileBlocks() {
-  FreeBlock(&gTiles.inBlock, &gTiles.inBlockSize);
-  FreeBlock(&gTiles.outBlock, &gTiles.outBlockSize);
+void FreeTileBlocks(TileExchange* t) {
+  FreeBlock(&t->inBlock, &t->inBlockSize);
+  FreeBlock(&t->outBlock, &t->outBlockSize);
 }
 
 // Makes sure *block holds at least `needed` bytes, reusing it within the slack.
@@ -113,18 +111,18 @@ static bool Sampled(const FilterRecord* fr) { return fr->inputRate != 0x10000; }
 
 // The record's 16-bit rectangles cannot reach past 32,767: on a larger image
 // they would wrap, so a plug-in that does not use the 32-bit ones is refused.
-static bool NeedsThirtyTwoBitCoordinates(const FilterRecord* fr) {
+static bool NeedsThirtyTwoBitCoordinates(const TileExchange* t, const FilterRecord* fr) {
   const BigDocumentStruct* big = fr->bigDocumentData;
-  const bool large = gTiles.editor.width > RECORD_16BIT_SIDE || gTiles.editor.height > RECORD_16BIT_SIDE;
+  const bool large = t->editor.width > RECORD_16BIT_SIDE || t->editor.height > RECORD_16BIT_SIDE;
   return large && (big == nullptr || big->PluginUsing32BitCoordinates == 0);
 }
 
 // A rectangle that reaches outside its image while its padding asks for an
 // error. The in tile's image is the working copy, or with a sampling rate
 // the whole image scaled to the rectangle's size and read from (0, 0).
-static bool OutOfBoundsRefused(const FilterRecord* fr, const VRect& in, const VRect& out) {
+static bool OutOfBoundsRefused(const TileExchange* t, const FilterRecord* fr, const VRect& in, const VRect& out) {
   if (PaddingOf(fr, true) == TILE_PAD_ERROR) {
-    const PixelBuffer& image = gTiles.working;
+    const PixelBuffer& image = t->working;
     const bool empty = in.right <= in.left || in.bottom <= in.top;
     // A sampled image is as large as the rectangle: only one at (0, 0) fits.
     const bool outside = Sampled(fr) ? !empty && (in.left != 0 || in.top != 0)
@@ -132,11 +130,11 @@ static bool OutOfBoundsRefused(const FilterRecord* fr, const VRect& in, const VR
     if (outside) return true;
   }
   return PaddingOf(fr, false) == TILE_PAD_ERROR &&
-         TileReachesOutside(out.left, out.top, out.right, out.bottom, gTiles.editor.width, gTiles.editor.height);
+         TileReachesOutside(out.left, out.top, out.right, out.bottom, t->editor.width, t->editor.height);
 }
 
-static void FillInTile(FilterRecord* fr, const VRect& rect, const TileLayout& layout) {
-  PixelBuffer* source = &gTiles.working;
+static void FillInTile(TileExchange* t, FilterRecord* fr, const VRect& rect, const TileLayout& layout) {
+  PixelBuffer* source = &t->working;
   PixelBuffer scaled;
   memset(&scaled, 0, sizeof(scaled));
   if (Sampled(fr) && layout.width > 0 && layout.height > 0 && layout.width <= INT32_MAX && layout.height <= INT32_MAX) {
@@ -160,12 +158,11 @@ static void FillInTile(FilterRecord* fr, const VRect& rect, const TileLayout& la
 
 // Only the part of the tile over the image goes back; the tile's origin is
 // the rectangle's own corner, wherever that lies.
-static void WriteBackWaitingTile() {
-  FilterRecord* shadow = gTiles.shadow;
+static void WriteBackWaitingTile(TileExchange* t, JobRecord* job) {
+  FilterRecord* shadow = t->shadow;
   if (shadow == nullptr || shadow->outData == nullptr) return;
-  JobRecord* job = gCurrentJob;
-  PixelBuffer* editor = &gTiles.editor;
-  const VRect& rect = gTiles.shadowOutRect;
+  PixelBuffer* editor = &t->editor;
+  const VRect& rect = t->shadowOutRect;
   TileClamp area = ClampTile(rect.left, rect.top, rect.right, rect.bottom, shadow->outLoPlane, shadow->outHiPlane,
                              editor->width, editor->height);
   if (job != nullptr && job->ImageAccessBegin != nullptr && job->ImageAccessBegin(job) && editor->pixels != nullptr) {
@@ -178,26 +175,31 @@ static void WriteBackWaitingTile() {
 }
 
 OSErr AdvanceState() {
-  FilterRecord* fr = gTiles.record;
-  if (fr == nullptr) return paramErr;
+  // Outside a Filter call (a plug-in's leftover thread, an About box) there
+  // are no tiles to hand out.
+  PluginCall* call = CurrentCall();
+  TileExchange* t = call->tiles;
+  if (t == nullptr || t->record == nullptr) return paramErr;
+  FilterRecord* fr = t->record;
+  JobRecord* job = call->job;
 
   if (EscapeKeyCancels()) return userCanceledErr;
 
   // Refusals come before anything changes, the waiting tile included.
-  if (NeedsThirtyTwoBitCoordinates(fr)) {
-    gTiles.refusal = PLUGIN_NEEDS_32BIT_COORDINATES;
+  if (NeedsThirtyTwoBitCoordinates(t, fr)) {
+    t->refusal = PLUGIN_NEEDS_32BIT_COORDINATES;
     return filterBadParameters;
   }
   const VRect inRect = TileRect(fr, true), outRect = TileRect(fr, false);
-  if (OutOfBoundsRefused(fr, inRect, outRect)) return filterBadParameters;
+  if (OutOfBoundsRefused(t, fr, inRect, outRect)) return filterBadParameters;
 
   SyncCoordinates(fr);
 
   if (fr->supportsPadding) {
-    if (fr->inputPadding >= 0) gTiles.inputPad = fr->inputPadding;
-    if (fr->outputPadding >= 0) gTiles.outputPad = fr->outputPadding;
+    if (fr->inputPadding >= 0) t->inputPad = fr->inputPadding;
+    if (fr->outputPadding >= 0) t->outputPad = fr->outputPadding;
   } else {
-    gTiles.inputPad = gTiles.outputPad = 0;
+    t->inputPad = t->outputPad = 0;
     fr->inputPadding = fr->outputPadding = 0;
   }
 
@@ -221,19 +223,19 @@ OSErr AdvanceState() {
   fr->inColumnBytes = inLayout.columnBytes;
   fr->inPlaneBytes = inLayout.planeBytes;
   if (inLayout.total < 1) {
-    FreeBlock(&gTiles.inBlock, &gTiles.inBlockSize);
+    FreeBlock(&t->inBlock, &t->inBlockSize);
     fr->inData = nullptr;
   } else {
-    uint64_t needed = TileBytesWithPadding(inLayout, gTiles.inputPad);
-    if (needed == 0 || !ProvideBlock(&gTiles.inBlock, &gTiles.inBlockSize, needed)) {
+    uint64_t needed = TileBytesWithPadding(inLayout, t->inputPad);
+    if (needed == 0 || !ProvideBlock(&t->inBlock, &t->inBlockSize, needed)) {
       fr->inData = nullptr;
       return memFullErr;
     }
-    fr->inData = gTiles.inBlock;
-    FillInTile(fr, inRect, inLayout);
+    fr->inData = t->inBlock;
+    FillInTile(t, fr, inRect, inLayout);
   }
 
-  WriteBackWaitingTile();
+  WriteBackWaitingTile(t, job);
 
   // Out tile.
   fr->outData = nullptr;
@@ -246,18 +248,17 @@ OSErr AdvanceState() {
   fr->outColumnBytes = outLayout.columnBytes;
   fr->outPlaneBytes = outLayout.planeBytes;
   if (outLayout.total < 1) {
-    FreeBlock(&gTiles.outBlock, &gTiles.outBlockSize);
+    FreeBlock(&t->outBlock, &t->outBlockSize);
     return noErr;
   }
-  uint64_t needed = TileBytesWithPadding(outLayout, gTiles.outputPad);
-  if (needed == 0 || !ProvideBlock(&gTiles.outBlock, &gTiles.outBlockSize, needed)) return memFullErr;
-  fr->outData = gTiles.outBlock;
+  uint64_t needed = TileBytesWithPadding(outLayout, t->outputPad);
+  if (needed == 0 || !ProvideBlock(&t->outBlock, &t->outBlockSize, needed)) return memFullErr;
+  fr->outData = t->outBlock;
 
-  memcpy(gTiles.shadow, fr, gRecordBytes);
-  gTiles.shadowOutRect = outRect;
+  memcpy(t->shadow, fr, t->recordBytes);
+  t->shadowOutRect = outRect;
 
-  JobRecord* job = gCurrentJob;
-  PixelBuffer* editor = &gTiles.editor;
+  PixelBuffer* editor = &t->editor;
   if (job == nullptr || job->ImageAccessBegin == nullptr || !job->ImageAccessBegin(job)) return noErr;
   if (editor->pixels != nullptr) {
     TileImage image{reinterpret_cast<const uint8_t*>(editor->pixels), editor->pitch, editor->width, editor->height};

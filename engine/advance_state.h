@@ -27,16 +27,16 @@ struct TileExchange {
   // (PLUGIN_NEEDS_32BIT_COORDINATES): the call's result, whatever the
   // plug-in answers. 0 otherwise.
   int16_t refusal;
+  uint32_t recordBytes;  // how much of the record the shadow copies
 };
 
 // Sides the record's 16-bit fields can describe.
 constexpr uint32_t RECORD_16BIT_SIDE = 32767;
 
-extern TileExchange gTiles;
-
-// The FilterRecord's advanceState procedure.
+// The FilterRecord's advanceState procedure: works on the current call's
+// tiles.
 OSErr AdvanceState();
 // Set-up: forget the waiting tile, the remembered padding and any refusal.
-void ResetTileExchange(FilterRecord* record, FilterRecord* shadow, uint32_t recordBytes);
+void ResetTileExchange(TileExchange* tiles, FilterRecord* record, FilterRecord* shadow, uint32_t recordBytes);
 // End of a filter: free both tile blocks.
-void FreeTileBlocks();
+void FreeTileBlocks(TileExchange* tiles);

@@ -8,6 +8,7 @@
 #include "engine/tile_layout.h"
 #include "sdk/filter_record.h"
 #include "call/job_record.h"
+#include "call/plugin_call.h"
 
 int PortByte(uintptr_t port) { return port >= 1 && port <= 4 ? kPlaneByte[port - 1] : -1; }
 
@@ -39,7 +40,9 @@ OSErr ReadChannelPixels(PIChannelPort port, const PSScaling* scaling, const VRec
   if (w < 1 || h < 1 || w > INT32_MAX || h > INT32_MAX) return memFullErr;
   // Every sample handed over must have been read from the image: a source
   // that is empty or reaches outside the image would leave some unwritten.
-  const PixelBuffer* image = &gTiles.working;
+  TileExchange* tiles = CurrentCall()->tiles;
+  if (tiles == nullptr) return paramErr;
+  const PixelBuffer* image = &tiles->working;
   if (s[2] <= s[0] || s[3] <= s[1] || s[0] < 0 || s[1] < 0 || static_cast<int64_t>(s[2]) > image->width ||
       static_cast<int64_t>(s[3]) > image->height)
     return paramErr;
@@ -48,7 +51,7 @@ OSErr ReadChannelPixels(PIChannelPort port, const PSScaling* scaling, const VRec
   if (!CreatePixelBuffer(&temporary, static_cast<int32_t>(w), static_cast<int32_t>(h), PB_STORAGE_EXACT))
     return memFullErr;
   OSErr result = noErr;
-  if (!ResampleRegion(&temporary, 0, 0, static_cast<int32_t>(w - 1), static_cast<int32_t>(h - 1), &gTiles.working,
+  if (!ResampleRegion(&temporary, 0, 0, static_cast<int32_t>(w - 1), static_cast<int32_t>(h - 1), &tiles->working,
                       s[0], s[1], s[2] - 1, s[3] - 1, 0))
     result = EngineLastError() == ENG_OUT_OF_MEMORY ? memFullErr : paramErr;
   const int byte = PortByte(reinterpret_cast<uintptr_t>(port));
@@ -74,9 +77,10 @@ OSErr ReadChannelPixels(PIChannelPort port, const PSScaling* scaling, const VRec
 
 OSErr WriteBaseChannelPixels(PIChannelPort port, const VRect* writeRect, const PixelMemoryDesc* source) {
   if (writeRect == nullptr || source == nullptr) return paramErr;
-  JobRecord* job = gCurrentJob;
-  PixelBuffer* editor = &gTiles.editor;
-  if (job == nullptr || editor->pixels == nullptr) return noErr;
+  PluginCall* call = CurrentCall();
+  JobRecord* job = call->job;
+  if (job == nullptr || call->tiles == nullptr || call->tiles->editor.pixels == nullptr) return noErr;
+  PixelBuffer* editor = &call->tiles->editor;
   TileClamp area = ClampTile(writeRect->left, writeRect->top, writeRect->right, writeRect->bottom, 0, 0,
                              editor->width, editor->height);
   if (job->ImageAccessBegin == nullptr || !job->ImageAccessBegin(job)) return noErr;

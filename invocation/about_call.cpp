@@ -8,6 +8,7 @@
 #include "invocation/result_messages.h"
 #include "sdk/filter_record.h"
 #include "call/job_record.h"
+#include "call/plugin_call.h"
 #include "base/guard.h"
 #include "base/text.h"
 #include "services/host_services.h"
@@ -25,7 +26,20 @@ void CallAbout(void* context) {
 }
 }  // namespace
 
+// Static, as the Filter call's: a late callback never reaches a dead frame.
+static PluginCall gAboutCall;
+
+static int RunAboutSequence(JobRecord* job, PluginEntry* entry);
+
 int RunAboutCall(JobRecord* job, PluginEntry* entry) {
+  InitPluginCall(&gAboutCall, job, ThePluginRecords());
+  BeginPluginCall(&gAboutCall);
+  const int ok = RunAboutSequence(job, entry);
+  EndPluginCall(&gAboutCall);
+  return ok;
+}
+
+static int RunAboutSequence(JobRecord* job, PluginEntry* entry) {
   AboutCall call{nullptr, 0, 0};
   void* module = nullptr;
   call.entry = LoadPluginEntryPoint(job->hostWindow, entry, &module);

@@ -12,6 +12,7 @@
 #include "invocation/result_messages.h"
 #include "sdk/filter_record.h"
 #include "call/job_record.h"
+#include "call/plugin_call.h"
 #include "base/guard.h"
 #include "base/text.h"
 #include "services/host_services.h"
@@ -38,6 +39,7 @@ bool RequestsExhausted() {
 namespace {
 struct Sequence {
   PluginEntryProc entry;
+  TileExchange* tiles;
   FilterRecord* record;
   intptr_t data;
   int16_t result;
@@ -50,8 +52,8 @@ void Call(Sequence* s, int16_t selector) { s->entry(selector, s->record, &s->dat
 // 16-bit rectangles), that refusal is the result, whatever the plug-in did
 // with the error it was given.
 bool Refused(Sequence* s) {
-  if (gTiles.refusal == 0) return false;
-  s->result = gTiles.refusal;
+  if (s->tiles->refusal == 0) return false;
+  s->result = s->tiles->refusal;
   return true;
 }
 
@@ -89,8 +91,27 @@ void RunSelectors(void* context) {
 }
 }  // namespace
 
+// The call and its tiles live in static storage, not on this frame: a
+// plug-in's own thread that calls back after the call has ended must not
+// reach a frame that is gone (it finds the idle call instead).
+static PluginCall gFilterCall;
+static TileExchange gFilterTiles;
+
+static int RunFilterSequence(PluginCall* call, PluginEntry* entry);
+
 int RunFilterCall(JobRecord* job, PluginEntry* entry) {
-  gCurrentJob = job;
+  PluginCall* call = &gFilterCall;
+  InitPluginCall(call, job, ThePluginRecords());
+  call->tiles = &gFilterTiles;
+  BeginPluginCall(call);
+  const int ok = RunFilterSequence(call, entry);
+  EndPluginCall(call);
+  return ok;
+}
+
+static int RunFilterSequence(PluginCall* call, PluginEntry* entry) {
+  JobRecord* job = call->job;
+  TileExchange* tiles = call->tiles;
   void* module = nullptr;
   PluginEntryProc proc = LoadPluginEntryPoint(job->hostWindow, entry, &module);
   if (proc == nullptr) {
@@ -99,8 +120,8 @@ int RunFilterCall(JobRecord* job, PluginEntry* entry) {
     return 0;
   }
 
-  Sequence s{proc, PluginFilterRecord(), 0, 0, 0};
-  if (!SetUpFilterRecord(job)) {
+  Sequence s{proc, tiles, &call->records->filter, 0, 0, 0};
+  if (!SetUpFilterRecord(call)) {
     s.result = memFullErr;
   } else if (!GuardedSection(RunSelectors, &s, nullptr)) {
     s.result = PLUGIN_CRASHED;
@@ -109,9 +130,9 @@ int RunFilterCall(JobRecord* job, PluginEntry* entry) {
   // Any failure, a positive result from Continue or Finish included, gives
   // the editor back the pixels it sent: tiles may have been written back.
   if (s.result != noErr && job->ImageAccessBegin != nullptr && job->ImageAccessBegin(job)) {
-    PixelBuffer* working = &gTiles.working;
+    PixelBuffer* working = &tiles->working;
     if (working->width > 0 && working->height > 0)
-      CopyRegion(&gTiles.editor, 0, 0, static_cast<int32_t>(working->width) - 1,
+      CopyRegion(&tiles->editor, 0, 0, static_cast<int32_t>(working->width) - 1,
                  static_cast<int32_t>(working->height) - 1, working, 0, 0, static_cast<int32_t>(working->width) - 1,
                  static_cast<int32_t>(working->height) - 1, 0);
     if (job->ImageAccessEnd != nullptr) job->ImageAccessEnd(job);
@@ -123,11 +144,11 @@ int RunFilterCall(JobRecord* job, PluginEntry* entry) {
   uint32_t code = 0;
   if (s.result != noErr) DescribePluginResult(s.result, text, &code);
 
-  ReleasePixelBuffer(&gTiles.working);
-  ReleasePixelBuffer(&gTiles.editor);
+  ReleasePixelBuffer(&tiles->working);
+  ReleasePixelBuffer(&tiles->editor);
   FilterRecord* fr = PluginFilterRecord();
   if (fr->parameters != nullptr) HostDisposeHandle(fr->parameters);
-  FreeTileBlocks();
+  FreeTileBlocks(tiles);
   memset(FilterRecordShadow(), 0, FILTER_RECORD_BLOCK_BYTES);
   ZeroFilterRecordBlock();
   memset(&ThePluginRecords()->bigDocument, 0, sizeof(ThePluginRecords()->bigDocument));

@@ -10,6 +10,7 @@
 #include "call/plugin_records.h"
 #include "sdk/filter_record.h"
 #include "call/job_record.h"
+#include "call/plugin_call.h"
 #include "services/colour_services.h"
 #include "services/host_services.h"
 
@@ -57,17 +58,18 @@ static void FillDocument(ReadImageDocumentDesc* doc, ReadChannelDesc* channels, 
   doc->targetTransparency = &channels[3];
 }
 
-int SetUpFilterRecord(JobRecord* job) {
-  PluginRecords* r = ThePluginRecords();
+int SetUpFilterRecord(PluginCall* call) {
+  JobRecord* job = call->job;
+  TileExchange* tiles = call->tiles;
+  PluginRecords* r = call->records;
   FilterRecord* fr = &r->filter;
   ZeroFilterRecordBlock();
   memset(&r->bigDocument, 0, sizeof(r->bigDocument));
-  ResetTileExchange(fr, FilterRecordShadow(), FILTER_RECORD_BLOCK_BYTES);
-  ReleasePixelBuffer(&gTiles.working);
-  ReleasePixelBuffer(&gTiles.editor);
-  ResetAbortFlag();
+  ResetTileExchange(tiles, fr, FilterRecordShadow(), FILTER_RECORD_BLOCK_BYTES);
+  ReleasePixelBuffer(&tiles->working);
+  ReleasePixelBuffer(&tiles->editor);
   if (job->ImageAccessCheck == nullptr || !job->ImageAccessCheck(job)) return 0;
-  InstallProgressForwarding();
+  InstallProgressForwarding(call);
 
   const uint32_t w = job->width, h = job->height;
   r->platformData.hwnd = static_cast<intptr_t>(job->hostWindow);
@@ -78,19 +80,19 @@ int SetUpFilterRecord(JobRecord* job) {
   // The working copy is made at the image's full size in memory of our own;
   // only when that memory cannot be had does the job fail (out of memory).
   bool built = w <= INT32_MAX && h <= INT32_MAX && job->rowPixels <= INT32_MAX &&
-               AttachPixelMemory(&gTiles.editor, static_cast<int32_t>(w), static_cast<int32_t>(h),
+               AttachPixelMemory(&tiles->editor, static_cast<int32_t>(w), static_cast<int32_t>(h),
                                  static_cast<int32_t>(job->rowPixels), job->pixels) &&
-               CreatePixelBuffer(&gTiles.working, static_cast<int32_t>(w), static_cast<int32_t>(h), PB_STORAGE_EXACT);
+               CreatePixelBuffer(&tiles->working, static_cast<int32_t>(w), static_cast<int32_t>(h), PB_STORAGE_EXACT);
   // Never smaller than the image: that would hand the plug-in part of it.
-  built = built && gTiles.working.width == w && gTiles.working.height == h;
+  built = built && tiles->working.width == w && tiles->working.height == h;
   if (built)
-    built = CopyRegion(&gTiles.working, 0, 0, static_cast<int32_t>(w) - 1, static_cast<int32_t>(h) - 1, &gTiles.editor,
+    built = CopyRegion(&tiles->working, 0, 0, static_cast<int32_t>(w) - 1, static_cast<int32_t>(h) - 1, &tiles->editor,
                        0, 0, static_cast<int32_t>(w) - 1, static_cast<int32_t>(h) - 1, 0) != 0;
   if (job->ImageAccessEnd != nullptr) job->ImageAccessEnd(job);
   if (!built) {
     // A working copy that was not completely made must never be copied back
     // over the editor's pixels when the call then restores them.
-    ReleasePixelBuffer(&gTiles.working);
+    ReleasePixelBuffer(&tiles->working);
     return 0;
   }
 

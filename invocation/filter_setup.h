@@ -1,11 +1,11 @@
 #pragma once
 #include <cstdint>
 
-struct JobRecord;
+struct PluginCall;
 
-// Builds the FilterRecord and its companions for the job and copies the
-// editor's image into the working image. Answers 0 on failure.
-int SetUpFilterRecord(JobRecord* job);
+// Builds the FilterRecord and its companions for the call's job and copies
+// the editor's image into the call's working image. Answers 0 on failure.
+int SetUpFilterRecord(PluginCall* call);
 
 // Resolution in 16.16 fixed point, rounded to the nearest 1/65536.
 int32_t FixedFromResolution(double resolution);

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "call/job_record.h"
+#include "call/plugin_call.h"
 #include "base/guard.h"
 #include "services/colour_convert.h"
 
@@ -42,7 +43,7 @@ bool WriteComponents(ColorServicesInfo* info, const int16_t components[4]) {
 }
 
 OSErr ChooseWithDialog(uint32_t* colour) {
-  JobRecord* job = gCurrentJob;
+  JobRecord* job = CurrentCall()->job;
   COLORREF custom[16];
   for (COLORREF& slot : custom) slot = RGB(255, 255, 255);
   CHOOSECOLORW dialog;
@@ -63,7 +64,7 @@ OSErr ChooseWithDialog(uint32_t* colour) {
 }
 
 OSErr SamplePoint(const Point* where, uint32_t* colour) {
-  JobRecord* job = gCurrentJob;
+  JobRecord* job = CurrentCall()->job;
   if (job == nullptr || job->pixels == nullptr) return nilHandleErr;
   Point point{};
   if (where == nullptr || Guarded([&] { point = *where; }) == 0) return paramErr;
@@ -84,7 +85,7 @@ OSErr SamplePoint(const Point* where, uint32_t* colour) {
 
 OSErr SpecialColour(int32_t id, uint32_t* colour) {
   if (id != plugIncolorServicesForegroundColor && id != plugIncolorServicesBackgroundColor) return noErr;
-  JobRecord* job = gCurrentJob;
+  JobRecord* job = CurrentCall()->job;
   if (job == nullptr) return nilHandleErr;
   *colour = id == plugIncolorServicesForegroundColor ? job->foreground : job->background;
   return noErr;

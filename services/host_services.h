@@ -20,15 +20,14 @@ void FillReadDescriptorProcs(ReadDescriptorProcs* procs);    // version 0, 18; o
 void FillSPBasic(SPBasicSuite* suite);
 
 // ---- Abort, progress, no-ops, cursor, ticks.
-using ProgressHookProc = int32_t (*)(int32_t done, int32_t total);
-void ResetAbortFlag();
+struct PluginCall;
 // The published type names TestAbortProc and ProgressProc are taken by the
 // procedure types, hence the Host prefix.
 Boolean HostTestAbort();
 void HostProgress(int32_t done, int32_t total);
-// Points the progress hook at ForwardProgress, which reaches JobProgress
-// through the current job.
-void InstallProgressForwarding();
+// Points the call's progress hook at ForwardProgress, which reaches
+// JobProgress through the call's job.
+void InstallProgressForwarding(PluginCall* call);
 int32_t ForwardProgress(int32_t done, int32_t total);
 void NoOpHostProc(int16_t selector, intptr_t* data);  // hostProc
 void NoOpProcessEvent(void* event);                   // processEvent, UI hooks entry 1
@@ -72,8 +71,7 @@ SPErr SPReallocateBlock(void* block, size_t newSize, void** newBlock);
 SPErr SPUndefined();
 intptr_t UIHooksMainAppWindow();
 
-constexpr size_t MISSING_SERVICE_NAME_BYTES = 256;
-// The last suite name refused because the server does not serve it (at most
-// 255 bytes, ANSI); empty until the first refusal.
+// The last suite name the current call was refused because the server does
+// not serve it (at most 255 bytes, ANSI); empty until the first refusal.
 const char* MissingServiceName();
 

@@ -2,12 +2,12 @@
 
 #include "call/plugin_records.h"
 #include "call/job_record.h"
+#include "call/plugin_call.h"
 #include "base/guard.h"
 #include "services/handles.h"
 #include "services/host_services.h"
 
 // Written only by the property writer; it outlives every Filter call.
-static volatile int32_t gWatchSuspension = 0;
 
 static const char kDocumentTitle[] = "Orvane Photo Document";
 static const char kLayerName[] = "Orvane Photo Image";
@@ -55,7 +55,7 @@ static const PropertyRow* FindProperty(OSType key) {
 }
 
 static int32_t SimpleAnswer(const PropertyRow& row) {
-  JobRecord* job = gCurrentJob;
+  JobRecord* job = CurrentCall()->job;
   switch (row.answer) {
     case ANSWER_WIDTH:
       return job != nullptr ? static_cast<int32_t>(job->width) : 0;
@@ -66,7 +66,7 @@ static int32_t SimpleAnswer(const PropertyRow& row) {
     case ANSWER_PLANES:
       return PluginFilterRecord()->planes;
     case ANSWER_WATCH:
-      return gWatchSuspension;
+      return CurrentCall()->watchSuspension;
     default:
       return row.constant;
   }
@@ -103,7 +103,7 @@ OSErr HostGetProperty(OSType signature, OSType key, int32_t index, intptr_t* sim
 
 OSErr HostSetProperty(OSType signature, OSType key, int32_t index, intptr_t simpleProperty, Handle complexProperty) {
   if (key == FourCC("wtch")) {
-    gWatchSuspension = static_cast<int32_t>(static_cast<uint32_t>(static_cast<uintptr_t>(simpleProperty)));
+    CurrentCall()->watchSuspension = static_cast<int32_t>(static_cast<uint32_t>(static_cast<uintptr_t>(simpleProperty)));
     return noErr;
   }
   if (key == FourCC("plip")) return noErr;

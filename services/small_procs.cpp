@@ -3,36 +3,33 @@
 
 #include "base/clock.h"
 #include "call/job_record.h"
+#include "call/plugin_call.h"
 #include "services/host_services.h"
-
-// A single byte: written on the job thread, read from any plug-in thread.
-static volatile uint8_t gAbortFlag = 0;
-static volatile ProgressHookProc gProgressHook = nullptr;
-
-void ResetAbortFlag() { gAbortFlag = 0; }
 
 // The editor's cancel request counts at once, even for a plug-in that never
 // reports progress; the next progress report is then refused as well.
 Boolean HostTestAbort() {
-  JobRecord* job = gCurrentJob;
-  if (job != nullptr && job->abortRequest != 0) gAbortFlag = 1;
-  return gAbortFlag;
+  PluginCall* call = CurrentCall();
+  JobRecord* job = call->job;
+  if (job != nullptr && job->abortRequest != 0) call->abortFlag = 1;
+  return call->abortFlag;
 }
 
 // Once the job has said stop, the flag stays set for the rest of the call,
 // even if later progress reports are answered with "go on".
 void HostProgress(int32_t done, int32_t total) {
-  ProgressHookProc hook = gProgressHook;
-  if (hook != nullptr && hook(done, total) == 0) gAbortFlag = 1;
+  PluginCall* call = CurrentCall();
+  CallProgressHook hook = call->progressHook;
+  if (hook != nullptr && hook(done, total) == 0) call->abortFlag = 1;
 }
 
 int32_t ForwardProgress(int32_t done, int32_t total) {
-  JobRecord* job = gCurrentJob;
+  JobRecord* job = CurrentCall()->job;
   if (job == nullptr || job->progress == nullptr) return 1;
   return job->progress(job, done, total);
 }
 
-void InstallProgressForwarding() { gProgressHook = ForwardProgress; }
+void InstallProgressForwarding(PluginCall* call) { call->progressHook = ForwardProgress; }
 
 void NoOpHostProc(int16_t selector, intptr_t* data) {}
 

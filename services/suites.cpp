@@ -3,6 +3,7 @@
 
 #include "call/plugin_records.h"
 #include "call/job_record.h"
+#include "call/plugin_call.h"
 #include "base/memory.h"
 #include "services/global_memory_win32.h"
 #include "engine/display_pixels.h"
@@ -57,7 +58,7 @@ SPErr SPUndefined() { return kSPNoError; }
 // The editor's window as a 32-bit value. An About call publishes no job; its
 // platform data carries the same window.
 intptr_t UIHooksMainAppWindow() {
-  JobRecord* job = gCurrentJob;
+  JobRecord* job = CurrentCall()->job;
   uintptr_t window = job != nullptr ? job->hostWindow : static_cast<uintptr_t>(ThePluginRecords()->platformData.hwnd);
   return static_cast<intptr_t>(static_cast<uint32_t>(window));
 }
@@ -194,19 +195,17 @@ static const SuiteRow kSuites[] = {
     {kPSResourceSuite, 3, &kResourceSuite},
 };
 
-// The last suite refused for want of it, for the error text; never cleared.
-static char gMissingServiceName[MISSING_SERVICE_NAME_BYTES];
-
 static void RecordMissingService(const char* name) {
+  char* into = CurrentCall()->missingServiceName;
   size_t n = 0;
-  while (n + 1 < sizeof(gMissingServiceName) && name[n] != 0) {
-    gMissingServiceName[n] = name[n];
+  while (n + 1 < MISSING_SERVICE_NAME_BYTES && name[n] != 0) {
+    into[n] = name[n];
     ++n;
   }
-  gMissingServiceName[n] = 0;
+  into[n] = 0;
 }
 
-const char* MissingServiceName() { return gMissingServiceName; }
+const char* MissingServiceName() { return CurrentCall()->missingServiceName; }
 
 SPErr SPAcquireSuite(const char* name, int32_t version, const void** suite) {
   if (name == nullptr || suite == nullptr) return kSPBadParameterError;

@@ -10,6 +10,7 @@
 
 #include "gtest/gtest.h"
 #include "call/job_record.h"
+#include "tests/support/call_scope.h"
 #include "services/colour_convert.h"
 #include "services/colour_services.h"
 
@@ -44,9 +45,9 @@ struct ColourServicesTest : testing::Test {
     point = {0, 0};
     gHookCalls.clear();
     gCheckAnswer = gBeginAnswer = 1;
-    gCurrentJob = &job;
+    PublishJob(&job);
   }
-  void TearDown() override { gCurrentJob = nullptr; }
+  void TearDown() override { PublishJob(nullptr); }
 
   // A record full of sentinel bytes, then the fields the call looks at.
   static ColorServicesInfo Record(int16_t selector, int16_t source, int16_t result, int16_t c0, int16_t c1, int16_t c2,
@@ -122,7 +123,7 @@ TEST_F(ColourServicesTest, RefusalsLeaveTheRecordUntouched) {
     if (c.selector == plugIncolorServicesGetSpecialColor) info.selectorParameter.specialColorID = 1;
     gCheckAnswer = c.check;
     gBeginAnswer = c.begin;
-    if (c.noJob) gCurrentJob = nullptr;
+    if (c.noJob) PublishJob(nullptr);
     ColorServicesInfo before = info;
     EXPECT_EQ(c.expected, ColorServices(&info)) << c.what;
     EXPECT_EQ(0, std::memcmp(&before, &info, sizeof info)) << c.what << ": the record changed";
@@ -231,7 +232,7 @@ void AnswerDialog(bool expectChosen) {
   JobRecord job{};
   job.self = &job;
   job.hostWindow = reinterpret_cast<uintptr_t>(owner);
-  gCurrentJob = &job;
+  PublishJob(&job);
   ColorServicesInfo info;
   std::memset(&info, 0xA5, sizeof info);
   info.infoSize = sizeof info;
@@ -244,7 +245,7 @@ void AnswerDialog(bool expectChosen) {
   info.colorComponents[3] = 42;
   ColorServicesInfo before = info;
   OSErr result = ColorServices(&info);
-  gCurrentJob = nullptr;
+  PublishJob(nullptr);
   DestroyWindow(owner);
   if (expectChosen) {
     EXPECT_EQ(noErr, result);

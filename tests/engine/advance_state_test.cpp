@@ -11,8 +11,12 @@
 #include "gtest/gtest.h"
 #include "sdk/filter_record.h"
 #include "call/job_record.h"
+#include "tests/support/call_scope.h"
 
 namespace {
+
+// The tiles of the call each test publishes.
+TileExchange gTiles;
 
 // One filter's worth of state: an editor image, its working copy, a record.
 struct TileBench {
@@ -35,8 +39,8 @@ struct TileBench {
     job.ImageAccessBegin = ImageAccessBegin;
     job.ImageAccessEnd = ImageAccessEnd;
     job.ImageAccessCheck = ImageAccessCheck;
-    gCurrentJob = &job;
-    ResetTileExchange(fr, reinterpret_cast<FilterRecord*>(shadowBlock), sizeof(recordBlock));
+    PublishJob(&job, &gTiles);
+    ResetTileExchange(&gTiles, fr, reinterpret_cast<FilterRecord*>(shadowBlock), sizeof(recordBlock));
     AttachPixelMemory(&gTiles.editor, w, h, w, editor.data());
     CreatePixelBuffer(&gTiles.working, w, h, PB_STORAGE_EXACT);
     CopyRegion(&gTiles.working, 0, 0, w - 1, h - 1, &gTiles.editor, 0, 0, w - 1, h - 1, 0);
@@ -49,10 +53,10 @@ struct TileBench {
     fr->bigDocumentData = &big;
   }
   ~TileBench() {
-    FreeTileBlocks();
+    FreeTileBlocks(&gTiles);
     ReleasePixelBuffer(&gTiles.working);
     ReleasePixelBuffer(&gTiles.editor);
-    gCurrentJob = nullptr;
+    PublishJob(nullptr);
   }
   const uint8_t* Pixel(uint32_t x, uint32_t y) const { return &editor[(static_cast<size_t>(y) * width + x) * 4]; }
   // Plane p of pixel (x, y) as a tile holds it: red, green, blue, transparency.

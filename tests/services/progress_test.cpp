@@ -24,8 +24,7 @@ int32_t RecordingProgress(JobRecord* record, int32_t done, int32_t total) {
 
 TEST(Progress, AbortStaysSetOnceTheJobHasSaidStop) {
   JobScope scope;
-  ResetAbortFlag();
-  InstallProgressForwarding();
+  InstallProgressForwarding(TestCall());
   HostProgress(1, 4);
   EXPECT_EQ(0, HostTestAbort());
   EXPECT_DOUBLE_EQ(0.25, scope.job.progressValue);
@@ -39,7 +38,7 @@ TEST(Progress, AbortStaysSetOnceTheJobHasSaidStop) {
   HostProgress(3, 4);
   EXPECT_NE(0, HostTestAbort()) << "a later 'go on' must not clear the flag within the call";
 
-  ResetAbortFlag();  // the next Filter call's set-up
+  PublishJob(&scope.job);  // the next Filter call starts afresh
   EXPECT_EQ(0, HostTestAbort());
 }
 
@@ -60,8 +59,7 @@ TEST(JobProgress, StoresTheFractionAndZeroWithoutAPositiveTotal) {
 
 TEST(Progress, ForwardingPassesValuesUnchangedAndNeedsAJob) {
   JobScope scope;
-  ResetAbortFlag();
-  InstallProgressForwarding();
+  InstallProgressForwarding(TestCall());
   scope.job.progress = RecordingProgress;
   gSeen = {};
   gAnswer = 1;
@@ -77,7 +75,7 @@ TEST(Progress, ForwardingPassesValuesUnchangedAndNeedsAJob) {
   // Without a published job, or a job without a callback, progress goes on.
   scope.job.progress = nullptr;
   EXPECT_EQ(1, ForwardProgress(1, 2));
-  gCurrentJob = nullptr;
+  PublishJob(nullptr);
   EXPECT_EQ(1, ForwardProgress(1, 2));
   HostProgress(1, 2);
   EXPECT_EQ(0, HostTestAbort());

@@ -6,6 +6,7 @@
 
 #include "call/job_record.h"
 #include "base/memory.h"
+#include "tests/support/call_scope.h"
 
 // An address whose every access faults: reserved, never committed.
 inline void* NoAccessAddress() {
@@ -19,10 +20,10 @@ struct JobScope {
   JobScope() {
     job.self = &job;
     job.progress = JobProgress;
-    gCurrentJob = &job;
+    PublishJob(&job);
   }
   ~JobScope() {
-    gCurrentJob = nullptr;
+    PublishJob(nullptr);
     SetAllocationFailureAt(0);
   }
 };

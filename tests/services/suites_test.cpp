@@ -168,7 +168,7 @@ TEST(UIHooksSuite, EntriesReachTheHostProcedures) {
   const PSUIHooksSuite3* hooks = static_cast<const PSUIHooksSuite3*>(table);
 
   EXPECT_EQ(0x12345678, hooks->MainAppWindow());
-  gCurrentJob = nullptr;
+  PublishJob(nullptr);
   ThePluginRecords()->platformData.hwnd = 0x4321;  // as the About call leaves it
   EXPECT_EQ(0x4321, hooks->MainAppWindow());
   ThePluginRecords()->platformData.hwnd = 0;
@@ -182,6 +182,6 @@ TEST(UIHooksSuite, EntriesReachTheHostProcedures) {
   EXPECT_EQ(kSPOutOfMemoryError, hooks->GetLocalizedFileName(nullptr, nullptr));
   hooks->processEvent(nullptr);
 
-  ResetAbortFlag();
+  CurrentCall()->abortFlag = 0;
   EXPECT_EQ(0, hooks->testAbort());
 }
