@@ -1,5 +1,6 @@
 #include "invocation/filter_setup.h"
 
+#include <cmath>
 #include <cstring>
 
 #include "engine/advance_state.h"
@@ -18,7 +19,14 @@ static int16_t Side16(uint32_t side) {
   return static_cast<int16_t>(side > RECORD_16BIT_SIDE ? RECORD_16BIT_SIDE : side);
 }
 
-int32_t FixedFromResolution(double resolution) { return static_cast<int32_t>(resolution * 65536.0 + 0.5); }
+// The resolution comes from the editor's image block: a value that is not a
+// positive number (NaN, infinite, zero, negative) stands for "unknown" and
+// becomes the usual 72 dpi; one too large for 16.16 is held at the largest.
+int32_t FixedFromResolution(double resolution) {
+  if (!(resolution > 0.0) || resolution == HUGE_VAL) return 72 << 16;
+  const double fixed = resolution * 65536.0 + 0.5;
+  return fixed >= 2147483647.0 ? INT32_MAX : static_cast<int32_t>(fixed);
+}
 
 static RGBColor ColourFromHost(uint32_t rgb) {
   return RGBColor{static_cast<uint16_t>((rgb >> 16) & 0xFF), static_cast<uint16_t>((rgb >> 8) & 0xFF),

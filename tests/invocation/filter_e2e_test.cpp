@@ -1,12 +1,14 @@
 // Whole conversations through the real server and our own sample plug-ins.
 #include <windows.h>
 
+#include <cmath>
 #include <cstring>
 #include <map>
 #include <sstream>
 
 #include "gtest/gtest.h"
 #include "invocation/filter_call.h"
+#include "invocation/filter_setup.h"
 #include "call/plugin_records.h"
 #include "tests/support/conversation.h"
 
@@ -469,6 +471,21 @@ TEST(FilterCall, ThirtyTwoBitRectanglesDecideWhenTheLoopEnds) {
   EXPECT_TRUE(RequestsExhausted()) << "expected the 16-bit rectangles to decide otherwise";
   ZeroFilterRecordBlock();
   memset(big, 0, sizeof(*big));
+}
+
+// The editor's resolutions are untrusted doubles: none may reach the record
+// as an undefined conversion.
+TEST(FilterSetUp, ResolutionsBecomeFixedPointAndNonsenseBecomes72) {
+  struct Row {
+    double dpi;
+    int32_t fixed;
+  } const rows[] = {
+      {72.0, 72 << 16},       {299.99999, 19660799}, {0.5, 32768},
+      {0.0, 72 << 16},        {-300.0, 72 << 16},    {std::nan(""), 72 << 16},
+      {HUGE_VAL, 72 << 16},   {-HUGE_VAL, 72 << 16}, {32767.99999, INT32_MAX},
+      {1e300, INT32_MAX},
+  };
+  for (const Row& row : rows) EXPECT_EQ(row.fixed, FixedFromResolution(row.dpi)) << row.dpi;
 }
 
 TEST(FilterJob, SecondCallStartsFromAZeroedRecord) {
