@@ -9,6 +9,7 @@
 #include "editor/cli/file_win32.h"
 #include "editor/cli/json_text.h"
 #include "editor/cli/server_link.h"
+#include "plughost_version.h"
 #include "sdk/pipl.h"
 
 namespace {
@@ -514,6 +515,7 @@ int wmain(int argc, wchar_t** argv) {
   try {
     switch (options.command) {
       case CLI_HELP: Out(CliUsage(options.helpTopic)); code = EXIT_DONE; break;
+      case CLI_VERSION: Out("plughost-cli " PLUGHOST_VERSION_TEXT "\n"); code = EXIT_DONE; break;
       case CLI_LIST: code = CommandList(options); break;
       case CLI_ABOUT: code = CommandAbout(options); break;
       case CLI_RUN: code = CommandRun(options); break;
