@@ -19,8 +19,9 @@
    from several threads are safe and run one after another, except
    plughost_cancel, which takes no lock and may be called from any thread at
    any time. The progress callback runs on the thread that called
-   plughost_filter while the call holds the lock: from there, calls on the
-   same session other than plughost_cancel answer PLUGHOST_ERROR_BUSY.
+   plughost_filter while the call holds the lock: from there, the calls on the
+   same session that answer a status, plughost_cancel aside, answer
+   PLUGHOST_ERROR_BUSY.
    Sessions are independent of one another; the functions that take no
    session may be called from any thread.
 
@@ -157,7 +158,8 @@ PLUGHOST_API plughost_status plughost_set_host(plughost_session* session, uint64
    display exists). It lives until the session is destroyed. */
 PLUGHOST_API plughost_status plughost_hidden_window(plughost_session* session, uint64_t* window);
 
-/* Scans a folder tree for plug-ins. *count gets the number found; up to
+/* Scans a folder tree for plug-ins (a relative folder is taken from the
+   calling process's current folder). *count gets the number found; up to
    capacity entries are copied into `entries` (may be null when capacity is
    0), and PLUGHOST_ERROR_SMALL_BUFFER says that more were found: the session
    keeps them, plughost_scan_entries copies them again. A folder without
