@@ -30,17 +30,20 @@ struct OwnerOnly {
   SECURITY_ATTRIBUTES attributes;
   SECURITY_DESCRIPTOR descriptor;
   DWORD acl[64];  // DWORD-aligned, as an access list must be
-  DWORD user[(sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE) / sizeof(DWORD) + 1];
+  union {
+    TOKEN_USER token;  // aligned as the record needs, with room for its SID
+    uint8_t bytes[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
+  } user;
 };
 
 static bool MakeOwnerOnly(OwnerOnly* s) {
   HANDLE token = nullptr;
   if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
   DWORD size = 0;
-  BOOL read = GetTokenInformation(token, TokenUser, s->user, sizeof(s->user), &size);
+  BOOL read = GetTokenInformation(token, TokenUser, &s->user, sizeof(s->user), &size);
   CloseHandle(token);
   if (!read) return false;
-  PSID sid = reinterpret_cast<TOKEN_USER*>(s->user)->User.Sid;
+  PSID sid = s->user.token.User.Sid;
   PACL acl = reinterpret_cast<PACL>(s->acl);
   if (!InitializeAcl(acl, sizeof(s->acl), ACL_REVISION) ||
       !AddAccessAllowedAce(acl, ACL_REVISION, FILE_GENERIC_READ | FILE_GENERIC_WRITE, sid) ||
