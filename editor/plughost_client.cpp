@@ -1,6 +1,7 @@
 #include "editor/plughost_client.h"
 
 #include <windows.h>
+#include <bcrypt.h>
 #include <cstdio>
 #include <cstring>
 #include <cwchar>
@@ -8,23 +9,82 @@
 static constexpr uint32_t kDefaultReplyTimeoutMs = 120000;
 static constexpr uint32_t kConnectTimeoutMs = 30000;
 
+// A pipe name no other process can guess: our process id, for a person
+// reading a list of pipes, and 128 random bits.
+static bool RandomPipeName(wchar_t* name, size_t capacity) {
+  uint8_t bits[16];
+  if (!BCRYPT_SUCCESS(BCryptGenRandom(nullptr, bits, sizeof(bits), BCRYPT_USE_SYSTEM_PREFERRED_RNG))) return false;
+  int n = _snwprintf(name, capacity - 1, L"plughost-%lu-", GetCurrentProcessId());
+  if (n < 0 || static_cast<size_t>(n) + 2 * sizeof(bits) >= capacity) return false;
+  for (uint8_t b : bits) {
+    name[n++] = L"0123456789abcdef"[b >> 4];
+    name[n++] = L"0123456789abcdef"[b & 15];
+  }
+  name[n] = 0;
+  return true;
+}
+
+// A security descriptor whose access list lets in our own user only: the
+// server runs as that user, nobody else has business on the pipe.
+struct OwnerOnly {
+  SECURITY_ATTRIBUTES attributes;
+  SECURITY_DESCRIPTOR descriptor;
+  DWORD acl[64];  // DWORD-aligned, as an access list must be
+  union {
+    TOKEN_USER token;  // aligned as the record needs, with room for its SID
+    uint8_t bytes[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
+  } user;
+};
+
+static bool MakeOwnerOnly(OwnerOnly* s) {
+  HANDLE token = nullptr;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
+  DWORD size = 0;
+  BOOL read = GetTokenInformation(token, TokenUser, &s->user, sizeof(s->user), &size);
+  CloseHandle(token);
+  if (!read) return false;
+  PSID sid = s->user.token.User.Sid;
+  PACL acl = reinterpret_cast<PACL>(s->acl);
+  if (!InitializeAcl(acl, sizeof(s->acl), ACL_REVISION) ||
+      !AddAccessAllowedAce(acl, ACL_REVISION, FILE_GENERIC_READ | FILE_GENERIC_WRITE, sid) ||
+      !InitializeSecurityDescriptor(&s->descriptor, SECURITY_DESCRIPTOR_REVISION) ||
+      !SetSecurityDescriptorDacl(&s->descriptor, TRUE, acl, FALSE))
+    return false;
+  s->attributes.nLength = sizeof(s->attributes);
+  s->attributes.lpSecurityDescriptor = &s->descriptor;
+  s->attributes.bInheritHandle = FALSE;
+  return true;
+}
+
 int PlughostCreatePipe(PlughostClient* client, const wchar_t* name) {
   memset(client, 0, sizeof(*client));
   client->pipe = INVALID_HANDLE_VALUE;
   client->replyTimeoutMs = kDefaultReplyTimeoutMs;
   if (name != nullptr) {
     wcsncpy(client->pipeName, name, 63);
-  } else {
-    static volatile LONG counter = 0;
-    _snwprintf(client->pipeName, 63, L"plughost-%lu-%lu-%ld", GetCurrentProcessId(), GetTickCount(),
-               InterlockedIncrement(&counter));
+  } else if (!RandomPipeName(client->pipeName, 64)) {
+    return 0;
   }
+  OwnerOnly security;
+  if (!MakeOwnerOnly(&security)) return 0;
   wchar_t path[300];
   _snwprintf(path, 299, L"\\\\.\\pipe\\%ls", client->pipeName);
   path[299] = 0;
-  client->pipe = CreateNamedPipeW(path, PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED,
-                                  PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT, 1, 1 << 16, 1 << 16, 0, nullptr);
-  return client->pipe != INVALID_HANDLE_VALUE;
+  // The first instance or nothing: a pipe of this name that someone else made
+  // before us is theirs, and our server must never talk to it.
+  client->pipe = CreateNamedPipeW(path, PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED | FILE_FLAG_FIRST_PIPE_INSTANCE,
+                                  PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS, 1,
+                                  1 << 16, 1 << 16, 0, &security.attributes);
+  if (client->pipe == INVALID_HANDLE_VALUE) return 0;
+  // Wine ignores that flag and adds an instance to the squatter's pipe; ours
+  // must then be the only one.
+  DWORD instances = 0;
+  if (!GetNamedPipeHandleStateW(client->pipe, nullptr, &instances, nullptr, nullptr, nullptr, 0) || instances != 1) {
+    PlughostClosePipe(client);
+    SetLastError(ERROR_ACCESS_DENIED);
+    return 0;
+  }
+  return 1;
 }
 
 // Waits for an overlapped operation, giving up when the server has ended.
@@ -70,6 +130,25 @@ static bool Transfer(PlughostClient* client, void* buffer, uint32_t length, bool
   return true;
 }
 
+// Waits until a client has connected to our end, or the server has ended.
+static bool AwaitClient(PlughostClient* client, uint32_t timeoutMs) {
+  OVERLAPPED ov;
+  memset(&ov, 0, sizeof(ov));
+  ov.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  if (ov.hEvent == nullptr) return false;
+  BOOL connected = ConnectNamedPipe(client->pipe, &ov);
+  DWORD err = GetLastError();
+  bool ok = false;
+  if (connected || err == ERROR_PIPE_CONNECTED) {
+    ok = true;
+  } else if (err == ERROR_IO_PENDING) {
+    DWORD ignored = 0;
+    ok = Complete(client, &ov, &ignored, timeoutMs);
+  }
+  CloseHandle(ov.hEvent);
+  return ok;
+}
+
 int PlughostLaunch(PlughostClient* client, const wchar_t* serverExe, const wchar_t* commandLine) {
   wchar_t line[1024];
   _snwprintf(line, 1023, L"\"%ls\" %ls", serverExe, commandLine != nullptr ? commandLine : client->pipeName);
@@ -87,20 +166,17 @@ int PlughostLaunch(PlughostClient* client, const wchar_t* serverExe, const wchar
   CloseHandle(pi.hThread);
   client->process = pi.hProcess;
   client->processId = pi.dwProcessId;
-  OVERLAPPED ov;
-  memset(&ov, 0, sizeof(ov));
-  ov.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-  BOOL connected = ConnectNamedPipe(client->pipe, &ov);
-  DWORD err = GetLastError();
-  bool ok = false;
-  if (connected || err == ERROR_PIPE_CONNECTED) {
-    ok = true;
-  } else if (err == ERROR_IO_PENDING) {
-    DWORD ignored = 0;
-    ok = Complete(client, &ov, &ignored, kConnectTimeoutMs);
+  // Whoever connects first is let through only if it is the process we just
+  // started; anyone else is cut off unheard and we wait on for ours, which
+  // retries a busy pipe.
+  DWORD start = GetTickCount();
+  for (;;) {
+    DWORD spent = GetTickCount() - start;
+    if (spent >= kConnectTimeoutMs || !AwaitClient(client, kConnectTimeoutMs - spent)) return 0;
+    ULONG clientId = 0;
+    if (GetNamedPipeClientProcessId(client->pipe, &clientId) && clientId == client->processId) return 1;
+    DisconnectNamedPipe(client->pipe);
   }
-  CloseHandle(ov.hEvent);
-  return ok ? 1 : 0;
 }
 
 int PlughostStart(PlughostClient* client, const wchar_t* serverExe) {
@@ -148,6 +224,23 @@ void PlughostFreeReply(PlughostReply* reply) {
   if (reply->payload != nullptr) HeapFree(GetProcessHeap(), 0, reply->payload);
   reply->payload = nullptr;
   reply->length = 0;
+}
+
+int PlughostServerInfo(PlughostClient* client, ServerInfoReply* info) {
+  PlughostReply reply;
+  if (!PlughostRequest(client, REQ_SERVER_INFO, 0, nullptr, 0, &reply)) return 0;
+  bool ok = reply.header.kind == (REQ_SERVER_INFO | REPLY_FLAG) && reply.header.argument == ST_OK;
+  if (ok && reply.length == 0) {
+    info->protocolVersion = 1;
+    info->productVersion = 0;
+    info->servedKinds = PLUGHOST_PROTOCOL1_KINDS;
+  } else if (ok && reply.length >= sizeof(*info)) {
+    memcpy(info, reply.payload, sizeof(*info));
+  } else {
+    ok = false;
+  }
+  PlughostFreeReply(&reply);
+  return ok ? 1 : 0;
 }
 
 int PlughostQuit(PlughostClient* client) { return PlughostSend(client, REQ_QUIT, 0, nullptr, 0); }

@@ -20,10 +20,13 @@ struct PlughostReply {
   uint32_t length;
 };
 
-// Creates the pipe (byte mode, duplex, overlapped). A null name picks a fresh one.
+// Creates the pipe (byte mode, duplex, overlapped), which only our own user
+// may open and only from this machine. A null name picks one with 128 random
+// bits. Fails when a pipe of the name exists already, whoever made it.
 int PlughostCreatePipe(PlughostClient* client, const wchar_t* name);
 // Starts `serverExe` with `commandLine` (the pipe name when null) and waits
-// until it has connected, or has exited. The server gets no standard handles
+// until it has connected, or has exited. A client other than the process
+// started is disconnected unheard. The server gets no standard handles
 // and inherits none of ours.
 int PlughostLaunch(PlughostClient* client, const wchar_t* serverExe, const wchar_t* commandLine);
 // Both of the above.
@@ -37,6 +40,19 @@ int PlughostReceive(PlughostClient* client, PlughostReply* reply);
 int PlughostRequest(PlughostClient* client, uint32_t kind, int64_t argument, const void* payload, uint32_t length,
                     PlughostReply* reply);
 void PlughostFreeReply(PlughostReply* reply);
+
+// What a server that predates REQ_SERVER_INFO serves: protocol 1.
+constexpr uint64_t PLUGHOST_PROTOCOL1_KINDS = (1ull << REQ_QUIT) | (1ull << REQ_SCAN_FOLDER) | (1ull << REQ_SET_HOST) |
+                                              (1ull << REQ_ABOUT_START) | (1ull << REQ_ABOUT_POLL) |
+                                              (1ull << REQ_FILTER_START) | (1ull << REQ_FILTER_POLL) |
+                                              (1ull << REQ_FETCH_IMAGE);
+// Asks the server what it is (REQ_SERVER_INFO). The empty ST_OK of an older
+// server reads as protocol 1, product version 0, PLUGHOST_PROTOCOL1_KINDS.
+// Answers 0 when no reply came or the reply is of another shape.
+int PlughostServerInfo(PlughostClient* client, ServerInfoReply* info);
+inline bool PlughostServes(const ServerInfoReply& info, uint32_t kind) {
+  return kind < 64 && ((info.servedKinds >> kind) & 1) != 0;
+}
 
 // Sends REQ_QUIT (no reply follows).
 int PlughostQuit(PlughostClient* client);

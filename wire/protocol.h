@@ -16,6 +16,10 @@ enum RequestKind : uint32_t {
   // Asks the running Filter job to stop; an older server answers it as an
   // unknown kind (ST_OK), so editors may send it safely.
   REQ_FILTER_ABORT = 23,
+  // No payload; answers a ServerInfoReply. An older server answers it as an
+  // unknown kind, ST_OK and no payload: the client library reads that as
+  // protocol 1 and sends such a server no kind beyond REQ_FETCH_IMAGE.
+  REQ_SERVER_INFO = 24,
 };
 
 constexpr uint32_t REPLY_FLAG = 0x40000000u;
@@ -69,6 +73,12 @@ struct PluginEntry {
   wchar_t entryPoint[256];
 };
 
+struct ServerInfoReply {
+  uint32_t protocolVersion;
+  uint32_t productVersion;  // major << 16 | minor << 8 | patch
+  uint64_t servedKinds;     // bit k set: the server serves request kind k
+};
+
 struct CatalogueReplyHeader {
   uint32_t count;
   uint8_t buildFlag;
@@ -96,6 +106,7 @@ static_assert(sizeof(ImageBlockHeader) == 24);
 static_assert(sizeof(PluginEntry) == 1544);
 static_assert(offsetof(PluginEntry, name) == 520);
 static_assert(offsetof(PluginEntry, entryPoint) == 1032);
+static_assert(sizeof(ServerInfoReply) == 16);
 static_assert(sizeof(CatalogueReplyHeader) == 8);
 static_assert(sizeof(JobStatusRecord) == 536);
 static_assert(offsetof(JobStatusRecord, progress) == 4);

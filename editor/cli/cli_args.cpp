@@ -38,6 +38,7 @@ const char kToolUsage[] =
     "  --server32 EXE       use EXE instead of plughost32.exe beside the tool\n"
     "  --cancel-event NAME  cancel as Ctrl+C does once the named event NAME is set\n"
     "  -h, --help           this text; after a command, that command's\n"
+    "  --version            the tool's version\n"
     "\n"
     "The first Ctrl+C asks the running filter to stop; a second one stops the server.\n"
     "\n"
@@ -172,7 +173,7 @@ int ParseCliArguments(int argc, const wchar_t* const* argv, CliOptions* options,
   error->clear();
   std::vector<std::wstring> positional;
   bool given[kOptionCount] = {};
-  bool optionsEnded = false, help = false;
+  bool optionsEnded = false, help = false, version = false;
   // The first fault is reported only once no --help has turned up after it.
   std::string fault;
   for (int i = 1; i < argc; ++i) {
@@ -187,6 +188,10 @@ int ParseCliArguments(int argc, const wchar_t* const* argv, CliOptions* options,
     }
     if (a == L"-h" || a == L"--help") {
       help = true;
+      continue;
+    }
+    if (a == L"--version") {
+      version = true;
       continue;
     }
     const OptionRow* row = nullptr;
@@ -206,6 +211,11 @@ int ParseCliArguments(int argc, const wchar_t* const* argv, CliOptions* options,
     }
   }
   const CommandRow* command = positional.empty() ? nullptr : FindCommand(positional[0]);
+  if (version && !help) {
+    *options = CliOptions();
+    options->command = CLI_VERSION;
+    return 1;
+  }
   if (help || positional.empty()) {
     // "run --help" is run's usage; help on its own, or on what is no command, the tool's.
     *options = CliOptions();
@@ -229,6 +239,8 @@ int ParseCliArguments(int argc, const wchar_t* const* argv, CliOptions* options,
   if (options->quiet && options->progress) return Fail(error, "--quiet and --progress cannot go together");
   options->command = command->command;
   switch (command->command) {
+    case CLI_VERSION:
+      break;
     case CLI_HELP:
       if (positional.size() > 1) {
         const CommandRow* topic = FindCommand(positional[1]);

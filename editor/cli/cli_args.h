@@ -9,6 +9,7 @@ enum CliCommand : int {
   CLI_ABOUT = 2,
   CLI_RUN = 3,
   CLI_BATCH = 4,
+  CLI_VERSION = 5,
 };
 
 struct CliOptions {
@@ -37,7 +38,8 @@ struct CliOptions {
 extern const wchar_t kStandardStream[];
 
 // argv[0] is the program. Options may stand anywhere; "--" ends them.
-// -h or --help anywhere asks for the usage of the command given, if any.
+// -h or --help anywhere asks for the usage of the command given, if any;
+// --version anywhere, short of a help, for the version.
 // Answers 1, or 0 with a one-line reason in *error.
 int ParseCliArguments(int argc, const wchar_t* const* argv, CliOptions* options, std::string* error);
 

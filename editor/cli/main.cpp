@@ -9,6 +9,8 @@
 #include "editor/cli/file_win32.h"
 #include "editor/cli/json_text.h"
 #include "editor/cli/server_link.h"
+#include "editor/hidden_window.h"
+#include "plughost_version.h"
 #include "sdk/pipl.h"
 
 namespace {
@@ -50,62 +52,20 @@ void Note(const std::string& kind, const std::string& text) {
 // or when asked for. In a log its carriage returns would only be clutter.
 bool gShowProgress = false;
 
-// A hidden top-level window of our own, pumped on its own thread: the server
-// makes it the owner of plug-in dialogs, and an owner in another process must
-// keep answering messages or those dialogs stall. The console's window would
-// not do: the tool often runs without one (pipes, scripts). The window is
-// never shown.
-struct HostWindow {
-  HWND window = nullptr;
-  HANDLE thread = nullptr;
-  HANDLE ready = nullptr;
-  bool messageOnly = false;  // no display: no window of any process can be shown
-  volatile LONG disabled = 0;  // how often a modal box owned by it disabled it
-};
-
-HostWindow gHost;
-
-LRESULT CALLBACK HostWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  // A modal box (a dialog, a message box) disables its owner while it is up,
-  // also from another process: that is how the tool learns that a plug-in
-  // showed its About box.
-  if (message == WM_ENABLE && wParam == FALSE) InterlockedIncrement(&gHost.disabled);
-  return DefWindowProcW(window, message, wParam, lParam);
-}
-
-DWORD WINAPI PumpHostWindow(void*) {
-  WNDCLASSW wc;
-  memset(&wc, 0, sizeof(wc));
-  wc.lpfnWndProc = HostWindowProc;
-  wc.hInstance = GetModuleHandleW(nullptr);
-  wc.lpszClassName = L"PlughostCliHost";
-  RegisterClassW(&wc);
-  gHost.window = CreateWindowExW(0, wc.lpszClassName, L"plughost-cli", WS_OVERLAPPEDWINDOW, CW_USEDEFAULT,
-                                 CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, nullptr, nullptr, wc.hInstance, nullptr);
-  // Without a display (headless Wine) no top-level window can be made; a
-  // message-only window still gives the server a live handle.
-  if (gHost.window == nullptr) {
-    gHost.messageOnly = true;
-    gHost.window = CreateWindowExW(0, wc.lpszClassName, L"plughost-cli", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
-                                   wc.hInstance, nullptr);
-  }
-  SetEvent(gHost.ready);
-  if (gHost.window == nullptr) return 1;
-  MSG m;
-  while (GetMessageW(&m, nullptr, 0, 0) > 0) DispatchMessageW(&m);
-  return 0;
-}
+// The server's dialogs need an owner that keeps answering messages; the
+// console's window would not do, the tool often runs without one (pipes,
+// scripts). The library's hidden window also counts the modal boxes that
+// disable it, which is how `about` learns a box was shown.
+PlughostHiddenWindow gHost;
 
 // The handle REQ_SET_HOST carries; the console's window when ours cannot be made.
 uint32_t HostWindowHandle() {
-  if (gHost.ready == nullptr) {
-    gHost.ready = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    gHost.thread = CreateThread(nullptr, 0, PumpHostWindow, nullptr, 0, nullptr);
-    if (gHost.thread != nullptr) WaitForSingleObject(gHost.ready, 10000);
+  static bool tried = false;
+  if (!tried) {
+    tried = true;
+    PlughostOpenHiddenWindow(&gHost);
   }
-  HWND w = gHost.window != nullptr ? gHost.window : GetConsoleWindow();
-  // Window handles carry 32 significant bits in both builds.
-  return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(w));
+  return PlughostWireWindow(gHost.window != nullptr ? gHost.window : GetConsoleWindow());
 }
 
 std::wstring ServerPath(const CliOptions& o, int bits) {
@@ -514,6 +474,7 @@ int wmain(int argc, wchar_t** argv) {
   try {
     switch (options.command) {
       case CLI_HELP: Out(CliUsage(options.helpTopic)); code = EXIT_DONE; break;
+      case CLI_VERSION: Out("plughost-cli " PLUGHOST_VERSION_TEXT "\n"); code = EXIT_DONE; break;
       case CLI_LIST: code = CommandList(options); break;
       case CLI_ABOUT: code = CommandAbout(options); break;
       case CLI_RUN: code = CommandRun(options); break;

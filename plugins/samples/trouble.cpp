@@ -10,6 +10,7 @@
 //   progress-wait         Continue reports 50 of 100, signals READY, waits for GO
 //   about-wait            About signals READY and waits for GO
 //   abort-wait            Continue waits until the host's abort test answers true
+//   exit-continue         Continue ends the host's process with exit code 42
 //   never-empty           leaves inRect with no height but some width for five Continues
 //   sampled               asks for the whole image at half size (inputRate 2.0)
 //   badptr-CALLBACK       hands a host callback a bad pointer in Continue (see BadPointerCall)
@@ -283,6 +284,8 @@ extern "C" __declspec(dllexport) void PluginMain(int16_t selector, void* block, 
       } else if (Mode("progress-wait")) {
         fr->progressProc(50, 100);
         Rendezvous();
+      } else if (Mode("exit-continue")) {
+        ExitProcess(42);
       } else if (Mode("abort-wait")) {
         for (int i = 0; i < 120000 && !fr->abortProc(); ++i) Sleep(1);
         *result = fr->abortProc() ? userCanceledErr : noErr;

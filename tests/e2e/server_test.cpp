@@ -1,5 +1,6 @@
 // The real server program on a real pipe.
 #include <windows.h>
+#include <aclapi.h>
 
 #include <cstring>
 #include <vector>
@@ -8,6 +9,7 @@
 #include "server/process_entry.h"
 #include "tests/support/conversation.h"
 #include "tests/support/server_session.h"
+#include "tests/support/todo_wine.h"
 
 TEST(ServerProcess, QuitGetsNoReplyAndExitsZero) {
   ServerSession s;
@@ -47,6 +49,93 @@ TEST(ServerProcess, QuotedPipeNameWithLineEndConnects) {
   EXPECT_TRUE(PlughostWaitExit(&client, 20000, &code));
   EXPECT_EQ(0u, code);
   PlughostClose(&client);
+}
+
+namespace {
+
+std::wstring PipePath(const wchar_t* name) { return std::wstring(L"\\\\.\\pipe\\") + name; }
+
+}  // namespace
+
+TEST(ClientPipe, FreshNamesAreUnguessable) {
+  PlughostClient a, b;
+  ASSERT_TRUE(PlughostCreatePipe(&a, nullptr));
+  ASSERT_TRUE(PlughostCreatePipe(&b, nullptr));
+  std::wstring first = a.pipeName, second = b.pipeName;
+  PlughostClose(&a);
+  PlughostClose(&b);
+  EXPECT_NE(first, second);
+  // plughost-PID- and 32 hexadecimal digits.
+  std::wstring stem = L"plughost-" + std::to_wstring(GetCurrentProcessId()) + L"-";
+  ASSERT_EQ(0u, first.find(stem)) << Narrow(first);
+  std::wstring random = first.substr(stem.size());
+  EXPECT_EQ(32u, random.size()) << Narrow(first);
+  EXPECT_EQ(std::wstring::npos, random.find_first_not_of(L"0123456789abcdef")) << Narrow(first);
+}
+
+TEST(ClientPipe, ANameSomeoneElseHoldsIsRefused) {
+  // A squatter that made the name first, with room for more instances.
+  std::wstring name = L"plughost-squat-" + std::to_wstring(GetCurrentProcessId());
+  HANDLE squatter = CreateNamedPipeW(PipePath(name.c_str()).c_str(), PIPE_ACCESS_DUPLEX, PIPE_TYPE_BYTE,
+                                     PIPE_UNLIMITED_INSTANCES, 4096, 4096, 0, nullptr);
+  ASSERT_NE(INVALID_HANDLE_VALUE, squatter);
+  PlughostClient client;
+  EXPECT_FALSE(PlughostCreatePipe(&client, name.c_str()));
+  PlughostClose(&client);
+  CloseHandle(squatter);
+  // Once it is gone the name is ours.
+  ASSERT_TRUE(PlughostCreatePipe(&client, name.c_str()));
+  PlughostClose(&client);
+}
+
+TEST(ClientPipe, AStrangerConnectingFirstIsCutOffUnheard) {
+  PlughostClient client;
+  ASSERT_TRUE(PlughostCreatePipe(&client, nullptr));
+  // This test process is the stranger: it takes the only instance first.
+  HANDLE stranger = CreateFileW(PipePath(client.pipeName).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(INVALID_HANDLE_VALUE, stranger);
+  // It writes a forged reply for the editor to read as the server's.
+  MessageHeader forged{};
+  forged.kind = REQ_SET_HOST | REPLY_FLAG;
+  forged.argument = ST_NO_MEMORY;
+  DWORD n = 0;
+  ASSERT_TRUE(WriteFile(stranger, &forged, sizeof(forged), &n, nullptr));
+  ASSERT_TRUE(PlughostLaunch(&client, ServerExe().c_str(), nullptr));
+  ServerSession s(client);
+  // The stranger is disconnected: it can neither write nor read any more, and
+  // the reply the editor reads is the real server's.
+  EXPECT_FALSE(WriteFile(stranger, &forged, sizeof(forged), &n, nullptr));
+  uint8_t byte = 0;
+  EXPECT_FALSE(ReadFile(stranger, &byte, 1, &n, nullptr));
+  CloseHandle(stranger);
+  HostSettings host{0x10010, 0, 0xFFFFFF};
+  EXPECT_EQ(ST_OK, s.Request(REQ_SET_HOST, 0, &host, sizeof(host)));
+  EXPECT_EQ(static_cast<uint32_t>(EXIT_SERVED), s.Quit());
+}
+
+TEST(ClientPipe, OnlyOurUserIsOnTheAccessList) {
+  PlughostClient client;
+  ASSERT_TRUE(PlughostCreatePipe(&client, nullptr));
+  PACL dacl = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  DWORD got = GetSecurityInfo(client.pipe, SE_KERNEL_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &dacl,
+                              nullptr, &descriptor);
+  PlughostClose(&client);
+  ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), got);
+  ASSERT_NE(nullptr, dacl);
+  ASSERT_EQ(1u, dacl->AceCount);
+  ACCESS_ALLOWED_ACE* ace = nullptr;
+  ASSERT_TRUE(GetAce(dacl, 0, reinterpret_cast<void**>(&ace)));
+  EXPECT_EQ(ACCESS_ALLOWED_ACE_TYPE, ace->Header.AceType);
+  HANDLE token = nullptr;
+  ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token));
+  uint8_t buffer[256];
+  DWORD size = 0;
+  ASSERT_TRUE(GetTokenInformation(token, TokenUser, buffer, sizeof(buffer), &size));
+  CloseHandle(token);
+  EXPECT_TRUE(EqualSid(reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid, &ace->SidStart));
+  LocalFree(descriptor);
 }
 
 TEST(RequestLoop, UnknownKindWithPayloadGetsAnEmptyOkReply) {

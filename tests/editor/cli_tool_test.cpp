@@ -4,6 +4,7 @@
 
 #include "editor/cli/image_codec.h"
 #include "gtest/gtest.h"
+#include "plughost_version.h"
 #include "tests/editor/tool_runner.h"
 #include "tests/support/server_session.h"
 
@@ -192,6 +193,7 @@ TEST(CliHelp, EachCommandHasItsOwnUsage) {
       {{L"run", L"--help"}, "usage: plughost-cli run FOLDER PLUGIN IN OUT"},
       {{L"help", L"batch"}, "usage: plughost-cli batch FOLDER PLUGIN OUTDIR IN..."},
       {{L"--help"}, "usage: plughost-cli COMMAND"},
+      {{L"--version"}, "plughost-cli " PLUGHOST_VERSION_TEXT "\n"},
   };
   for (auto& r : rows) {
     ToolRun run = RunTool(r.first);

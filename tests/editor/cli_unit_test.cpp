@@ -113,6 +113,11 @@ TEST(CliArguments, CommandsTakeTheirArguments) {
   EXPECT_EQ(L"-", streams.options.output);
   EXPECT_TRUE(streams.options.makeFolders);
   EXPECT_TRUE(streams.options.progress);
+  // --version answers on its own, wherever it stands; a help beside it wins.
+  Parsed version = Parse({L"list", L"--colour", L"--version"});
+  ASSERT_EQ(1, version.ok) << version.error;
+  EXPECT_EQ(CLI_VERSION, version.options.command);
+  EXPECT_EQ(CLI_HELP, Parse({L"--version", L"run", L"-h"}).options.command);
 }
 
 TEST(CliArguments, HelpNamesTheCommandAsked) {

@@ -14,6 +14,9 @@
 //              modal box owned by it does
 // PLUGHOST_FAKE_LOG names a file that gets one line per start and request;
 // PLUGHOST_FAKE_RUNNING names an event set once a job has polled as running.
+// With PLUGHOST_FAKE_ASKED set, it answers REQ_SERVER_INFO as a server of
+// protocol 2 that serves what it knows, and sets the event of that name at
+// every such request; without, it answers as a server of protocol 1 does.
 #include <windows.h>
 
 #include <cstdio>
@@ -66,9 +69,9 @@ static void SetEntry(PluginEntry* e, const std::wstring& path, const wchar_t* na
   wcsncpy(e->entryPoint, entry, 255);
 }
 
-static void SignalRunning() {
+static void SignalEvent(const wchar_t* variable) {
   wchar_t name[128];
-  if (GetEnvironmentVariableW(L"PLUGHOST_FAKE_RUNNING", name, 128) == 0) return;
+  if (GetEnvironmentVariableW(variable, name, 128) == 0) return;
   HANDLE e = OpenEventW(EVENT_MODIFY_STATE, FALSE, name);
   if (e != nullptr) {
     SetEvent(e);
@@ -138,7 +141,7 @@ int wmain(int argc, wchar_t** argv) {
         status.state = ++polls < 2 || strcmp(gMode, "cancel") == 0 ? JOB_RUNNING : JOB_DONE;
         if (status.state == JOB_DONE && strcmp(gMode, "aboutbox") == 0) EnableWindow(host, TRUE);
         Reply(h.kind, ST_OK, &status, sizeof(status));
-        if (status.state == JOB_RUNNING) SignalRunning();
+        if (status.state == JOB_RUNNING) SignalEvent(L"PLUGHOST_FAKE_RUNNING");
         break;
       case REQ_FILTER_START:
         image = payload;
@@ -176,7 +179,17 @@ int wmain(int argc, wchar_t** argv) {
             for (int c = 0; c < 3; ++c) image[i + c] = static_cast<uint8_t>(255 - image[i + c]);
         }
         Reply(h.kind, ST_OK, &status, sizeof(status));
-        if (status.state == JOB_RUNNING) SignalRunning();
+        if (status.state == JOB_RUNNING) SignalEvent(L"PLUGHOST_FAKE_RUNNING");
+        break;
+      }
+      case REQ_SERVER_INFO: {
+        if (GetEnvironmentVariableW(L"PLUGHOST_FAKE_ASKED", nullptr, 0) == 0) {
+          Reply(h.kind, ST_OK, nullptr, 0);
+          break;
+        }
+        ServerInfoReply info{2, 0x010000, (1ull << REQ_QUIT) | (0xFFull << REQ_SCAN_FOLDER) | (1ull << REQ_SERVER_INFO)};
+        Reply(h.kind, ST_OK, &info, sizeof(info));
+        SignalEvent(L"PLUGHOST_FAKE_ASKED");
         break;
       }
       case REQ_FETCH_IMAGE:
