@@ -1,7 +1,5 @@
 #include "engine/advance_state.h"
 
-#include <windows.h>
-
 #include <algorithm>
 #include <cstring>
 #include <utility>

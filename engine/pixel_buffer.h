@@ -89,7 +89,11 @@ void ReleaseBufferDC(PixelBuffer* buffer);
 // Records code as the calling thread's last engine error (nothing without a
 // record) and answers 0, so failures read `return EngineFail(code);`.
 int EngineFail(uint32_t code);
+// The same for a failed system call: its own error code is kept beside.
+int EngineFailSystem(uint32_t code, uint32_t systemCode);
 uint32_t EngineLastError();
+// The system's error code behind the last engine error, 0 when there was none.
+uint32_t EngineSystemError();
 
 // Atomic reads of the shared fields.
 uint8_t BufferStateFlags(const PixelBuffer* buffer);

@@ -1,6 +1,7 @@
 #include "engine/runtime.h"
 
-#include <windows.h>
+#include "engine/system_calls.h"
+
 #include <cstring>
 
 #include "base/memory.h"
@@ -22,21 +23,21 @@ static uint32_t NextRandom(uint32_t* seed) {
 
 static uint32_t ThreadRandom() {
   if (gRandomSlot == TLS_OUT_OF_INDEXES) {
-    DWORD slot = TlsAlloc();
+    DWORD slot = osTlsAlloc();
     if (InterlockedCompareExchange(reinterpret_cast<volatile LONG*>(&gRandomSlot), static_cast<LONG>(slot),
                                    static_cast<LONG>(TLS_OUT_OF_INDEXES)) != static_cast<LONG>(TLS_OUT_OF_INDEXES))
-      TlsFree(slot);
+      osTlsFree(slot);
   }
-  uint32_t seed = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(TlsGetValue(gRandomSlot)));
+  uint32_t seed = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(osTlsGetValue(gRandomSlot)));
   if (seed == 0) seed = 1;
   uint32_t r = NextRandom(&seed);
-  TlsSetValue(gRandomSlot, reinterpret_cast<void*>(static_cast<uintptr_t>(seed)));
+  osTlsSetValue(gRandomSlot, reinterpret_cast<void*>(static_cast<uintptr_t>(seed)));
   return r;
 }
 
 static bool ThreadEnded(HANDLE thread) {
   DWORD code = 0;
-  return GetExitCodeThread(thread, &code) && code != STILL_ACTIVE;
+  return osGetExitCodeThread(thread, &code) && code != STILL_ACTIVE;
 }
 
 void AcquireRuntimeLock() {
@@ -44,10 +45,10 @@ void AcquireRuntimeLock() {
   uint32_t attempts = 0, slept = 0;
   for (;;) {
     if (attempts < 512) {
-      Sleep(0);
+      osSleep(0);
     } else {
       DWORD step = slept <= 10 ? 1 : slept <= 50 ? 2 : slept <= 100 ? 5 : 10;
-      Sleep(step);
+      osSleep(step);
       slept += step;
     }
     ++attempts;
@@ -71,7 +72,7 @@ int32_t EngineRuntimeStartup() {
     gTable = nullptr;
   }
   if (gJanitor != nullptr && ThreadEnded(gJanitor)) {
-    CloseHandle(gJanitor);
+    osCloseHandle(gJanitor);
     gJanitor = nullptr;
   }
   InterlockedExchange(&gReferenceCount, 1);
@@ -86,14 +87,14 @@ static void StopJanitor() {
     if (ThreadEnded(gJanitor)) break;
     if (slept >= 15000) {
       HANDLE janitor = gJanitor;
-      Guarded([&] { TerminateThread(janitor, 19); });
+      Guarded([&] { osTerminateThread(janitor, 19); });
       break;
     }
     DWORD step = 40 + ThreadRandom() % 121;
-    Sleep(step);
+    osSleep(step);
     slept += step;
   }
-  CloseHandle(gJanitor);
+  osCloseHandle(gJanitor);
   gJanitor = nullptr;
   InterlockedExchange(&gStopFlag, 0);
 }
@@ -119,9 +120,9 @@ void ReleaseEngineThreadState(int index) {
 }
 
 static HANDLE OpenThreadForQuery(DWORD threadId) {
-  HANDLE h = OpenThread(THREAD_ALL_ACCESS, FALSE, threadId);
-  if (h == nullptr) h = OpenThread(THREAD_QUERY_INFORMATION, FALSE, threadId);
-  if (h == nullptr) h = OpenThread(THREAD_QUERY_LIMITED_INFORMATION, FALSE, threadId);
+  HANDLE h = osOpenThread(THREAD_ALL_ACCESS, FALSE, threadId);
+  if (h == nullptr) h = osOpenThread(THREAD_QUERY_INFORMATION, FALSE, threadId);
+  if (h == nullptr) h = osOpenThread(THREAD_QUERY_LIMITED_INFORMATION, FALSE, threadId);
   return h;
 }
 
@@ -143,7 +144,7 @@ void SweepEngineThreadStates() {
       continue;
     }
     bool ended = ThreadEnded(h);
-    CloseHandle(h);
+    osCloseHandle(h);
     if (ended) ReleaseEngineThreadState(i);
   }
 }
@@ -153,13 +154,13 @@ bool IsThreadAlive(uint32_t threadId) {
   HANDLE h = OpenThreadForQuery(threadId);
   if (h == nullptr) return false;
   DWORD code = 0;
-  bool alive = GetExitCodeThread(h, &code) && code == STILL_ACTIVE;
-  CloseHandle(h);
+  bool alive = osGetExitCodeThread(h, &code) && code == STILL_ACTIVE;
+  osCloseHandle(h);
   return alive;
 }
 
 static DWORD WINAPI JanitorMain(void* argument) {
-  uint32_t seed = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(argument)) + GetTickCount();
+  uint32_t seed = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(argument)) + osGetTickCount();
   InterlockedExchange(&gStopFlag, 0);
   for (;;) {
     AcquireRuntimeLock();
@@ -168,7 +169,7 @@ static DWORD WINAPI JanitorMain(void* argument) {
     uint32_t slept = 0;
     while (slept < 4000 && InterlockedExchangeAdd(&gStopFlag, 0) == 0) {
       DWORD step = 30 + NextRandom(&seed) % 141;
-      Sleep(step);
+      osSleep(step);
       slept += step;
     }
     if (InterlockedExchange(&gStopFlag, 0) != 0) return 0;
@@ -198,14 +199,14 @@ EngineThreadState* GetEngineThreadState() {
     int retries = 0;
     while (EngineRuntimeStartup() < 1) {
       if (++retries > 101) return nullptr;
-      Sleep(10);
+      osSleep(10);
     }
   }
   if (gTable == nullptr) {
     AcquireRuntimeLock();
     for (int attempt = 0; gTable == nullptr && attempt < 100; ++attempt) {
       gTable = static_cast<EngineThreadState*>(AllocZeroed(sizeof(EngineThreadState) * ENGINE_TABLE_RECORDS));
-      if (gTable == nullptr && attempt >= 26) Sleep(10);
+      if (gTable == nullptr && attempt >= 26) osSleep(10);
     }
     ReleaseRuntimeLock();
     if (gTable == nullptr) return nullptr;
@@ -217,19 +218,19 @@ EngineThreadState* GetEngineThreadState() {
   if (gJanitor != nullptr) {
     if (inUse < 4) InterlockedExchange(&gStopFlag, 1);
     if (ThreadEnded(gJanitor)) {
-      CloseHandle(gJanitor);
+      osCloseHandle(gJanitor);
       gJanitor = nullptr;
       InterlockedExchange(&gStopFlag, 0);
     }
   } else if (inUse >= 8) {
-    gJanitor = CreateThread(nullptr, 262144, JanitorMain, nullptr, STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
+    gJanitor = osCreateThread(nullptr, 262144, JanitorMain, nullptr, STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
   }
   ReleaseRuntimeLock();
 
-  uint32_t id = GetCurrentThreadId();
+  uint32_t id = osGetCurrentThreadId();
   if (id == 0) {
-    Sleep(0);
-    id = GetCurrentThreadId();
+    osSleep(0);
+    id = osGetCurrentThreadId();
     if (id == 0) return &table[0];
   }
   for (int i = 0; i < ENGINE_THREAD_RECORDS; ++i)
@@ -257,7 +258,7 @@ int32_t NotifyEngineEvent(uint32_t code) {
   if (state == nullptr) return 0;
   EngineNotifyCallback callback = state->notify;
   if (callback == nullptr) return 1;
-  if (IsBadCodePtr(reinterpret_cast<FARPROC>(reinterpret_cast<void*>(callback)))) return 0;
+  if (osIsBadCodePtr(reinterpret_cast<FARPROC>(reinterpret_cast<void*>(callback)))) return 0;
   uintptr_t user = state->notifyUserValue;
   return Guarded([&] { callback(code, user); }) ? 1 : 0;
 }
@@ -265,7 +266,7 @@ int32_t NotifyEngineEvent(uint32_t code) {
 int ProbeMemory(const void* address, uint64_t size, bool forWrite) {
   if (address == nullptr) return 1;
   SYSTEM_INFO info;
-  GetSystemInfo(&info);
+  osGetSystemInfo(&info);
   uintptr_t step = info.dwPageSize < 256 ? 256 : info.dwPageSize;
   uintptr_t first = reinterpret_cast<uintptr_t>(address);
   uint64_t span = size > 0 ? size - 1 : 0;
