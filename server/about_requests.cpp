@@ -1,4 +1,3 @@
-#include <windows.h>
 #include <cstring>
 
 #include "catalogue/plugin_catalog.h"
@@ -23,7 +22,7 @@ void HandleAboutStart(LoopState* state) {
   record->hostWindow = state->hostWindow;
   record->self = record;
   record->entry = CatalogueEntry(state->catalogue, static_cast<uint32_t>(index));
-  if (!StartJobThread(&state->about, AboutThreadMain)) SetStatus(state, ST_THREAD_FAILED);
+  StartJobThread(state, &state->about, AboutThreadMain);
 }
 
 void HandleAboutPoll(LoopState* state) {

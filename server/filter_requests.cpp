@@ -1,4 +1,3 @@
-#include <windows.h>
 #include <cstring>
 
 #include "catalogue/plugin_catalog.h"
@@ -54,10 +53,7 @@ void HandleFilterStart(LoopState* state) {
   record->ImageAccessCheck = ImageAccessCheck;
   record->progress = JobProgress;
   record->entry = CatalogueEntry(state->catalogue, static_cast<uint32_t>(index));
-  if (!StartJobThread(&state->filter, FilterThreadMain)) {
-    SetStatus(state, ST_THREAD_FAILED);
-    ReleaseHeldImage(state);
-  }
+  if (!StartJobThread(state, &state->filter, FilterThreadMain)) ReleaseHeldImage(state);
 }
 
 void HandleFilterPoll(LoopState* state) {
