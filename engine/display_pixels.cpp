@@ -33,7 +33,7 @@ int16_t DisplayPixels(const PSPixelMap* source, const VRect* srcRect, int32_t ds
   int64_t w = std::abs(static_cast<int64_t>(map.bounds.right) - map.bounds.left);
   int64_t h = std::abs(static_cast<int64_t>(map.bounds.bottom) - map.bounds.top);
   PixelBuffer display;
-  memset(&display, 0, sizeof(display));
+  memset(static_cast<void*>(&display), 0, sizeof(display));
   if (!CreatePixelBuffer(&display, ToInt32(w), ToInt32(h), PB_STORAGE_DIB)) return memFullErr;
 
   OSErr result = noErr;

@@ -31,9 +31,8 @@ uint32_t EngineSystemError() {
   return state != nullptr ? state->systemError : 0;
 }
 
-uint8_t BufferStateFlags(const PixelBuffer* buffer) { return __atomic_load_n(&buffer->stateFlags, __ATOMIC_SEQ_CST); }
-int32_t BufferUsers(const PixelBuffer* buffer) { return __atomic_load_n(&buffer->users, __ATOMIC_SEQ_CST); }
-static uint32_t BufferOwner(const PixelBuffer* buffer) { return __atomic_load_n(&buffer->owner, __ATOMIC_ACQUIRE); }
+uint8_t BufferStateFlags(const PixelBuffer* buffer) { return buffer->stateFlags; }
+int32_t BufferUsers(const PixelBuffer* buffer) { return buffer->users; }
 
 static bool Accessible(PixelBuffer* buffer) { return ProbeMemory(buffer, sizeof(*buffer), true) == 0; }
 static bool Closing(const PixelBuffer* buffer) { return (BufferStateFlags(buffer) & PB_CLOSING) != 0; }
@@ -63,7 +62,7 @@ static bool BackoffWait(int64_t limitMs, uint32_t event, Busy busy) {
 // Waits while another live thread holds the buffer exclusively.
 static void WaitForExclusiveHolder(PixelBuffer* buffer, uint32_t self) {
   BackoffWait(5000, ENG_EVENT_WAIT_TIMED_OUT, [&] {
-    uint32_t owner = BufferOwner(buffer);
+    uint32_t owner = buffer->owner;
     return owner != 0 && owner != self && IsThreadAlive(owner);
   });
 }
@@ -186,16 +185,16 @@ int ReleasePixelBuffer(PixelBuffer* buffer) {
   if (!Accessible(buffer)) return EngineFail(ENG_BAD_BUFFER);
   // Paired with the count BeginPixelAccess takes before its second look at
   // this flag (both sequentially consistent).
-  __atomic_fetch_or(&buffer->stateFlags, PB_CLOSING, __ATOMIC_SEQ_CST);
+  buffer->stateFlags |= PB_CLOSING;
   state->lastError = ENG_BUFFER_BUSY;
   uint32_t self = osGetCurrentThreadId();
   bool live = buffer->magic == PIXEL_BUFFER_MAGIC && buffer->kind >= PB_DIB && buffer->kind <= PB_EXTERNAL;
   if (live) {
-    uint32_t owner = BufferOwner(buffer);
+    uint32_t owner = buffer->owner;
     if (owner != 0 && owner != self) {
       WaitForExclusiveHolder(buffer, self);
     }
-    __atomic_store_n(&buffer->owner, 0u, __ATOMIC_RELEASE);
+    buffer->owner = 0;
     BackoffWait(2000, ENG_EVENT_WAIT_TIMED_OUT, [&] { return BufferUsers(buffer) >= 1; });
   }
   buffer->width = 0;
@@ -203,7 +202,7 @@ int ReleasePixelBuffer(PixelBuffer* buffer) {
   buffer->pitch = 0;
   if (live) {
     BackoffWait(1000, ENG_EVENT_DRAIN_GAVE_UP, [&] {
-      __atomic_fetch_or(&buffer->stateFlags, PB_CLOSING | PB_DRAINING, __ATOMIC_ACQ_REL);
+      buffer->stateFlags |= PB_CLOSING | PB_DRAINING;
       return BufferUsers(buffer) >= 1;
     });
   }
@@ -212,8 +211,8 @@ int ReleasePixelBuffer(PixelBuffer* buffer) {
   // foreign bytes must not free someone else's memory.
   if (live) FreeStorage(buffer);
   if (state->currentBuffer == buffer) state->currentBuffer = nullptr;
-  __atomic_store_n(&buffer->users, 0, __ATOMIC_RELEASE);
-  __atomic_store_n(&buffer->stateFlags, static_cast<uint8_t>(0), __ATOMIC_RELEASE);
+  buffer->users = 0;
+  buffer->stateFlags = 0;
   memset(static_cast<void*>(buffer), 0, sizeof(*buffer));
   return 1;
 }
@@ -341,7 +340,7 @@ static void TouchFirstPixel(const PixelBuffer* buffer) {
 
 // Drops a count taken by BeginPixelAccess that did not become a section.
 static int BackOut(PixelBuffer* buffer, uint32_t code) {
-  __atomic_sub_fetch(&buffer->users, 1, __ATOMIC_SEQ_CST);
+  --buffer->users;
   return EngineFail(code);
 }
 
@@ -353,15 +352,15 @@ int BeginPixelAccess(PixelBuffer* buffer, bool exclusive) {
   // flag before it waits for the count to drop, so either it sees us and
   // waits, or we see it and leave. Checked only before counting, a release
   // could free the storage between the check and the count.
-  int32_t users = __atomic_add_fetch(&buffer->users, 1, __ATOMIC_SEQ_CST);
+  int32_t users = ++buffer->users;
   if (users > 255) NotifyEngineEvent(ENG_EVENT_USER_COUNT);
   if (Closing(buffer)) return BackOut(buffer, ENG_BUFFER_BUSY);
   uint32_t self = osGetCurrentThreadId();
-  uint32_t owner = BufferOwner(buffer);
+  uint32_t owner = buffer->owner;
   if (owner != 0 && owner != self) {
     WaitForExclusiveHolder(buffer, self);
     // A holder that ended (or kept it past the limit) loses its claim.
-    __atomic_compare_exchange_n(&buffer->owner, &owner, 0u, false, __ATOMIC_ACQ_REL, __ATOMIC_ACQUIRE);
+    buffer->owner.compare_exchange_strong(owner, 0);
   }
   if (buffer->kind == PB_EMPTY || buffer->kind > PB_EXTERNAL) return BackOut(buffer, ENG_BUFFER_EMPTY);
   if (buffer->magic != PIXEL_BUFFER_MAGIC) return BackOut(buffer, ENG_BAD_BUFFER);
@@ -379,7 +378,7 @@ int BeginPixelAccess(PixelBuffer* buffer, bool exclusive) {
   }
   // A shared section leaves the owner field alone: clearing it would undo
   // an exclusive hold another thread took meanwhile.
-  if (exclusive) __atomic_store_n(&buffer->owner, self, __ATOMIC_RELEASE);
+  if (exclusive) buffer->owner = self;
   if (buffer->pixels == nullptr) {
     EndPixelAccess(buffer, exclusive);
     return EngineFail(ENG_BAD_BUFFER);
@@ -391,9 +390,9 @@ int EndPixelAccess(PixelBuffer* buffer, bool exclusive) {
   if (GetEngineThreadState() == nullptr) return 0;
   if (!Accessible(buffer)) return EngineFail(ENG_BAD_BUFFER);
   uint32_t self = osGetCurrentThreadId();
-  __atomic_compare_exchange_n(&buffer->owner, &self, 0u, false, __ATOMIC_ACQ_REL, __ATOMIC_ACQUIRE);
-  if (__atomic_sub_fetch(&buffer->users, 1, __ATOMIC_ACQ_REL) < 0) {
-    __atomic_store_n(&buffer->users, 0, __ATOMIC_RELEASE);
+  buffer->owner.compare_exchange_strong(self, 0);
+  if (--buffer->users < 0) {
+    buffer->users = 0;
     NotifyEngineEvent(ENG_EVENT_USER_COUNT);
   }
   return 1;
@@ -408,10 +407,10 @@ intptr_t AcquireBufferDC(PixelBuffer* buffer, void** dcOut) {
   if (buffer->kind != PB_DIB) return EngineFail(ENG_BAD_BUFFER);
   uint32_t self = osGetCurrentThreadId();
   WaitForExclusiveHolder(buffer, self);
-  __atomic_store_n(&buffer->owner, self, __ATOMIC_RELEASE);
+  buffer->owner = self;
   DIBSECTION section;
   if (!ReadDibSectionRetry(buffer, &section)) {
-    __atomic_compare_exchange_n(&buffer->owner, &self, 0u, false, __ATOMIC_ACQ_REL, __ATOMIC_ACQUIRE);
+    buffer->owner.compare_exchange_strong(self, 0);
     return EngineFail(ENG_GDI_FAILURE);
   }
   TakeDibGeometry(buffer, section);
@@ -428,7 +427,7 @@ void ReleaseBufferDC(PixelBuffer* buffer) {
   if (GetEngineThreadState() == nullptr || !Accessible(buffer)) return;
   osGdiFlush();
   uint32_t self = osGetCurrentThreadId();
-  __atomic_compare_exchange_n(&buffer->owner, &self, 0u, false, __ATOMIC_ACQ_REL, __ATOMIC_ACQUIRE);
+  buffer->owner.compare_exchange_strong(self, 0);
   if (buffer->kind != PB_DIB) return;
   HDC dc = reinterpret_cast<HDC>(buffer->handle);
   if (dc == nullptr) return;

@@ -2,19 +2,20 @@
 
 #include "engine/system_calls.h"
 
+#include <atomic>
 #include <cstring>
 
 #include "base/memory.h"
 #include "base/guard.h"
 
-static volatile LONG gReferenceCount = 0;
-static volatile LONG gRuntimeLock = 0;
-static volatile LONG gStopFlag = 0;
-static EngineThreadState* volatile gTable = nullptr;
+static std::atomic<int32_t> gReferenceCount{0};
+static std::atomic<int32_t> gRuntimeLock{0};
+static std::atomic<int32_t> gStopFlag{0};
+static std::atomic<EngineThreadState*> gTable{nullptr};
 static HANDLE gJanitor = nullptr;
 
 // Per-thread generator for the back-off jitter, seeded from 1.
-static DWORD gRandomSlot = TLS_OUT_OF_INDEXES;
+static std::atomic<DWORD> gRandomSlot{TLS_OUT_OF_INDEXES};
 
 static uint32_t NextRandom(uint32_t* seed) {
   *seed = *seed * 214013u + 2531011u;
@@ -24,14 +25,14 @@ static uint32_t NextRandom(uint32_t* seed) {
 static uint32_t ThreadRandom() {
   if (gRandomSlot == TLS_OUT_OF_INDEXES) {
     DWORD slot = osTlsAlloc();
-    if (InterlockedCompareExchange(reinterpret_cast<volatile LONG*>(&gRandomSlot), static_cast<LONG>(slot),
-                                   static_cast<LONG>(TLS_OUT_OF_INDEXES)) != static_cast<LONG>(TLS_OUT_OF_INDEXES))
-      osTlsFree(slot);
+    DWORD none = TLS_OUT_OF_INDEXES;
+    if (!gRandomSlot.compare_exchange_strong(none, slot)) osTlsFree(slot);
   }
-  uint32_t seed = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(osTlsGetValue(gRandomSlot)));
+  const DWORD slot = gRandomSlot;
+  uint32_t seed = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(osTlsGetValue(slot)));
   if (seed == 0) seed = 1;
   uint32_t r = NextRandom(&seed);
-  osTlsSetValue(gRandomSlot, reinterpret_cast<void*>(static_cast<uintptr_t>(seed)));
+  osTlsSetValue(slot, reinterpret_cast<void*>(static_cast<uintptr_t>(seed)));
   return r;
 }
 
@@ -40,8 +41,13 @@ static bool ThreadEnded(HANDLE thread) {
   return osGetExitCodeThread(thread, &code) && code != STILL_ACTIVE;
 }
 
+static bool TakeRuntimeLock() {
+  int32_t free = 0;
+  return gRuntimeLock.compare_exchange_strong(free, 1);
+}
+
 void AcquireRuntimeLock() {
-  if (InterlockedCompareExchange(&gRuntimeLock, 1, 0) == 0) return;
+  if (TakeRuntimeLock()) return;
   uint32_t attempts = 0, slept = 0;
   for (;;) {
     if (attempts < 512) {
@@ -52,30 +58,26 @@ void AcquireRuntimeLock() {
       slept += step;
     }
     ++attempts;
-    if (InterlockedCompareExchange(&gRuntimeLock, 1, 0) == 0) return;
+    if (TakeRuntimeLock()) return;
     if (slept > 1000) {
       // A holder that died must not block everyone for ever.
-      InterlockedExchange(&gRuntimeLock, 1);
+      gRuntimeLock = 1;
       return;
     }
   }
 }
 
-void ReleaseRuntimeLock() { InterlockedExchange(&gRuntimeLock, 0); }
+void ReleaseRuntimeLock() { gRuntimeLock = 0; }
 
 int32_t EngineRuntimeStartup() {
-  LONG count = gReferenceCount;
-  if (count > 0) return InterlockedIncrement(&gReferenceCount);
-  InterlockedExchange(&gRuntimeLock, 0);
-  if (gTable != nullptr) {
-    FreeBlock(gTable);
-    gTable = nullptr;
-  }
+  if (gReferenceCount > 0) return ++gReferenceCount;
+  gRuntimeLock = 0;
+  FreeBlock(gTable.exchange(nullptr));
   if (gJanitor != nullptr && ThreadEnded(gJanitor)) {
     osCloseHandle(gJanitor);
     gJanitor = nullptr;
   }
-  InterlockedExchange(&gReferenceCount, 1);
+  gReferenceCount = 1;
   return 1;
 }
 
@@ -83,7 +85,7 @@ static void StopJanitor() {
   if (gJanitor == nullptr) return;
   uint32_t slept = 0;
   for (;;) {
-    InterlockedExchange(&gStopFlag, 1);
+    gStopFlag = 1;
     if (ThreadEnded(gJanitor)) break;
     if (slept >= 15000) {
       HANDLE janitor = gJanitor;
@@ -96,23 +98,23 @@ static void StopJanitor() {
   }
   osCloseHandle(gJanitor);
   gJanitor = nullptr;
-  InterlockedExchange(&gStopFlag, 0);
+  gStopFlag = 0;
 }
 
 void EngineRuntimeShutdown() {
-  InterlockedExchange(&gReferenceCount, 0);
+  gReferenceCount = 0;
   StopJanitor();
-  InterlockedExchange(&gRuntimeLock, 0);
+  gRuntimeLock = 0;
   if (gTable != nullptr) {
     for (int i = 0; i < ENGINE_THREAD_RECORDS; ++i) ReleaseEngineThreadState(i);
-    FreeBlock(gTable);
-    gTable = nullptr;
+    FreeBlock(gTable.exchange(nullptr));
   }
 }
 
 void ReleaseEngineThreadState(int index) {
-  if (gTable == nullptr || index < 0 || index >= ENGINE_THREAD_RECORDS) return;
-  EngineThreadState* record = &gTable[index];
+  EngineThreadState* table = gTable;
+  if (table == nullptr || index < 0 || index >= ENGINE_THREAD_RECORDS) return;
+  EngineThreadState* record = &table[index];
   FreeBlock(record->ownedBlockA);
   FreeBlock(record->scratchBlock);
   FreeBlock(record->ownedBlockB);
@@ -127,13 +129,14 @@ static HANDLE OpenThreadForQuery(DWORD threadId) {
 }
 
 void SweepEngineThreadStates() {
-  if (gTable == nullptr) return;
+  EngineThreadState* table = gTable;
+  if (table == nullptr) return;
   for (int i = 0; i < ENGINE_THREAD_RECORDS; ++i) {
-    if (InterlockedExchangeAdd(&gStopFlag, 0) != 0) return;
-    uint32_t id = gTable[i].threadId;
+    if (gStopFlag != 0) return;
+    uint32_t id = table[i].threadId;
     if (id == 0) continue;
     bool duplicate = false;
-    for (int j = 0; j < i && !duplicate; ++j) duplicate = gTable[j].threadId == id;
+    for (int j = 0; j < i && !duplicate; ++j) duplicate = table[j].threadId == id;
     if (duplicate) {
       ReleaseEngineThreadState(i);
       continue;
@@ -161,18 +164,18 @@ bool IsThreadAlive(uint32_t threadId) {
 
 static DWORD WINAPI JanitorMain(void* argument) {
   uint32_t seed = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(argument)) + osGetTickCount();
-  InterlockedExchange(&gStopFlag, 0);
+  gStopFlag = 0;
   for (;;) {
     AcquireRuntimeLock();
     SweepEngineThreadStates();
     ReleaseRuntimeLock();
     uint32_t slept = 0;
-    while (slept < 4000 && InterlockedExchangeAdd(&gStopFlag, 0) == 0) {
+    while (slept < 4000 && gStopFlag == 0) {
       DWORD step = 30 + NextRandom(&seed) % 141;
       osSleep(step);
       slept += step;
     }
-    if (InterlockedExchange(&gStopFlag, 0) != 0) return 0;
+    if (gStopFlag.exchange(0) != 0) return 0;
   }
 }
 
@@ -216,11 +219,11 @@ EngineThreadState* GetEngineThreadState() {
 
   AcquireRuntimeLock();
   if (gJanitor != nullptr) {
-    if (inUse < 4) InterlockedExchange(&gStopFlag, 1);
+    if (inUse < 4) gStopFlag = 1;
     if (ThreadEnded(gJanitor)) {
       osCloseHandle(gJanitor);
       gJanitor = nullptr;
-      InterlockedExchange(&gStopFlag, 0);
+      gStopFlag = 0;
     }
   } else if (inUse >= 8) {
     gJanitor = osCreateThread(nullptr, 262144, JanitorMain, nullptr, STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
