@@ -1,6 +1,7 @@
 #include "editor/plughost_client.h"
 
 #include <windows.h>
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <cwchar>
@@ -15,9 +16,9 @@ int PlughostCreatePipe(PlughostClient* client, const wchar_t* name) {
   if (name != nullptr) {
     wcsncpy(client->pipeName, name, 63);
   } else {
-    static volatile LONG counter = 0;
-    _snwprintf(client->pipeName, 63, L"plughost-%lu-%lu-%ld", GetCurrentProcessId(), GetTickCount(),
-               InterlockedIncrement(&counter));
+    static std::atomic<uint32_t> counter{0};
+    _snwprintf(client->pipeName, 63, L"plughost-%lu-%lu-%lu", GetCurrentProcessId(), GetTickCount(),
+               static_cast<unsigned long>(++counter));
   }
   wchar_t path[300];
   _snwprintf(path, 299, L"\\\\.\\pipe\\%ls", client->pipeName);

@@ -2,6 +2,7 @@
 // server, from the command line. Also the client library's fullest example.
 #include <windows.h>
 
+#include <atomic>
 #include <cstdio>
 #include <set>
 
@@ -17,11 +18,11 @@ enum ExitCode : int { EXIT_DONE = 0, EXIT_FAILED = 1, EXIT_USAGE = 2, EXIT_CANCE
 
 HANDLE gAbortEvent = nullptr;
 HANDLE gForceEvent = nullptr;
-volatile LONG gInterrupts = 0;
+std::atomic<int32_t> gInterrupts{0};
 
 BOOL WINAPI OnConsoleControl(DWORD type) {
   if (type != CTRL_C_EVENT && type != CTRL_BREAK_EVENT && type != CTRL_CLOSE_EVENT) return FALSE;
-  LONG n = InterlockedIncrement(&gInterrupts);
+  int32_t n = ++gInterrupts;
   SetEvent(n == 1 ? gAbortEvent : gForceEvent);
   return TRUE;
 }
@@ -60,7 +61,7 @@ struct HostWindow {
   HANDLE thread = nullptr;
   HANDLE ready = nullptr;
   bool messageOnly = false;  // no display: no window of any process can be shown
-  volatile LONG disabled = 0;  // how often a modal box owned by it disabled it
+  std::atomic<int32_t> disabled{0};  // how often a modal box owned by it disabled it
 };
 
 HostWindow gHost;
@@ -69,7 +70,7 @@ LRESULT CALLBACK HostWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
   // A modal box (a dialog, a message box) disables its owner while it is up,
   // also from another process: that is how the tool learns that a plug-in
   // showed its About box.
-  if (message == WM_ENABLE && wParam == FALSE) InterlockedIncrement(&gHost.disabled);
+  if (message == WM_ENABLE && wParam == FALSE) ++gHost.disabled;
   return DefWindowProcW(window, message, wParam, lParam);
 }
 
@@ -320,7 +321,7 @@ int CommandAbout(const CliOptions& o) {
   CancelSignals cancel{gAbortEvent, gForceEvent};
   ServerLink* link = c.LinkFor(p->bits);
   AboutWatch watch{GetProcessId(link->client.process), false};
-  LONG disabledBefore = gHost.disabled;
+  int32_t disabledBefore = gHost.disabled;
   r = RunAboutJob(link, p->serverIndex, cancel, LookForServerWindow, &watch, &message);
   std::string name = U8(PrintableText(p->name));
   if (r == LINK_CANCELLED) return Fail(EXIT_CANCELLED, "about " + name + ": " + message);
