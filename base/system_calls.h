@@ -5,6 +5,8 @@
 // of base/memory.h makes an allocation fail. This header holds the row, the
 // calls by name and the call-through that the rooms' wrappers use; the rooms'
 // tables (room/system_calls.h) list their calls with each one's failure value.
+// GetLastError and SetLastError are left out: they read and write the
+// thread's own state, which a failing call sets.
 #pragma once
 #include <atomic>
 #include <cstdint>

@@ -1,7 +1,5 @@
-// The engine's system calls, by name (base/system_calls.h): its files call
-// osName(...) and a test can replace or fail any of them. GetLastError and
-// SetLastError read and write the thread's own state, which a failing call
-// sets: they are called directly.
+// The engine's system calls, which its files make as osName(...) (see
+// base/system_calls.h).
 #pragma once
 #include <windows.h>
 
