@@ -32,8 +32,6 @@ struct Restore {
 
 std::wstring Blur() { return FixturePath(L"plugins\\blur.8bf"); }
 
-std::string Text(const wchar_t* text) { return Narrow(text != nullptr ? text : L"(none)"); }
-
 std::string Expected(const char* what, uint64_t want, uint64_t got) {
   return want == got ? "" : std::string(what) + ": expected " + std::to_string(want) + ", got " + std::to_string(got);
 }
@@ -100,9 +98,10 @@ struct StartedLoop {
     if (state->reply.argument != ST_THREAD_FAILED) return "status " + std::to_string(state->reply.argument);
     if (slot.thread != nullptr) return "a thread is held";
     const wchar_t* text = reinterpret_cast<const wchar_t*>(state->replyPayload.data);
-    const std::wstring want = L"(error " + std::to_wstring(code) + L")";
-    if (text == nullptr || std::wstring(text).find(want) == std::wstring::npos) return "text " + Text(text);
-    return "";
+    if (text == nullptr) return "no text";
+    return std::wstring(text).find(L"(error " + std::to_wstring(code) + L")") != std::wstring::npos
+               ? ""
+               : "text " + Narrow(text);
   }
 };
 
@@ -259,13 +258,10 @@ TEST(SystemCalls, ANameChangesInEveryRoomThatListsItAndComesBack) {
   FreeBlock(bytes);
 
   // Listed by several rooms, a name still comes once.
-  int names = 0, createFile = 0;
-  for (const char* name = NextSystemCall(nullptr); name != nullptr; name = NextSystemCall(name)) {
-    ++names;
+  int createFile = 0;
+  for (const char* name = NextSystemCall(nullptr); name != nullptr; name = NextSystemCall(name))
     createFile += strcmp(name, "CreateFileW") == 0;
-  }
   EXPECT_EQ(1, createFile);
-  EXPECT_GT(names, 40);
 
   EXPECT_FALSE(SetSystemCall("NoSuchCall", standard));
   EXPECT_FALSE(FailSystemCall("NoSuchCall", 5));
