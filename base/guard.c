@@ -4,6 +4,7 @@
    not allow. On x64 a vectored handler still stands in for the frame when no
    walk of the stack can reach it. */
 #include <windows.h>
+#include <stdatomic.h>
 #include "base/guard.h"
 
 static int IsPassedOn(DWORD code) {
@@ -22,12 +23,15 @@ NTSYSAPI VOID NTAPI RtlCaptureContext(PCONTEXT ContextRecord) __attribute__((ret
 typedef struct GuardRecord {
   CONTEXT resume;  /* where the vectored handler resumes the guard */
   struct GuardRecord* outer;
+  /* volatile for the resumed context, as with setjmp: both are written on
+     this thread, by the handler, not by another thread. */
   volatile DWORD code;
   volatile LONG taken;  /* set by the vectored handler */
   int frameOnly;        /* the vectored handler leaves this guard alone */
 } GuardRecord;
 
-static volatile LONG gSlot = (LONG)TLS_OUT_OF_INDEXES;
+/* C11's atomics: the same model as std::atomic in the C++ files. */
+static _Atomic DWORD gSlot = TLS_OUT_OF_INDEXES;
 /* The guard routine's own entry in the unwind tables, to recognise its frame. */
 static DWORD64 gGuardBase;
 static DWORD gGuardBegin;
@@ -38,8 +42,8 @@ static int GuardedRun(GuardedProc proc, void* context, uint32_t* exceptionCode, 
 /* Not inlined: GuardedRun's capture returns twice, which its own locals
    must survive. */
 __attribute__((noinline)) static DWORD GuardSlot(void) {
-  LONG slot = gSlot;
-  if (slot != (LONG)TLS_OUT_OF_INDEXES) return (DWORD)slot;
+  DWORD slot = atomic_load(&gSlot);
+  if (slot != TLS_OUT_OF_INDEXES) return slot;
   DWORD64 base = 0;
   PRUNTIME_FUNCTION entry = RtlLookupFunctionEntry((DWORD64)(uintptr_t)GuardedRun, &base, NULL);
   if (entry != NULL) {
@@ -47,10 +51,10 @@ __attribute__((noinline)) static DWORD GuardSlot(void) {
     gGuardBegin = entry->BeginAddress;
   }
   DWORD fresh = TlsAlloc();
-  LONG prior = InterlockedCompareExchange(&gSlot, (LONG)fresh, (LONG)TLS_OUT_OF_INDEXES);
-  if (prior != (LONG)TLS_OUT_OF_INDEXES) {
+  DWORD prior = TLS_OUT_OF_INDEXES;
+  if (!atomic_compare_exchange_strong(&gSlot, &prior, fresh)) {
     TlsFree(fresh);
-    return (DWORD)prior;
+    return prior;
   }
   AddVectoredExceptionHandler(0, GuardVectored);
   return fresh;
@@ -60,7 +64,7 @@ __attribute__((used)) static LONG GuardFilter(EXCEPTION_POINTERS* pointers, void
   (void)establisherFrame;
   DWORD code = pointers->ExceptionRecord->ExceptionCode;
   if (IsPassedOn(code)) return EXCEPTION_CONTINUE_SEARCH;
-  GuardRecord* record = (GuardRecord*)TlsGetValue((DWORD)gSlot);
+  GuardRecord* record = (GuardRecord*)TlsGetValue(atomic_load(&gSlot));
   if (record != NULL) record->code = code;
   return EXCEPTION_EXECUTE_HANDLER;
 }
@@ -186,10 +190,10 @@ static void WalkFromFault(void* context) {
    fault it takes resumes the guard directly: the frames in between, which no
    unwind could get through, are dropped without their clean-ups. */
 static LONG CALLBACK GuardVectored(EXCEPTION_POINTERS* pointers) {
-  LONG slot = gSlot;
-  if (slot == (LONG)TLS_OUT_OF_INDEXES) return EXCEPTION_CONTINUE_SEARCH;
+  DWORD slot = atomic_load(&gSlot);
+  if (slot == TLS_OUT_OF_INDEXES) return EXCEPTION_CONTINUE_SEARCH;
   DWORD lastError = GetLastError();
-  GuardRecord* record = (GuardRecord*)TlsGetValue((DWORD)slot);
+  GuardRecord* record = (GuardRecord*)TlsGetValue(slot);
   SetLastError(lastError);
   if (record == NULL || record->frameOnly) return EXCEPTION_CONTINUE_SEARCH;
   DWORD code = pointers->ExceptionRecord->ExceptionCode;

@@ -2,29 +2,32 @@
 
 #include <windows.h>
 
-static volatile LONG64 gAllocations = 0;
-static volatile LONG64 gAllocationsOf[ALLOC_KINDS] = {};
-static volatile LONG64 gFailAt = 0;
-static volatile LONG64 gOutstanding = 0;
+#include <atomic>
 
-static AllocationObserver gObserver = nullptr;
+static std::atomic<int64_t> gAllocations{0};
+static std::atomic<int64_t> gAllocationsOf[ALLOC_KINDS] = {};
+static std::atomic<int64_t> gFailAt{0};
+static std::atomic<int64_t> gOutstanding{0};
+
+static std::atomic<AllocationObserver> gObserver{nullptr};
 
 void SetAllocationObserver(AllocationObserver observer) { gObserver = observer; }
 
 // Counts the allocation and answers whether the test hook makes it fail.
 static bool Refused(AllocationKind kind, uint64_t size, void* caller) {
   if (size > static_cast<uint64_t>(SIZE_MAX) - 64) return true;
-  if (gObserver != nullptr) gObserver(static_cast<uint64_t>(gAllocations) + 1, kind, size, caller);
-  InterlockedIncrement64(&gAllocationsOf[kind]);
-  LONG64 n = InterlockedIncrement64(&gAllocations);
-  LONG64 failAt = gFailAt;
+  if (AllocationObserver observer = gObserver; observer != nullptr)
+    observer(static_cast<uint64_t>(gAllocations) + 1, kind, size, caller);
+  ++gAllocationsOf[kind];
+  int64_t n = ++gAllocations;
+  int64_t failAt = gFailAt;
   return failAt != 0 && n == failAt;
 }
 
 static void* Allocate(UINT flags, uint64_t size, void* caller) {
   if (Refused(ALLOC_GLOBAL, size, caller)) return nullptr;
   void* block = GlobalAlloc(flags, static_cast<SIZE_T>(size));
-  if (block != nullptr) InterlockedIncrement64(&gOutstanding);
+  if (block != nullptr) ++gOutstanding;
   return block;
 }
 
@@ -34,7 +37,7 @@ void* AllocMovable(uint64_t size) { return Allocate(GMEM_MOVEABLE, size, __built
 
 void FreeBlock(void* block) {
   if (block == nullptr) return;
-  if (GlobalFree(block) == nullptr) InterlockedDecrement64(&gOutstanding);
+  if (GlobalFree(block) == nullptr) --gOutstanding;
 }
 
 // A 32-bit server has 2 GiB of address space: a reservation larger than its
@@ -42,7 +45,7 @@ void FreeBlock(void* block) {
 void* ReserveRegion(uint64_t size) {
   if (size == 0 || Refused(ALLOC_RESERVE, size, __builtin_return_address(0))) return nullptr;
   void* base = VirtualAlloc(nullptr, static_cast<SIZE_T>(size), MEM_RESERVE, PAGE_NOACCESS);
-  if (base != nullptr) InterlockedIncrement64(&gOutstanding);
+  if (base != nullptr) ++gOutstanding;
   return base;
 }
 
@@ -55,7 +58,7 @@ bool CommitRegion(void* base, uint64_t offset, uint64_t size) {
 
 void ReleaseRegion(void* base) {
   if (base == nullptr) return;
-  if (VirtualFree(base, 0, MEM_RELEASE)) InterlockedDecrement64(&gOutstanding);
+  if (VirtualFree(base, 0, MEM_RELEASE)) --gOutstanding;
 }
 
 bool OwnZeroedBlock(OwnedBlock* block, uint64_t length) {
@@ -84,7 +87,7 @@ void ReleaseOwnedBlock(OwnedBlock* block) {
 }
 
 void SetAllocationFailureAt(uint64_t n) {
-  InterlockedExchange64(&gFailAt, n == 0 ? 0 : static_cast<LONG64>(gAllocations + n));
+  gFailAt = n == 0 ? 0 : gAllocations + static_cast<int64_t>(n);
 }
 
 uint64_t AllocationCount() { return static_cast<uint64_t>(gAllocations); }

@@ -11,7 +11,7 @@
 #include "engine/resample.h"
 
 static bool Make(PixelBuffer* b, int32_t w, int32_t h) {
-  memset(b, 0, sizeof(*b));
+  memset(static_cast<void*>(b), 0, sizeof(*b));
   if (!CreatePixelBuffer(b, w, h, PB_STORAGE_AUTO)) return false;
   uint32_t seed = 12345;
   for (uint32_t y = 0; y < b->height; ++y)

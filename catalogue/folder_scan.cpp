@@ -1,7 +1,7 @@
 #include "catalogue/folder_scan.h"
 
-#include <windows.h>
-#include <objbase.h>
+#include "catalogue/system_calls.h"
+
 #include <objidl.h>
 #include <shlobj.h>
 #include <shobjidl.h>
@@ -43,7 +43,7 @@ struct ScanVisit {
   uint32_t depth;
 };
 
-bool SameFolder(const wchar_t* a, const wchar_t* b) { return CompareStringOrdinal(a, -1, b, -1, TRUE) == CSTR_EQUAL; }
+bool SameFolder(const wchar_t* a, const wchar_t* b) { return osCompareStringOrdinal(a, -1, b, -1, TRUE) == CSTR_EQUAL; }
 
 // True when entering `folder` below `visit` would walk a folder again that is
 // already being walked: a shortcut to itself or to a folder above it.
@@ -104,7 +104,7 @@ void WalkEntries(WalkState* w) {
       }
     }
     if (ClockElapsed(w->start, ClockNow()) > w->budget) return;
-    if (!FindNextFileW(w->search, &w->found)) return;
+    if (!osFindNextFileW(w->search, &w->found)) return;
   }
 }
 
@@ -118,15 +118,15 @@ uint32_t WalkFolder(PluginCatalog* catalog, const ScanVisit* visit, double budge
   w->budget = budget;
   BoundedCopyW(w->path, PATH_WORK_UNITS, visit->folder);
   JoinPath(w->path, L"*");
-  UINT mode = SetErrorMode(kQuietErrorMode);
-  w->search = FindFirstFileW(w->path, &w->found);
-  SetErrorMode(mode);
+  UINT mode = osSetErrorMode(kQuietErrorMode);
+  w->search = osFindFirstFileW(w->path, &w->found);
+  osSetErrorMode(mode);
   uint32_t sum = 0;
   if (w->search != INVALID_HANDLE_VALUE) {
     w->start = ClockNow();
     // A fault ends this folder's loop; what it found so far still counts.
     Guarded([w] { WalkEntries(w); });
-    FindClose(w->search);
+    osFindClose(w->search);
     sum = w->sum;
   }
   FreeBlock(w);
@@ -179,9 +179,9 @@ bool IsExistingFolder(const wchar_t* path) {
   wchar_t copy[PATH_UNITS];
   BoundedCopyW(copy, PATH_UNITS, path);
   StripTrailingSeparators(copy);
-  UINT mode = SetErrorMode(kQuietErrorMode);
-  DWORD attributes = GetFileAttributesW(copy);
-  SetErrorMode(mode);
+  UINT mode = osSetErrorMode(kQuietErrorMode);
+  DWORD attributes = osGetFileAttributesW(copy);
+  osSetErrorMode(mode);
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
@@ -204,10 +204,10 @@ bool ResolveShortcut(wchar_t* target, const wchar_t* link) {
   Resolve* r = static_cast<Resolve*>(AllocZeroed(sizeof(Resolve)));
   if (r == nullptr) return false;
   r->link = link;
-  HRESULT init = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
+  HRESULT init = osCoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
   // A fault inside the shell's code counts as a failed resolution.
   Guarded([r] {
-    if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
+    if (FAILED(osCoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
                                 reinterpret_cast<void**>(&r->shellLink))))
       return;
     if (FAILED(r->shellLink->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&r->file)))) return;
@@ -219,7 +219,7 @@ bool ResolveShortcut(wchar_t* target, const wchar_t* link) {
     if (r->file != nullptr) r->file->Release();
     if (r->shellLink != nullptr) r->shellLink->Release();
   });
-  if (SUCCEEDED(init)) CoUninitialize();
+  if (SUCCEEDED(init)) osCoUninitialize();
   // COM already set up differently on this thread still serves the link.
   bool ok = r->ok;
   // Written only on success: the caller's buffer may be the link's own path.

@@ -1,11 +1,10 @@
 #include "catalogue/module_loader.h"
 
-#include <windows.h>
-
 #include <cstring>
 
-#include "wire/protocol.h"
 #include "base/text.h"
+#include "catalogue/system_calls.h"
+#include "wire/protocol.h"
 
 // The ordinal of a "#" entry-point text: after "#", optional white space and a
 // sign, then decimal digits up to the first non-digit (none give 0). False when
@@ -33,7 +32,7 @@ static bool ParseOrdinalText(const char* text, int32_t* ordinal) {
 static void LoadErrorText(wchar_t* text, DWORD error, const wchar_t* path) {
   wchar_t system[PATH_UNITS];
   system[0] = 0;
-  DWORD n = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0, system,
+  DWORD n = osFormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0, system,
                            PATH_UNITS, nullptr);
   if (n == 0) {
     // No system text for the code: say what failed and give the code.
@@ -51,7 +50,7 @@ PluginEntryProc LoadPluginEntryPoint(uintptr_t ownerWindow, PluginEntry* entry, 
   HWND owner = reinterpret_cast<HWND>(ownerWindow);
 
   wchar_t saved[PATH_UNITS];
-  DWORD savedLength = GetCurrentDirectoryW(PATH_UNITS, saved);
+  DWORD savedLength = osGetCurrentDirectoryW(PATH_UNITS, saved);
   // The folder is changed only when the current one can be put back.
   bool haveSaved = savedLength > 0 && savedLength < PATH_UNITS;
 
@@ -61,17 +60,17 @@ PluginEntryProc LoadPluginEntryPoint(uintptr_t ownerWindow, PluginEntry* entry, 
     ptrdiff_t separator = FindLastSeparator(folder);
     if (separator >= 0) {
       folder[separator] = 0;
-      SetCurrentDirectoryW(folder);
+      osSetCurrentDirectoryW(folder);
     }
   }
-  HMODULE module = LoadLibraryExW(entry->path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+  HMODULE module = osLoadLibraryExW(entry->path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
   DWORD error = GetLastError();
-  if (haveSaved) SetCurrentDirectoryW(saved);
+  if (haveSaved) osSetCurrentDirectoryW(saved);
 
   if (module == nullptr) {
     wchar_t text[PATH_UNITS];
     LoadErrorText(text, error, entry->path);
-    MessageBoxW(owner, text, kLoadingErrorTitle, MB_OK);
+    osMessageBoxW(owner, text, kLoadingErrorTitle, MB_OK);
     return nullptr;
   }
 
@@ -82,15 +81,15 @@ PluginEntryProc LoadPluginEntryPoint(uintptr_t ownerWindow, PluginEntry* entry, 
   FARPROC address = nullptr;
   int32_t ordinal = 0;
   if (!ParseOrdinalText(narrow, &ordinal)) {
-    address = GetProcAddress(module, narrow);
+    address = osGetProcAddress(module, narrow);
   } else if (ordinal >= 1 && ordinal <= 0xFFFF) {
     // Only a value below 65536 is taken as an ordinal; anything else would be
     // read as the address of a name.
-    address = GetProcAddress(module, reinterpret_cast<LPCSTR>(static_cast<uintptr_t>(ordinal)));
+    address = osGetProcAddress(module, reinterpret_cast<LPCSTR>(static_cast<uintptr_t>(ordinal)));
   }
   if (address == nullptr) {
-    MessageBoxW(owner, kEntryPointNotFoundText, kLoadingErrorTitle, MB_OK);
-    FreeLibrary(module);
+    osMessageBoxW(owner, kEntryPointNotFoundText, kLoadingErrorTitle, MB_OK);
+    osFreeLibrary(module);
     return nullptr;
   }
   if (moduleOut != nullptr) *moduleOut = module;

@@ -50,7 +50,7 @@ uint32_t ReadPluginProperties(PluginCatalog* catalog, PluginEntry* entry) {
   uint8_t* buffer = nullptr;
   uint32_t size = 0;
   // A file that cannot be opened is not a plug-in, not even by trial load.
-  if (!ReadModuleFile(entry->path, &buffer, &size)) return 0;
+  if (ReadModuleFile(entry->path, &buffer, &size) != 0) return 0;
   if (buffer != nullptr) {
     ReadContext context{catalog, entry, 0};
     // A fault ends the file's walk; pairs found before it still count.
@@ -58,5 +58,5 @@ uint32_t ReadPluginProperties(PluginCatalog* catalog, PluginEntry* entry) {
     FreeBlock(buffer);
     if (context.pairs > 0) return 1;
   }
-  return TrialLoadModule(entry->path) ? 1 : 0;
+  return TrialLoadModule(entry->path) == 0 ? 1 : 0;
 }

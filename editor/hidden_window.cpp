@@ -16,7 +16,7 @@ static LRESULT CALLBACK HiddenWindowProc(HWND window, UINT message, WPARAM wPara
   // A modal box (a dialog, a message box) disables its owner while it is up,
   // also from another process: that is how an editor learns that a plug-in
   // showed its About box.
-  if (message == WM_ENABLE && wParam == FALSE && hidden != nullptr) InterlockedIncrement(&hidden->disabled);
+  if (message == WM_ENABLE && wParam == FALSE && hidden != nullptr) ++hidden->disabled;
   if (message == WM_DESTROY) PostQuitMessage(0);
   return DefWindowProcW(window, message, wParam, lParam);
 }
@@ -53,7 +53,7 @@ static DWORD WINAPI PumpHiddenWindow(void* parameter) {
 }
 
 int PlughostOpenHiddenWindow(PlughostHiddenWindow* hidden) {
-  memset(hidden, 0, sizeof(*hidden));
+  memset(static_cast<void*>(hidden), 0, sizeof(*hidden));
   PumpStart start{hidden, CreateEventW(nullptr, TRUE, FALSE, nullptr)};
   if (start.ready == nullptr) return 0;
   hidden->thread = CreateThread(nullptr, 0, PumpHiddenWindow, &start, 0, nullptr);

@@ -4,13 +4,14 @@
 // messages or those dialogs stall; an editor without a window of its own (a
 // tool, a script, a service) takes this one.
 #pragma once
+#include <atomic>
 #include <cstdint>
 
 struct PlughostHiddenWindow {
   void* window;  // the HWND; null until opened
   void* thread;
   int messageOnly;        // no display: a message-only window stands in, and nothing can be shown
-  volatile long disabled;  // how often a modal box owned by it has disabled it
+  std::atomic<long> disabled;  // how often a modal box owned by it has disabled it
 };
 
 // Answers 0 when no window of either kind could be made.

@@ -5,6 +5,7 @@
 #include "editor/plughost.h"
 
 #include <windows.h>
+#include <atomic>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -46,12 +47,12 @@ struct plughost_session {
   bool fetchPending;
   uint32_t jobWidth, jobHeight;
   bool abortSent;
-  volatile LONG cancels;  // plughost_cancel calls since the job started
+  std::atomic<LONG> cancels;  // plughost_cancel calls since the job started
   HANDLE cancelEvent;     // set with every cancel, to cut a wait short
   HANDLE stopEvent;       // ends the keep-alive thread
   HANDLE wakeEvent;       // the keep-alive interval changed
   HANDLE keepaliveThread;
-  volatile LONG keepaliveMs;
+  std::atomic<LONG> keepaliveMs;
   DWORD lastExchange;
   uint32_t restarts;
   plughost_status lastError;
@@ -733,7 +734,7 @@ plughost_status plughost_filter(plughost_session* s, uint32_t index, plughost_im
 
 void plughost_cancel(plughost_session* s) {
   if (s == nullptr) return;
-  InterlockedIncrement(&s->cancels);
+  ++s->cancels;
   SetEvent(s->cancelEvent);
 }
 
@@ -770,7 +771,7 @@ uint32_t plughost_restart_count(plughost_session* s) {
 
 void plughost_set_keepalive(plughost_session* s, uint32_t interval_ms) {
   if (s == nullptr) return;
-  InterlockedExchange(&s->keepaliveMs, static_cast<LONG>(interval_ms));
+  s->keepaliveMs = static_cast<LONG>(interval_ms);
   SetEvent(s->wakeEvent);
 }
 

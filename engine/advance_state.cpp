@@ -1,7 +1,5 @@
 #include "engine/advance_state.h"
 
-#include <windows.h>
-
 #include <algorithm>
 #include <cstring>
 #include <utility>
@@ -136,7 +134,7 @@ static bool OutOfBoundsRefused(const TileExchange* t, const FilterRecord* fr, co
 static void FillInTile(TileExchange* t, FilterRecord* fr, const VRect& rect, const TileLayout& layout) {
   PixelBuffer* source = &t->working;
   PixelBuffer scaled;
-  memset(&scaled, 0, sizeof(scaled));
+  memset(static_cast<void*>(&scaled), 0, sizeof(scaled));
   if (Sampled(fr) && layout.width > 0 && layout.height > 0 && layout.width <= INT32_MAX && layout.height <= INT32_MAX) {
     // The whole image scaled to the rectangle's size, read at the
     // rectangle's position; a scaled image that cannot be made leaves the

@@ -47,7 +47,7 @@ OSErr ReadChannelPixels(PIChannelPort port, const PSScaling* scaling, const VRec
       static_cast<int64_t>(s[3]) > image->height)
     return paramErr;
   PixelBuffer temporary;
-  memset(&temporary, 0, sizeof(temporary));
+  memset(static_cast<void*>(&temporary), 0, sizeof(temporary));
   if (!CreatePixelBuffer(&temporary, static_cast<int32_t>(w), static_cast<int32_t>(h), PB_STORAGE_EXACT))
     return memFullErr;
   OSErr result = noErr;

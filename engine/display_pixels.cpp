@@ -1,6 +1,6 @@
 #include "engine/display_pixels.h"
 
-#include <windows.h>
+#include "engine/system_calls.h"
 
 #include <algorithm>
 #include <cstddef>
@@ -33,7 +33,7 @@ int16_t DisplayPixels(const PSPixelMap* source, const VRect* srcRect, int32_t ds
   int64_t w = std::abs(static_cast<int64_t>(map.bounds.right) - map.bounds.left);
   int64_t h = std::abs(static_cast<int64_t>(map.bounds.bottom) - map.bounds.top);
   PixelBuffer display;
-  memset(&display, 0, sizeof(display));
+  memset(static_cast<void*>(&display), 0, sizeof(display));
   if (!CreatePixelBuffer(&display, ToInt32(w), ToInt32(h), PB_STORAGE_DIB)) return memFullErr;
 
   OSErr result = noErr;
@@ -50,7 +50,7 @@ int16_t DisplayPixels(const PSPixelMap* source, const VRect* srcRect, int32_t ds
   }
   void* dc = nullptr;
   if (result == noErr && AcquireBufferDC(&display, &dc)) {
-    BitBlt(static_cast<HDC>(platformContext), dstCol, dstRow, ToInt32(static_cast<int64_t>(rect.right) - rect.left),
+    osBitBlt(static_cast<HDC>(platformContext), dstCol, dstRow, ToInt32(static_cast<int64_t>(rect.right) - rect.left),
            ToInt32(static_cast<int64_t>(rect.bottom) - rect.top), static_cast<HDC>(dc),
            ToInt32(static_cast<int64_t>(rect.left) - map.bounds.left), ToInt32(static_cast<int64_t>(rect.top) - map.bounds.top),
            SRCCOPY);

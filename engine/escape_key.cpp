@@ -1,6 +1,6 @@
 #include "engine/escape_key.h"
 
-#include <windows.h>
+#include "engine/system_calls.h"
 
 void EscapeWatchStart(EscapeWatch* watch, uint16_t keyState) {
   watch->heldFromBefore = (keyState & ESCAPE_DOWN) != 0;
@@ -19,6 +19,6 @@ bool EscapeWatchCancels(EscapeWatch* watch, uint16_t keyState) {
 // focus again. A job that starts then must not read it as a cancel.
 static EscapeWatch gEscape;
 
-void EscapeKeyJobStart() { EscapeWatchStart(&gEscape, static_cast<uint16_t>(GetAsyncKeyState(VK_ESCAPE))); }
+void EscapeKeyJobStart() { EscapeWatchStart(&gEscape, static_cast<uint16_t>(osGetAsyncKeyState(VK_ESCAPE))); }
 
-bool EscapeKeyCancels() { return EscapeWatchCancels(&gEscape, static_cast<uint16_t>(GetAsyncKeyState(VK_ESCAPE))); }
+bool EscapeKeyCancels() { return EscapeWatchCancels(&gEscape, static_cast<uint16_t>(osGetAsyncKeyState(VK_ESCAPE))); }

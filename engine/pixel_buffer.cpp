@@ -1,19 +1,23 @@
 #include "engine/pixel_buffer.h"
 
-#include <windows.h>
-
 #include <cstring>
 
+#include "base/memory.h"
 #include "engine/buffer_geometry.h"
 #include "engine/runtime.h"
-#include "base/memory.h"
+#include "engine/system_calls.h"
 
 // Handle values below this are never real memory or objects.
 constexpr uintptr_t kLowestAddress = 0x10000;
 
-int EngineFail(uint32_t code) {
+int EngineFail(uint32_t code) { return EngineFailSystem(code, 0); }
+
+int EngineFailSystem(uint32_t code, uint32_t systemCode) {
   EngineThreadState* state = GetEngineThreadState();
-  if (state != nullptr) state->lastError = code;
+  if (state != nullptr) {
+    state->lastError = code;
+    state->systemError = systemCode;
+  }
   return 0;
 }
 
@@ -22,9 +26,13 @@ uint32_t EngineLastError() {
   return state != nullptr ? state->lastError : 0;
 }
 
-uint8_t BufferStateFlags(const PixelBuffer* buffer) { return __atomic_load_n(&buffer->stateFlags, __ATOMIC_SEQ_CST); }
-int32_t BufferUsers(const PixelBuffer* buffer) { return __atomic_load_n(&buffer->users, __ATOMIC_SEQ_CST); }
-static uint32_t BufferOwner(const PixelBuffer* buffer) { return __atomic_load_n(&buffer->owner, __ATOMIC_ACQUIRE); }
+uint32_t EngineSystemError() {
+  EngineThreadState* state = GetEngineThreadState();
+  return state != nullptr ? state->systemError : 0;
+}
+
+uint8_t BufferStateFlags(const PixelBuffer* buffer) { return buffer->stateFlags; }
+int32_t BufferUsers(const PixelBuffer* buffer) { return buffer->users; }
 
 static bool Accessible(PixelBuffer* buffer) { return ProbeMemory(buffer, sizeof(*buffer), true) == 0; }
 static bool Closing(const PixelBuffer* buffer) { return (BufferStateFlags(buffer) & PB_CLOSING) != 0; }
@@ -38,12 +46,12 @@ static bool BackoffWait(int64_t limitMs, uint32_t event, Busy busy) {
   int64_t elapsed = -20000;
   while (busy()) {
     if (attempts < 2000) {
-      Sleep(0);
+      osSleep(0);
     } else if (elapsed > limitMs) {
       NotifyEngineEvent(event);
       return false;
     } else {
-      Sleep(10);
+      osSleep(10);
     }
     ++attempts;
     elapsed += 10;
@@ -54,7 +62,7 @@ static bool BackoffWait(int64_t limitMs, uint32_t event, Busy busy) {
 // Waits while another live thread holds the buffer exclusively.
 static void WaitForExclusiveHolder(PixelBuffer* buffer, uint32_t self) {
   BackoffWait(5000, ENG_EVENT_WAIT_TIMED_OUT, [&] {
-    uint32_t owner = BufferOwner(buffer);
+    uint32_t owner = buffer->owner;
     return owner != 0 && owner != self && IsThreadAlive(owner);
   });
 }
@@ -62,15 +70,15 @@ static void WaitForExclusiveHolder(PixelBuffer* buffer, uint32_t self) {
 static bool ReadDibSection(const PixelBuffer* buffer, DIBSECTION* section) {
   HBITMAP bitmap = static_cast<HBITMAP>(buffer->storage.dib.bitmap);
   if (bitmap == nullptr) return false;
-  return GetObjectW(bitmap, sizeof(*section), section) == static_cast<int>(sizeof(*section));
+  return osGetObjectW(bitmap, sizeof(*section), section) == static_cast<int>(sizeof(*section));
 }
 
 // One retry after a flush and a yield: a section just made may not be
 // described yet.
 static bool ReadDibSectionRetry(const PixelBuffer* buffer, DIBSECTION* section) {
   if (ReadDibSection(buffer, section)) return true;
-  GdiFlush();
-  Sleep(0);
+  osGdiFlush();
+  osSleep(0);
   return ReadDibSection(buffer, section);
 }
 
@@ -98,9 +106,9 @@ static bool IsDcType(DWORD type) { return type == OBJ_DC || type == OBJ_MEMDC; }
 
 static bool BitmapUsable(HBITMAP bitmap) {
   if (bitmap == nullptr) return false;
-  if (GetObjectType(bitmap) == OBJ_BITMAP) return true;
+  if (osGetObjectType(bitmap) == OBJ_BITMAP) return true;
   BITMAP description;
-  return GetObjectW(bitmap, sizeof(description), &description) != 0;
+  return osGetObjectW(bitmap, sizeof(description), &description) != 0;
 }
 
 bool ValidatePixelBuffer(PixelBuffer* buffer) {
@@ -111,10 +119,10 @@ bool ValidatePixelBuffer(PixelBuffer* buffer) {
     case PB_DIB: {
       HDC dc = reinterpret_cast<HDC>(buffer->handle);
       HBITMAP bitmap = static_cast<HBITMAP>(buffer->storage.dib.bitmap);
-      if (IsDcType(GetObjectType(dc)) && GetObjectType(bitmap) == OBJ_BITMAP) return true;
-      Sleep(0);
-      GdiFlush();
-      bool dcGood = dc != nullptr && IsDcType(GetObjectType(dc));
+      if (IsDcType(osGetObjectType(dc)) && osGetObjectType(bitmap) == OBJ_BITMAP) return true;
+      osSleep(0);
+      osGdiFlush();
+      bool dcGood = dc != nullptr && IsDcType(osGetObjectType(dc));
       bool bitmapGood = BitmapUsable(bitmap);
       if (dcGood) return bitmapGood ? true : EngineFail(ENG_BAD_BUFFER);
       if (!bitmapGood) return EngineFail(ENG_BAD_BUFFER);
@@ -122,17 +130,17 @@ bool ValidatePixelBuffer(PixelBuffer* buffer) {
       NotifyEngineEvent(ENG_EVENT_DC_REMADE);
       HBITMAP initial = static_cast<HBITMAP>(buffer->storage.dib.initialBitmap);
       if (dc != nullptr) {
-        if (initial != nullptr) SelectObject(dc, initial);
-        DeleteDC(dc);
+        if (initial != nullptr) osSelectObject(dc, initial);
+        osDeleteDC(dc);
       } else if (initial != nullptr) {
-        DeleteObject(initial);
+        osDeleteObject(initial);
       }
       buffer->handle = 0;
       buffer->storage.dib.initialBitmap = nullptr;
-      HDC fresh = CreateCompatibleDC(nullptr);
-      if (fresh == nullptr) return EngineFail(ENG_GDI_FAILURE);
+      HDC fresh = osCreateCompatibleDC(nullptr);
+      if (fresh == nullptr) return EngineFailSystem(ENG_GDI_FAILURE, GetLastError());
       buffer->handle = reinterpret_cast<uintptr_t>(fresh);
-      buffer->storage.dib.initialBitmap = GetCurrentObject(fresh, OBJ_BITMAP);
+      buffer->storage.dib.initialBitmap = osGetCurrentObject(fresh, OBJ_BITMAP);
       return true;
     }
     case PB_OWNED:
@@ -146,21 +154,21 @@ bool ValidatePixelBuffer(PixelBuffer* buffer) {
 static void FreeStorage(PixelBuffer* buffer) {
   switch (buffer->kind) {
     case PB_DIB: {
-      GdiFlush();
+      osGdiFlush();
       HDC dc = reinterpret_cast<HDC>(buffer->handle);
       HGDIOBJ initial = buffer->storage.dib.initialBitmap;
       if (dc != nullptr) {
         if (initial != nullptr) {
-          SelectObject(dc, initial);
-          DeleteDC(dc);
-          DeleteObject(initial);
+          osSelectObject(dc, initial);
+          osDeleteDC(dc);
+          osDeleteObject(initial);
           initial = nullptr;
         } else {
-          DeleteDC(dc);
+          osDeleteDC(dc);
         }
       }
-      if (buffer->storage.dib.bitmap != nullptr) DeleteObject(buffer->storage.dib.bitmap);
-      if (initial != nullptr) DeleteObject(initial);
+      if (buffer->storage.dib.bitmap != nullptr) osDeleteObject(buffer->storage.dib.bitmap);
+      if (initial != nullptr) osDeleteObject(initial);
       break;
     }
     case PB_OWNED:
@@ -177,16 +185,16 @@ int ReleasePixelBuffer(PixelBuffer* buffer) {
   if (!Accessible(buffer)) return EngineFail(ENG_BAD_BUFFER);
   // Paired with the count BeginPixelAccess takes before its second look at
   // this flag (both sequentially consistent).
-  __atomic_fetch_or(&buffer->stateFlags, PB_CLOSING, __ATOMIC_SEQ_CST);
+  buffer->stateFlags |= PB_CLOSING;
   state->lastError = ENG_BUFFER_BUSY;
-  uint32_t self = GetCurrentThreadId();
+  uint32_t self = osGetCurrentThreadId();
   bool live = buffer->magic == PIXEL_BUFFER_MAGIC && buffer->kind >= PB_DIB && buffer->kind <= PB_EXTERNAL;
   if (live) {
-    uint32_t owner = BufferOwner(buffer);
+    uint32_t owner = buffer->owner;
     if (owner != 0 && owner != self) {
       WaitForExclusiveHolder(buffer, self);
     }
-    __atomic_store_n(&buffer->owner, 0u, __ATOMIC_RELEASE);
+    buffer->owner = 0;
     BackoffWait(2000, ENG_EVENT_WAIT_TIMED_OUT, [&] { return BufferUsers(buffer) >= 1; });
   }
   buffer->width = 0;
@@ -194,7 +202,7 @@ int ReleasePixelBuffer(PixelBuffer* buffer) {
   buffer->pitch = 0;
   if (live) {
     BackoffWait(1000, ENG_EVENT_DRAIN_GAVE_UP, [&] {
-      __atomic_fetch_or(&buffer->stateFlags, PB_CLOSING | PB_DRAINING, __ATOMIC_ACQ_REL);
+      buffer->stateFlags |= PB_CLOSING | PB_DRAINING;
       return BufferUsers(buffer) >= 1;
     });
   }
@@ -203,16 +211,16 @@ int ReleasePixelBuffer(PixelBuffer* buffer) {
   // foreign bytes must not free someone else's memory.
   if (live) FreeStorage(buffer);
   if (state->currentBuffer == buffer) state->currentBuffer = nullptr;
-  __atomic_store_n(&buffer->users, 0, __ATOMIC_RELEASE);
-  __atomic_store_n(&buffer->stateFlags, static_cast<uint8_t>(0), __ATOMIC_RELEASE);
+  buffer->users = 0;
+  buffer->stateFlags = 0;
   memset(static_cast<void*>(buffer), 0, sizeof(*buffer));
   return 1;
 }
 
-// Releases after a failed set-up and keeps the failure's code.
-static int FailAndRelease(PixelBuffer* buffer, uint32_t code) {
+// Releases after a failed set-up and keeps the failure's codes.
+static int FailAndRelease(PixelBuffer* buffer, uint32_t code, uint32_t systemCode = 0) {
   ReleasePixelBuffer(buffer);
-  return EngineFail(code);
+  return EngineFailSystem(code, systemCode);
 }
 
 static void ResetDescriptor(PixelBuffer* buffer) {
@@ -224,8 +232,8 @@ static int CreateDibStorage(PixelBuffer* buffer, uint32_t w, uint32_t h) {
   uint64_t imageBytes = DibImageBytes(w, h);
   if (imageBytes > 0xFFFFFFFFu) return FailAndRelease(buffer, ENG_OUT_OF_MEMORY);
   buffer->kind = PB_DIB;
-  HDC dc = CreateCompatibleDC(nullptr);
-  if (dc == nullptr) return FailAndRelease(buffer, ENG_GDI_FAILURE);
+  HDC dc = osCreateCompatibleDC(nullptr);
+  if (dc == nullptr) return FailAndRelease(buffer, ENG_GDI_FAILURE, GetLastError());
   buffer->handle = reinterpret_cast<uintptr_t>(dc);
 
   BITMAPV5HEADER header;
@@ -246,14 +254,16 @@ static int CreateDibStorage(PixelBuffer* buffer, uint32_t w, uint32_t h) {
   header.bV5CSType = 0x73524742;  // LCS_sRGB, 'sRGB'
   void* bits = nullptr;
   SetLastError(0);
-  HBITMAP bitmap = CreateDIBSection(dc, reinterpret_cast<BITMAPINFO*>(&header), DIB_RGB_COLORS, &bits, nullptr, 0);
-  if (bitmap == nullptr)
-    return FailAndRelease(buffer, GetLastError() == ERROR_NOT_ENOUGH_MEMORY ? ENG_OUT_OF_MEMORY : ENG_GDI_FAILURE);
+  HBITMAP bitmap = osCreateDIBSection(dc, reinterpret_cast<BITMAPINFO*>(&header), DIB_RGB_COLORS, &bits, nullptr, 0);
+  if (bitmap == nullptr) {
+    DWORD error = GetLastError();
+    return FailAndRelease(buffer, error == ERROR_NOT_ENOUGH_MEMORY ? ENG_OUT_OF_MEMORY : ENG_GDI_FAILURE, error);
+  }
   buffer->storage.dib.bitmap = bitmap;
-  buffer->storage.dib.initialBitmap = GetCurrentObject(dc, OBJ_BITMAP);
-  GdiFlush();
+  buffer->storage.dib.initialBitmap = osGetCurrentObject(dc, OBJ_BITMAP);
+  osGdiFlush();
   DIBSECTION section;
-  if (GetObjectType(bitmap) != OBJ_BITMAP || !ReadDibSection(buffer, &section))
+  if (osGetObjectType(bitmap) != OBJ_BITMAP || !ReadDibSection(buffer, &section))
     return FailAndRelease(buffer, ENG_GDI_FAILURE);
   TakeDibGeometry(buffer, section);
   return 1;
@@ -285,7 +295,7 @@ int CreatePixelBuffer(PixelBuffer* buffer, int32_t width, int32_t height, int32_
   int made = ChooseStorageKind(size.width, size.height, flags) == PB_DIB ? CreateDibStorage(buffer, size.width, size.height)
                                                                           : CreateOwnedStorage(buffer, size.width, size.height);
   if (!made) return 0;
-  if (!ValidatePixelBuffer(buffer)) return FailAndRelease(buffer, state->lastError);
+  if (!ValidatePixelBuffer(buffer)) return FailAndRelease(buffer, state->lastError, state->systemError);
   return size.reduced ? 3 : 1;
 }
 
@@ -330,7 +340,7 @@ static void TouchFirstPixel(const PixelBuffer* buffer) {
 
 // Drops a count taken by BeginPixelAccess that did not become a section.
 static int BackOut(PixelBuffer* buffer, uint32_t code) {
-  __atomic_sub_fetch(&buffer->users, 1, __ATOMIC_SEQ_CST);
+  --buffer->users;
   return EngineFail(code);
 }
 
@@ -342,15 +352,15 @@ int BeginPixelAccess(PixelBuffer* buffer, bool exclusive) {
   // flag before it waits for the count to drop, so either it sees us and
   // waits, or we see it and leave. Checked only before counting, a release
   // could free the storage between the check and the count.
-  int32_t users = __atomic_add_fetch(&buffer->users, 1, __ATOMIC_SEQ_CST);
+  int32_t users = ++buffer->users;
   if (users > 255) NotifyEngineEvent(ENG_EVENT_USER_COUNT);
   if (Closing(buffer)) return BackOut(buffer, ENG_BUFFER_BUSY);
-  uint32_t self = GetCurrentThreadId();
-  uint32_t owner = BufferOwner(buffer);
+  uint32_t self = osGetCurrentThreadId();
+  uint32_t owner = buffer->owner;
   if (owner != 0 && owner != self) {
     WaitForExclusiveHolder(buffer, self);
     // A holder that ended (or kept it past the limit) loses its claim.
-    __atomic_compare_exchange_n(&buffer->owner, &owner, 0u, false, __ATOMIC_ACQ_REL, __ATOMIC_ACQUIRE);
+    buffer->owner.compare_exchange_strong(owner, 0);
   }
   if (buffer->kind == PB_EMPTY || buffer->kind > PB_EXTERNAL) return BackOut(buffer, ENG_BUFFER_EMPTY);
   if (buffer->magic != PIXEL_BUFFER_MAGIC) return BackOut(buffer, ENG_BAD_BUFFER);
@@ -368,7 +378,7 @@ int BeginPixelAccess(PixelBuffer* buffer, bool exclusive) {
   }
   // A shared section leaves the owner field alone: clearing it would undo
   // an exclusive hold another thread took meanwhile.
-  if (exclusive) __atomic_store_n(&buffer->owner, self, __ATOMIC_RELEASE);
+  if (exclusive) buffer->owner = self;
   if (buffer->pixels == nullptr) {
     EndPixelAccess(buffer, exclusive);
     return EngineFail(ENG_BAD_BUFFER);
@@ -379,10 +389,10 @@ int BeginPixelAccess(PixelBuffer* buffer, bool exclusive) {
 int EndPixelAccess(PixelBuffer* buffer, bool exclusive) {
   if (GetEngineThreadState() == nullptr) return 0;
   if (!Accessible(buffer)) return EngineFail(ENG_BAD_BUFFER);
-  uint32_t self = GetCurrentThreadId();
-  __atomic_compare_exchange_n(&buffer->owner, &self, 0u, false, __ATOMIC_ACQ_REL, __ATOMIC_ACQUIRE);
-  if (__atomic_sub_fetch(&buffer->users, 1, __ATOMIC_ACQ_REL) < 0) {
-    __atomic_store_n(&buffer->users, 0, __ATOMIC_RELEASE);
+  uint32_t self = osGetCurrentThreadId();
+  buffer->owner.compare_exchange_strong(self, 0);
+  if (--buffer->users < 0) {
+    buffer->users = 0;
     NotifyEngineEvent(ENG_EVENT_USER_COUNT);
   }
   return 1;
@@ -395,32 +405,32 @@ intptr_t AcquireBufferDC(PixelBuffer* buffer, void** dcOut) {
   if (!ValidatePixelBuffer(buffer)) return EngineFail(Closing(buffer) ? ENG_BUFFER_BUSY : ENG_BAD_BUFFER);
   if (Closing(buffer)) return EngineFail(ENG_BUFFER_BUSY);
   if (buffer->kind != PB_DIB) return EngineFail(ENG_BAD_BUFFER);
-  uint32_t self = GetCurrentThreadId();
+  uint32_t self = osGetCurrentThreadId();
   WaitForExclusiveHolder(buffer, self);
-  __atomic_store_n(&buffer->owner, self, __ATOMIC_RELEASE);
+  buffer->owner = self;
   DIBSECTION section;
   if (!ReadDibSectionRetry(buffer, &section)) {
-    __atomic_compare_exchange_n(&buffer->owner, &self, 0u, false, __ATOMIC_ACQ_REL, __ATOMIC_ACQUIRE);
+    buffer->owner.compare_exchange_strong(self, 0);
     return EngineFail(ENG_GDI_FAILURE);
   }
   TakeDibGeometry(buffer, section);
   HDC dc = reinterpret_cast<HDC>(buffer->handle);
   HGDIOBJ bitmap = buffer->storage.dib.bitmap;
-  if (GetCurrentObject(dc, OBJ_BITMAP) != bitmap) SelectObject(dc, bitmap);
+  if (osGetCurrentObject(dc, OBJ_BITMAP) != bitmap) osSelectObject(dc, bitmap);
   *dcOut = dc;
-  SelectClipRgn(dc, nullptr);
-  GdiFlush();
+  osSelectClipRgn(dc, nullptr);
+  osGdiFlush();
   return reinterpret_cast<intptr_t>(dc);
 }
 
 void ReleaseBufferDC(PixelBuffer* buffer) {
   if (GetEngineThreadState() == nullptr || !Accessible(buffer)) return;
-  GdiFlush();
-  uint32_t self = GetCurrentThreadId();
-  __atomic_compare_exchange_n(&buffer->owner, &self, 0u, false, __ATOMIC_ACQ_REL, __ATOMIC_ACQUIRE);
+  osGdiFlush();
+  uint32_t self = osGetCurrentThreadId();
+  buffer->owner.compare_exchange_strong(self, 0);
   if (buffer->kind != PB_DIB) return;
   HDC dc = reinterpret_cast<HDC>(buffer->handle);
   if (dc == nullptr) return;
-  if (buffer->storage.dib.initialBitmap != nullptr) SelectObject(dc, buffer->storage.dib.initialBitmap);
-  SelectClipRgn(dc, nullptr);
+  if (buffer->storage.dib.initialBitmap != nullptr) osSelectObject(dc, buffer->storage.dib.initialBitmap);
+  osSelectClipRgn(dc, nullptr);
 }

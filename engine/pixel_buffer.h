@@ -1,8 +1,9 @@
 // The engine's image: 32-bit pixels (blue, green, red, fourth byte; rows top
 // to bottom) in a DIB section with its own memory DC, in memory the buffer
 // owns, or in memory that stays the caller's. The descriptor is owned by its
-// user; threads share it through the atomic users and owner fields.
+// user; threads share it through the atomic fields.
 #pragma once
+#include <atomic>
 #include <cstdint>
 
 struct PixelBuffer {
@@ -12,9 +13,9 @@ struct PixelBuffer {
   uint32_t* pixels;
   uint8_t magic;
   uint8_t kind;
-  uint8_t stateFlags;
-  int32_t users;   // atomic
-  uint32_t owner;  // atomic: thread holding it exclusively, 0 if none
+  std::atomic<uint8_t> stateFlags;
+  std::atomic<int32_t> users;
+  std::atomic<uint32_t> owner;  // thread holding it exclusively, 0 if none
   uintptr_t handle;  // DIB: the memory DC; owned: the block; external: the pixels
   union {
     struct {
@@ -89,8 +90,11 @@ void ReleaseBufferDC(PixelBuffer* buffer);
 // Records code as the calling thread's last engine error (nothing without a
 // record) and answers 0, so failures read `return EngineFail(code);`.
 int EngineFail(uint32_t code);
+// The same for a failed system call: its own error code is kept beside.
+int EngineFailSystem(uint32_t code, uint32_t systemCode);
 uint32_t EngineLastError();
+// The system's error code behind the last engine error, 0 when there was none.
+uint32_t EngineSystemError();
 
-// Atomic reads of the shared fields.
 uint8_t BufferStateFlags(const PixelBuffer* buffer);
 int32_t BufferUsers(const PixelBuffer* buffer);

@@ -1,19 +1,21 @@
 #include "engine/runtime.h"
 
-#include <windows.h>
+#include "engine/system_calls.h"
+
+#include <atomic>
 #include <cstring>
 
 #include "base/memory.h"
 #include "base/guard.h"
 
-static volatile LONG gReferenceCount = 0;
-static volatile LONG gRuntimeLock = 0;
-static volatile LONG gStopFlag = 0;
-static EngineThreadState* volatile gTable = nullptr;
+static std::atomic<int32_t> gReferenceCount{0};
+static std::atomic<int32_t> gRuntimeLock{0};
+static std::atomic<int32_t> gStopFlag{0};
+static std::atomic<EngineThreadState*> gTable{nullptr};
 static HANDLE gJanitor = nullptr;
 
 // Per-thread generator for the back-off jitter, seeded from 1.
-static DWORD gRandomSlot = TLS_OUT_OF_INDEXES;
+static std::atomic<DWORD> gRandomSlot{TLS_OUT_OF_INDEXES};
 
 static uint32_t NextRandom(uint32_t* seed) {
   *seed = *seed * 214013u + 2531011u;
@@ -22,59 +24,60 @@ static uint32_t NextRandom(uint32_t* seed) {
 
 static uint32_t ThreadRandom() {
   if (gRandomSlot == TLS_OUT_OF_INDEXES) {
-    DWORD slot = TlsAlloc();
-    if (InterlockedCompareExchange(reinterpret_cast<volatile LONG*>(&gRandomSlot), static_cast<LONG>(slot),
-                                   static_cast<LONG>(TLS_OUT_OF_INDEXES)) != static_cast<LONG>(TLS_OUT_OF_INDEXES))
-      TlsFree(slot);
+    DWORD slot = osTlsAlloc();
+    DWORD none = TLS_OUT_OF_INDEXES;
+    if (!gRandomSlot.compare_exchange_strong(none, slot)) osTlsFree(slot);
   }
-  uint32_t seed = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(TlsGetValue(gRandomSlot)));
+  const DWORD slot = gRandomSlot;
+  uint32_t seed = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(osTlsGetValue(slot)));
   if (seed == 0) seed = 1;
   uint32_t r = NextRandom(&seed);
-  TlsSetValue(gRandomSlot, reinterpret_cast<void*>(static_cast<uintptr_t>(seed)));
+  osTlsSetValue(slot, reinterpret_cast<void*>(static_cast<uintptr_t>(seed)));
   return r;
 }
 
 static bool ThreadEnded(HANDLE thread) {
   DWORD code = 0;
-  return GetExitCodeThread(thread, &code) && code != STILL_ACTIVE;
+  return osGetExitCodeThread(thread, &code) && code != STILL_ACTIVE;
+}
+
+static bool TakeRuntimeLock() {
+  int32_t free = 0;
+  return gRuntimeLock.compare_exchange_strong(free, 1);
 }
 
 void AcquireRuntimeLock() {
-  if (InterlockedCompareExchange(&gRuntimeLock, 1, 0) == 0) return;
+  if (TakeRuntimeLock()) return;
   uint32_t attempts = 0, slept = 0;
   for (;;) {
     if (attempts < 512) {
-      Sleep(0);
+      osSleep(0);
     } else {
       DWORD step = slept <= 10 ? 1 : slept <= 50 ? 2 : slept <= 100 ? 5 : 10;
-      Sleep(step);
+      osSleep(step);
       slept += step;
     }
     ++attempts;
-    if (InterlockedCompareExchange(&gRuntimeLock, 1, 0) == 0) return;
+    if (TakeRuntimeLock()) return;
     if (slept > 1000) {
       // A holder that died must not block everyone for ever.
-      InterlockedExchange(&gRuntimeLock, 1);
+      gRuntimeLock = 1;
       return;
     }
   }
 }
 
-void ReleaseRuntimeLock() { InterlockedExchange(&gRuntimeLock, 0); }
+void ReleaseRuntimeLock() { gRuntimeLock = 0; }
 
 int32_t EngineRuntimeStartup() {
-  LONG count = gReferenceCount;
-  if (count > 0) return InterlockedIncrement(&gReferenceCount);
-  InterlockedExchange(&gRuntimeLock, 0);
-  if (gTable != nullptr) {
-    FreeBlock(gTable);
-    gTable = nullptr;
-  }
+  if (gReferenceCount > 0) return ++gReferenceCount;
+  gRuntimeLock = 0;
+  FreeBlock(gTable.exchange(nullptr));
   if (gJanitor != nullptr && ThreadEnded(gJanitor)) {
-    CloseHandle(gJanitor);
+    osCloseHandle(gJanitor);
     gJanitor = nullptr;
   }
-  InterlockedExchange(&gReferenceCount, 1);
+  gReferenceCount = 1;
   return 1;
 }
 
@@ -82,36 +85,36 @@ static void StopJanitor() {
   if (gJanitor == nullptr) return;
   uint32_t slept = 0;
   for (;;) {
-    InterlockedExchange(&gStopFlag, 1);
+    gStopFlag = 1;
     if (ThreadEnded(gJanitor)) break;
     if (slept >= 15000) {
       HANDLE janitor = gJanitor;
-      Guarded([&] { TerminateThread(janitor, 19); });
+      Guarded([&] { osTerminateThread(janitor, 19); });
       break;
     }
     DWORD step = 40 + ThreadRandom() % 121;
-    Sleep(step);
+    osSleep(step);
     slept += step;
   }
-  CloseHandle(gJanitor);
+  osCloseHandle(gJanitor);
   gJanitor = nullptr;
-  InterlockedExchange(&gStopFlag, 0);
+  gStopFlag = 0;
 }
 
 void EngineRuntimeShutdown() {
-  InterlockedExchange(&gReferenceCount, 0);
+  gReferenceCount = 0;
   StopJanitor();
-  InterlockedExchange(&gRuntimeLock, 0);
+  gRuntimeLock = 0;
   if (gTable != nullptr) {
     for (int i = 0; i < ENGINE_THREAD_RECORDS; ++i) ReleaseEngineThreadState(i);
-    FreeBlock(gTable);
-    gTable = nullptr;
+    FreeBlock(gTable.exchange(nullptr));
   }
 }
 
 void ReleaseEngineThreadState(int index) {
-  if (gTable == nullptr || index < 0 || index >= ENGINE_THREAD_RECORDS) return;
-  EngineThreadState* record = &gTable[index];
+  EngineThreadState* table = gTable;
+  if (table == nullptr || index < 0 || index >= ENGINE_THREAD_RECORDS) return;
+  EngineThreadState* record = &table[index];
   FreeBlock(record->ownedBlockA);
   FreeBlock(record->scratchBlock);
   FreeBlock(record->ownedBlockB);
@@ -119,20 +122,21 @@ void ReleaseEngineThreadState(int index) {
 }
 
 static HANDLE OpenThreadForQuery(DWORD threadId) {
-  HANDLE h = OpenThread(THREAD_ALL_ACCESS, FALSE, threadId);
-  if (h == nullptr) h = OpenThread(THREAD_QUERY_INFORMATION, FALSE, threadId);
-  if (h == nullptr) h = OpenThread(THREAD_QUERY_LIMITED_INFORMATION, FALSE, threadId);
+  HANDLE h = osOpenThread(THREAD_ALL_ACCESS, FALSE, threadId);
+  if (h == nullptr) h = osOpenThread(THREAD_QUERY_INFORMATION, FALSE, threadId);
+  if (h == nullptr) h = osOpenThread(THREAD_QUERY_LIMITED_INFORMATION, FALSE, threadId);
   return h;
 }
 
 void SweepEngineThreadStates() {
-  if (gTable == nullptr) return;
+  EngineThreadState* table = gTable;
+  if (table == nullptr) return;
   for (int i = 0; i < ENGINE_THREAD_RECORDS; ++i) {
-    if (InterlockedExchangeAdd(&gStopFlag, 0) != 0) return;
-    uint32_t id = gTable[i].threadId;
+    if (gStopFlag != 0) return;
+    uint32_t id = table[i].threadId;
     if (id == 0) continue;
     bool duplicate = false;
-    for (int j = 0; j < i && !duplicate; ++j) duplicate = gTable[j].threadId == id;
+    for (int j = 0; j < i && !duplicate; ++j) duplicate = table[j].threadId == id;
     if (duplicate) {
       ReleaseEngineThreadState(i);
       continue;
@@ -143,7 +147,7 @@ void SweepEngineThreadStates() {
       continue;
     }
     bool ended = ThreadEnded(h);
-    CloseHandle(h);
+    osCloseHandle(h);
     if (ended) ReleaseEngineThreadState(i);
   }
 }
@@ -153,25 +157,25 @@ bool IsThreadAlive(uint32_t threadId) {
   HANDLE h = OpenThreadForQuery(threadId);
   if (h == nullptr) return false;
   DWORD code = 0;
-  bool alive = GetExitCodeThread(h, &code) && code == STILL_ACTIVE;
-  CloseHandle(h);
+  bool alive = osGetExitCodeThread(h, &code) && code == STILL_ACTIVE;
+  osCloseHandle(h);
   return alive;
 }
 
 static DWORD WINAPI JanitorMain(void* argument) {
-  uint32_t seed = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(argument)) + GetTickCount();
-  InterlockedExchange(&gStopFlag, 0);
+  uint32_t seed = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(argument)) + osGetTickCount();
+  gStopFlag = 0;
   for (;;) {
     AcquireRuntimeLock();
     SweepEngineThreadStates();
     ReleaseRuntimeLock();
     uint32_t slept = 0;
-    while (slept < 4000 && InterlockedExchangeAdd(&gStopFlag, 0) == 0) {
+    while (slept < 4000 && gStopFlag == 0) {
       DWORD step = 30 + NextRandom(&seed) % 141;
-      Sleep(step);
+      osSleep(step);
       slept += step;
     }
-    if (InterlockedExchange(&gStopFlag, 0) != 0) return 0;
+    if (gStopFlag.exchange(0) != 0) return 0;
   }
 }
 
@@ -198,14 +202,14 @@ EngineThreadState* GetEngineThreadState() {
     int retries = 0;
     while (EngineRuntimeStartup() < 1) {
       if (++retries > 101) return nullptr;
-      Sleep(10);
+      osSleep(10);
     }
   }
   if (gTable == nullptr) {
     AcquireRuntimeLock();
     for (int attempt = 0; gTable == nullptr && attempt < 100; ++attempt) {
       gTable = static_cast<EngineThreadState*>(AllocZeroed(sizeof(EngineThreadState) * ENGINE_TABLE_RECORDS));
-      if (gTable == nullptr && attempt >= 26) Sleep(10);
+      if (gTable == nullptr && attempt >= 26) osSleep(10);
     }
     ReleaseRuntimeLock();
     if (gTable == nullptr) return nullptr;
@@ -215,21 +219,21 @@ EngineThreadState* GetEngineThreadState() {
 
   AcquireRuntimeLock();
   if (gJanitor != nullptr) {
-    if (inUse < 4) InterlockedExchange(&gStopFlag, 1);
+    if (inUse < 4) gStopFlag = 1;
     if (ThreadEnded(gJanitor)) {
-      CloseHandle(gJanitor);
+      osCloseHandle(gJanitor);
       gJanitor = nullptr;
-      InterlockedExchange(&gStopFlag, 0);
+      gStopFlag = 0;
     }
   } else if (inUse >= 8) {
-    gJanitor = CreateThread(nullptr, 262144, JanitorMain, nullptr, STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
+    gJanitor = osCreateThread(nullptr, 262144, JanitorMain, nullptr, STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
   }
   ReleaseRuntimeLock();
 
-  uint32_t id = GetCurrentThreadId();
+  uint32_t id = osGetCurrentThreadId();
   if (id == 0) {
-    Sleep(0);
-    id = GetCurrentThreadId();
+    osSleep(0);
+    id = osGetCurrentThreadId();
     if (id == 0) return &table[0];
   }
   for (int i = 0; i < ENGINE_THREAD_RECORDS; ++i)
@@ -257,7 +261,7 @@ int32_t NotifyEngineEvent(uint32_t code) {
   if (state == nullptr) return 0;
   EngineNotifyCallback callback = state->notify;
   if (callback == nullptr) return 1;
-  if (IsBadCodePtr(reinterpret_cast<FARPROC>(reinterpret_cast<void*>(callback)))) return 0;
+  if (osIsBadCodePtr(reinterpret_cast<FARPROC>(reinterpret_cast<void*>(callback)))) return 0;
   uintptr_t user = state->notifyUserValue;
   return Guarded([&] { callback(code, user); }) ? 1 : 0;
 }
@@ -265,7 +269,7 @@ int32_t NotifyEngineEvent(uint32_t code) {
 int ProbeMemory(const void* address, uint64_t size, bool forWrite) {
   if (address == nullptr) return 1;
   SYSTEM_INFO info;
-  GetSystemInfo(&info);
+  osGetSystemInfo(&info);
   uintptr_t step = info.dwPageSize < 256 ? 256 : info.dwPageSize;
   uintptr_t first = reinterpret_cast<uintptr_t>(address);
   uint64_t span = size > 0 ? size - 1 : 0;

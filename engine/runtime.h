@@ -24,6 +24,7 @@ struct EngineThreadState {
   EngineNotifyCallback notify;
   uintptr_t notifyUserValue;
   uint64_t scratchBytes;  // size of scratchBlock
+  uint32_t systemError;   // the system's code behind lastError, 0 when none
 };
 
 constexpr int ENGINE_THREAD_RECORDS = 128;

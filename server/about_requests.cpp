@@ -1,4 +1,3 @@
-#include <windows.h>
 #include <cstring>
 
 #include "catalogue/plugin_catalog.h"
@@ -19,11 +18,11 @@ void HandleAboutStart(LoopState* state) {
   if (RefuseStartWhileBusy(state)) return;
   ForgetEndedJob(&state->about);
   JobRecord* record = &state->about.record;
-  memset(record, 0, sizeof(*record));
+  memset(static_cast<void*>(record), 0, sizeof(*record));  // its atomics are plain bytes
   record->hostWindow = state->hostWindow;
   record->self = record;
   record->entry = CatalogueEntry(state->catalogue, static_cast<uint32_t>(index));
-  if (!StartJobThread(&state->about, AboutThreadMain)) SetStatus(state, ST_THREAD_FAILED);
+  StartJobThread(state, &state->about, AboutThreadMain);
 }
 
 void HandleAboutPoll(LoopState* state) {

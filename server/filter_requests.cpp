@@ -1,4 +1,3 @@
-#include <windows.h>
 #include <cstring>
 
 #include "catalogue/plugin_catalog.h"
@@ -38,7 +37,7 @@ void HandleFilterStart(LoopState* state) {
   MoveOwnedBlock(&state->image, &state->requestPayload);
 
   JobRecord* record = &state->filter.record;
-  memset(record, 0, sizeof(*record));
+  memset(static_cast<void*>(record), 0, sizeof(*record));  // its atomics are plain bytes
   record->hostWindow = state->hostWindow;
   record->self = record;
   record->width = header.width;
@@ -54,10 +53,7 @@ void HandleFilterStart(LoopState* state) {
   record->ImageAccessCheck = ImageAccessCheck;
   record->progress = JobProgress;
   record->entry = CatalogueEntry(state->catalogue, static_cast<uint32_t>(index));
-  if (!StartJobThread(&state->filter, FilterThreadMain)) {
-    SetStatus(state, ST_THREAD_FAILED);
-    ReleaseHeldImage(state);
-  }
+  if (!StartJobThread(state, &state->filter, FilterThreadMain)) ReleaseHeldImage(state);
 }
 
 void HandleFilterPoll(LoopState* state) {

@@ -1,43 +1,52 @@
 #include "server/job_threads.h"
 
-#include <windows.h>
+#include "server/system_calls.h"
+
 #include <cstring>
 #include <cwchar>
 
+#include "base/text.h"
 #include "server/loop_state.h"
 #include "server/request_loop.h"
 
 bool JobThreadRunning(const JobSlot* slot) {
   DWORD code = 0;
-  return slot->thread != nullptr && (!GetExitCodeThread(slot->thread, &code) || code == STILL_ACTIVE);
+  return slot->thread != nullptr && (!osGetExitCodeThread(slot->thread, &code) || code == STILL_ACTIVE);
+}
+
+// ST_THREAD_FAILED with a text: the reply may carry one for this status, the
+// text, its terminator and three more zero units. The status stands even when
+// there is no memory for the text.
+static void RefuseStart(LoopState* state, const wchar_t* text) {
+  const uint32_t units = static_cast<uint32_t>(wcslen(text));
+  uint8_t* payload = AttachReplyPayload(state, 2 * (units + 4));
+  if (payload != nullptr) memcpy(payload, text, units * 2);
+  SetStatus(state, ST_THREAD_FAILED);
 }
 
 bool RefuseStartWhileBusy(LoopState* state) {
   if (!AnyJobRunning(state)) return false;
-  SetStatus(state, ST_THREAD_FAILED);
-  // The reply may carry a text for this status: the text, its terminator and
-  // three more zero units.
-  static const wchar_t kText[] = L"A plug-in job is still running";
-  const uint32_t units = static_cast<uint32_t>(wcslen(kText));
-  uint8_t* payload = AttachReplyPayload(state, 2 * (units + 4));
-  if (payload != nullptr) {
-    memcpy(payload, kText, units * 2);
-    SetStatus(state, ST_THREAD_FAILED);
-  }
+  RefuseStart(state, L"A plug-in job is still running");
   return true;
 }
 
 void ForgetEndedJob(JobSlot* slot) {
   if (slot->thread != nullptr && !JobThreadRunning(slot)) {
-    CloseHandle(slot->thread);
+    osCloseHandle(slot->thread);
     slot->thread = nullptr;
   }
 }
 
-bool StartJobThread(JobSlot* slot, JobThreadMain main) {
-  HANDLE thread = CreateThread(nullptr, 0, reinterpret_cast<LPTHREAD_START_ROUTINE>(main), &slot->record, 0, nullptr);
-  if (thread == nullptr) return false;
-  SetThreadPriority(thread, THREAD_PRIORITY_NORMAL);
+bool StartJobThread(LoopState* state, JobSlot* slot, JobThreadMain main) {
+  HANDLE thread = osCreateThread(nullptr, 0, reinterpret_cast<LPTHREAD_START_ROUTINE>(main), &slot->record, 0, nullptr);
+  if (thread == nullptr) {
+    wchar_t text[80];
+    BoundedFormatW(text, 80, L"The job thread could not be started (error %lu)",
+                   static_cast<unsigned long>(GetLastError()));
+    RefuseStart(state, text);
+    return false;
+  }
+  osSetThreadPriority(thread, THREAD_PRIORITY_NORMAL);
   slot->thread = thread;
   return true;
 }

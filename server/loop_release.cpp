@@ -1,4 +1,4 @@
-#include <windows.h>
+#include "server/system_calls.h"
 
 #include "server/loop_state.h"
 #include "base/memory.h"
@@ -10,8 +10,8 @@ bool JobRunningAtLoopEnd() { return gJobRunningAtEnd; }
 
 void ReleaseLoopState(LoopState* state) {
   const bool jobRunning = AnyJobRunning(state);
-  if (state->about.thread != nullptr) CloseHandle(state->about.thread);
-  if (state->filter.thread != nullptr) CloseHandle(state->filter.thread);
+  if (state->about.thread != nullptr) osCloseHandle(state->about.thread);
+  if (state->filter.thread != nullptr) osCloseHandle(state->filter.thread);
   state->about.thread = nullptr;
   state->filter.thread = nullptr;
   if (jobRunning) {

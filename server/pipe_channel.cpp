@@ -1,9 +1,17 @@
 #include "server/pipe_channel.h"
 
-#include <windows.h>
+#include "server/system_calls.h"
+
 #include <cstring>
 
 #include "base/clock.h"
+
+// Keeps the failed call's error code in the channel and answers false.
+static bool Failed(PipeChannel* channel) {
+  DWORD code = GetLastError();
+  channel->systemError = code != 0 ? code : ERROR_GEN_FAILURE;
+  return false;
+}
 
 bool PipeConnect(PipeChannel* channel, const wchar_t* name, uint32_t busyLimitMs) {
   if (channel == nullptr || name == nullptr) return false;
@@ -24,15 +32,15 @@ bool PipeConnect(PipeChannel* channel, const wchar_t* name, uint32_t busyLimitMs
     // The editor needs only to know who connected. Without a quality of
     // service, whoever created a pipe of this name first could act as our
     // user in full.
-    HANDLE h = CreateFileW(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+    HANDLE h = osCreateFileW(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                            FILE_FLAG_OVERLAPPED | SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION, nullptr);
     if (h != INVALID_HANDLE_VALUE) {
       channel->handle = h;
       return true;
     }
-    if (GetLastError() != ERROR_PIPE_BUSY) return false;
-    if (MillisecondsFromSeconds(ClockElapsed(start, ClockNow())) > busyLimitMs) return false;
-    Sleep(PIPE_BUSY_RETRY_MS);
+    if (GetLastError() != ERROR_PIPE_BUSY) return Failed(channel);
+    if (MillisecondsFromSeconds(ClockElapsed(start, ClockNow())) > busyLimitMs) return Failed(channel);
+    osSleep(PIPE_BUSY_RETRY_MS);
   }
 }
 
@@ -40,39 +48,44 @@ bool PipeConnect(PipeChannel* channel, const wchar_t* name, uint32_t busyLimitMs
 // the call and the limit.
 static bool Transfer(PipeChannel* channel, void* buffer, uint32_t length, bool writing) {
   if (channel == nullptr) return false;
+  channel->systemError = 0;
   if (channel->continueHook != nullptr && channel->continueHook(channel->hookUserData) == 0) return false;
   OVERLAPPED overlapped;
   memset(&overlapped, 0, sizeof(overlapped));
-  overlapped.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-  if (overlapped.hEvent == nullptr) return false;
+  overlapped.hEvent = osCreateEventW(nullptr, TRUE, FALSE, nullptr);
+  if (overlapped.hEvent == nullptr) return Failed(channel);
   const uint32_t limit = writing ? channel->writeLimitMs : channel->readLimitMs;
   HANDLE h = channel->handle;
   ClockStamp start = ClockNow();
   DWORD count = 0;
-  BOOL done = writing ? WriteFile(h, buffer, length, &count, &overlapped)
-                      : ReadFile(h, buffer, length, &count, &overlapped);
+  BOOL done = writing ? osWriteFile(h, buffer, length, &count, &overlapped)
+                      : osReadFile(h, buffer, length, &count, &overlapped);
   if (!done) {
     if (GetLastError() != ERROR_IO_PENDING) {
-      CloseHandle(overlapped.hEvent);
+      Failed(channel);
+      osCloseHandle(overlapped.hEvent);
       return false;
     }
-    WaitForSingleObject(overlapped.hEvent, PIPE_WAIT_SLICE_MS);
+    osWaitForSingleObject(overlapped.hEvent, PIPE_WAIT_SLICE_MS);
     while (overlapped.Internal == STATUS_PENDING) {
       bool expired = MillisecondsFromSeconds(ClockElapsed(start, ClockNow())) > limit;
       bool refused = channel->continueHook != nullptr && channel->continueHook(channel->hookUserData) == 0;
       if (expired || refused) {
-        CancelIo(h);
+        osCancelIo(h);
         // Let the cancelled operation finish before its OVERLAPPED goes away.
         DWORD ignored = 0;
-        GetOverlappedResult(h, &overlapped, &ignored, TRUE);
-        CloseHandle(overlapped.hEvent);
+        osGetOverlappedResult(h, &overlapped, &ignored, TRUE);
+        osCloseHandle(overlapped.hEvent);
         return false;
       }
-      WaitForSingleObject(overlapped.hEvent, PIPE_WAIT_SLICE_MS);
+      osWaitForSingleObject(overlapped.hEvent, PIPE_WAIT_SLICE_MS);
     }
-    if (!GetOverlappedResult(h, &overlapped, &count, FALSE)) count = 0;
+    if (!osGetOverlappedResult(h, &overlapped, &count, FALSE)) {
+      Failed(channel);
+      count = 0;
+    }
   }
-  CloseHandle(overlapped.hEvent);
+  osCloseHandle(overlapped.hEvent);
   return count >= length;
 }
 
@@ -84,6 +97,6 @@ bool PipeWrite(PipeChannel* channel, const void* buffer, uint32_t length) {
 
 void PipeClose(PipeChannel* channel) {
   if (channel == nullptr) return;
-  if (channel->handle != nullptr && channel->handle != INVALID_HANDLE_VALUE) CloseHandle(channel->handle);
+  if (channel->handle != nullptr && channel->handle != INVALID_HANDLE_VALUE) osCloseHandle(channel->handle);
   channel->handle = INVALID_HANDLE_VALUE;
 }

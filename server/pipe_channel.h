@@ -21,6 +21,9 @@ struct PipeChannel {
   // same process lower them.
   uint32_t readLimitMs;
   uint32_t writeLimitMs;
+  // The system's error code of the call that failed the last connect or
+  // transfer; 0 after success, a time limit, a short count or the hook.
+  uint32_t systemError;
 };
 
 // Trims the name, connects to \\.\pipe\<name>; retries a busy pipe every

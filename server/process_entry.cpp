@@ -1,6 +1,6 @@
 #include "server/process_entry.h"
 
-#include <windows.h>
+#include "server/system_calls.h"
 
 #include "engine/runtime.h"
 #include "server/request_loop.h"
@@ -9,10 +9,10 @@
 int RunProcess(const wchar_t* commandLine) {
   // No system box for a missing medium, a plug-in's fault or a file that
   // cannot be opened: the editor learns everything through the pipe.
-  SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOALIGNMENTFAULTEXCEPT | SEM_NOOPENFILEERRORBOX);
+  osSetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOALIGNMENTFAULTEXCEPT | SEM_NOOPENFILEERRORBOX);
 
   wchar_t modulePath[PATH_UNITS];
-  if (GetModuleFileNameW(nullptr, modulePath, PATH_UNITS) == 0) return EXIT_STARTUP_FAILED;
+  if (osGetModuleFileNameW(nullptr, modulePath, PATH_UNITS) == 0) return EXIT_STARTUP_FAILED;
   if (IsBadStringW(modulePath) || modulePath[0] == 0) return EXIT_STARTUP_FAILED;
   wchar_t folder[PATH_UNITS];
   BoundedCopyW(folder, PATH_UNITS, modulePath);

@@ -1,8 +1,10 @@
 #include "server/request_loop.h"
 
-#include <windows.h>
+#include "server/system_calls.h"
+
 #include <cstring>
 
+#include "server/job_threads.h"
 #include "server/loop_state.h"
 #include "base/memory.h"
 #include "base/guard.h"
@@ -51,13 +53,8 @@ static bool ReadPayload(PipeChannel* channel, uint32_t length, OwnedBlock* out) 
   return true;
 }
 
-static bool ThreadRunning(void* thread) {
-  DWORD code = 0;
-  return thread != nullptr && (!GetExitCodeThread(thread, &code) || code == STILL_ACTIVE);
-}
-
 bool AnyJobRunning(const LoopState* state) {
-  return ThreadRunning(state->about.thread) || ThreadRunning(state->filter.thread);
+  return JobThreadRunning(&state->about) || JobThreadRunning(&state->filter);
 }
 
 // One request: read, dispatch under the guard, reply. False ends the loop.
@@ -97,7 +94,7 @@ void ReleaseLoopState(LoopState* state);
 
 bool RunServer(const wchar_t* commandLine) {
   static LoopState state;  // large; kept off the stack
-  memset(&state, 0, sizeof(state));
+  memset(static_cast<void*>(&state), 0, sizeof(state));
   state.channel.handle = INVALID_HANDLE_VALUE;
 
   wchar_t name[PATH_UNITS];
@@ -105,10 +102,10 @@ bool RunServer(const wchar_t* commandLine) {
   if (!IsBadStringW(name) && name[0] != 0) TrimW(name, kCommandLineTrimSet);
   if (!PipeConnect(&state.channel, name)) return false;
 
-  SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_HIGHEST);
+  osSetThreadPriority(osGetCurrentThread(), THREAD_PRIORITY_HIGHEST);
   while (ServeOne(&state)) {
   }
-  SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_NORMAL);
+  osSetThreadPriority(osGetCurrentThread(), THREAD_PRIORITY_NORMAL);
   ReleaseLoopState(&state);
   PipeClose(&state.channel);
   return true;

@@ -6,6 +6,8 @@
 #include <shlobj.h>
 #include <shobjidl.h>
 
+#include <atomic>
+
 #include "editor/cli/json_text.h"
 
 bool FolderExists(const std::wstring& path) {
@@ -66,9 +68,9 @@ int ReadWholeFile(const std::wstring& path, uint64_t limit, std::vector<uint8_t>
 }
 
 int WriteFileAtomically(const std::wstring& path, const uint8_t* bytes, size_t length, std::string* error) {
-  static LONG counter = 0;
+  static std::atomic<uint32_t> counter{0};
   std::wstring temporary = path + L".part-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
-                           std::to_wstring(InterlockedIncrement(&counter));
+                           std::to_wstring(++counter);
   HANDLE f = CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (f == INVALID_HANDLE_VALUE) {
     *error = SystemErrorText(GetLastError());

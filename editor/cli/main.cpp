@@ -2,6 +2,7 @@
 // server, from the command line. Also the client library's fullest example.
 #include <windows.h>
 
+#include <atomic>
 #include <cstdio>
 #include <set>
 
@@ -19,11 +20,11 @@ enum ExitCode : int { EXIT_DONE = 0, EXIT_FAILED = 1, EXIT_USAGE = 2, EXIT_CANCE
 
 HANDLE gAbortEvent = nullptr;
 HANDLE gForceEvent = nullptr;
-volatile LONG gInterrupts = 0;
+std::atomic<int32_t> gInterrupts{0};
 
 BOOL WINAPI OnConsoleControl(DWORD type) {
   if (type != CTRL_C_EVENT && type != CTRL_BREAK_EVENT && type != CTRL_CLOSE_EVENT) return FALSE;
-  LONG n = InterlockedIncrement(&gInterrupts);
+  int32_t n = ++gInterrupts;
   SetEvent(n == 1 ? gAbortEvent : gForceEvent);
   return TRUE;
 }
@@ -280,7 +281,7 @@ int CommandAbout(const CliOptions& o) {
   CancelSignals cancel{gAbortEvent, gForceEvent};
   ServerLink* link = c.LinkFor(p->bits);
   AboutWatch watch{GetProcessId(link->client.process), false};
-  LONG disabledBefore = gHost.disabled;
+  int32_t disabledBefore = gHost.disabled;
   r = RunAboutJob(link, p->serverIndex, cancel, LookForServerWindow, &watch, &message);
   std::string name = U8(PrintableText(p->name));
   if (r == LINK_CANCELLED) return Fail(EXIT_CANCELLED, "about " + name + ": " + message);

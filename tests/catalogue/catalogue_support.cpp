@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <cstring>
 
 #include "tests/support/server_session.h"
@@ -25,12 +26,12 @@ static void RemoveTree(const std::wstring& folder) {
 }
 
 ScratchFolder::ScratchFolder() {
-  static LONG serial = 0;
+  static std::atomic<uint32_t> serial{0};
   wchar_t temp[MAX_PATH];
   DWORD n = GetTempPathW(MAX_PATH, temp);
   while (n > 0 && (temp[n - 1] == L'\\' || temp[n - 1] == L'/')) temp[--n] = 0;
   path = std::wstring(temp) + L"\\plughost-catalogue-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
-         std::to_wstring(InterlockedIncrement(&serial));
+         std::to_wstring(++serial);
   RemoveTree(path);
   CreateDirectoryW(path.c_str(), nullptr);
 }

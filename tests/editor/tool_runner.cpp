@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 
 #include "editor/cli/image_codec.h"
@@ -124,14 +125,14 @@ ToolRun RunToolWithInput(const std::vector<std::wstring>& args, const std::vecto
 }
 
 std::wstring FreshFolder(const wchar_t* tag) {
-  static LONG counter = 0;
+  static std::atomic<uint32_t> counter{0};
   wchar_t temp[MAX_PATH];
   GetTempPathW(MAX_PATH, temp);
   // Process ids come round again, so a name may be left from an earlier
   // run: only a folder this call created counts as fresh.
   for (;;) {
     std::wstring folder = std::wstring(temp) + L"plughost-cli-" + tag + L"-" + std::to_wstring(GetCurrentProcessId()) +
-                          L"-" + std::to_wstring(InterlockedIncrement(&counter));
+                          L"-" + std::to_wstring(++counter);
     if (CreateDirectoryW(folder.c_str(), nullptr)) return folder;
     if (GetLastError() != ERROR_ALREADY_EXISTS) return folder;
   }

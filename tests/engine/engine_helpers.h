@@ -20,7 +20,7 @@ inline uint32_t& PixelAt(PixelBuffer& b, uint32_t x, uint32_t y) { return b.pixe
 // from f(x, y).
 template <class F>
 inline bool MakeBuffer(PixelBuffer* b, int32_t w, int32_t h, F f, int32_t storage = PB_STORAGE_DIB) {
-  memset(b, 0, sizeof(*b));
+  memset(static_cast<void*>(b), 0, sizeof(*b));
   if (!CreatePixelBuffer(b, w, h, storage)) return false;
   for (uint32_t y = 0; y < b->height; ++y)
     for (uint32_t x = 0; x < b->width; ++x) PixelAt(*b, x, y) = f(x, y);

@@ -154,7 +154,7 @@ TEST(PixelBuffer, ReleaseBegunWhileASectionCountsItselfInTurnsTheSectionAway) {
   uint32_t error = EngineLastError();
   GetEngineThreadState()->notify = nullptr;
   if (opened) EndPixelAccess(&b, false);
-  __atomic_store_n(&b.users, 0, __ATOMIC_SEQ_CST);  // the 255 were never real sections
+  b.users = 0;  // the 255 were never real sections
   ASSERT_TRUE(race.releaser.joinable());
   race.releaser.join();
   EXPECT_EQ(0, opened) << "expected the section refused, got it opened on a buffer being released";
