@@ -5,7 +5,7 @@
 #include "sdk/suites.h"
 #include "services/handles.h"
 #include "services/host_services.h"
-#include "tests/services/services_support.h"
+#include "tests/support/job_scope.h"
 
 namespace {
 

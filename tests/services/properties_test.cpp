@@ -5,7 +5,7 @@
 #include "call/plugin_records.h"
 #include "sdk/filter_record.h"
 #include "services/host_services.h"
-#include "tests/services/services_support.h"
+#include "tests/support/job_scope.h"
 
 namespace {
 
