@@ -8,6 +8,7 @@
 #include "editor/cli/image_codec.h"
 #include "gtest/gtest.h"
 #include "tests/editor/tool_runner.h"
+#include "tests/support/display.h"
 #include "tests/support/server_session.h"
 
 namespace {
@@ -168,8 +169,7 @@ TEST(CliEndToEnd, AboutSaysInvertHasNoAboutBox) {
 
 // Runs on a virtual display only, where the box can appear and a key answers it.
 TEST(CliEndToEnd, AnAboutBoxShownIsNotCalledMissing) {
-  wchar_t flag[8];
-  if (GetEnvironmentVariableW(L"PLUGHOST_PRIVATE_DISPLAY", flag, 8) == 0) GTEST_SKIP() << "needs the virtual display";
+  SKIP_UNLESS_ON_PRIVATE_DISPLAY() << "the box needs a display and a key press";
   ToolRun run = RunTool({L"about", BesideTest(L"about-box"), L"About Box"});
   ASSERT_TRUE(run.finished);
   EXPECT_EQ(0u, run.exitCode) << run.err;

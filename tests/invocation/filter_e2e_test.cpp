@@ -9,6 +9,7 @@
 #include "invocation/filter_call.h"
 #include "call/plugin_records.h"
 #include "tests/support/conversation.h"
+#include "tests/support/display.h"
 
 namespace {
 
@@ -197,11 +198,9 @@ void PressEscape(bool down) {
 }  // namespace
 
 // The key is shared by every program of the Wine session: run by
-// tests/support/answer_dialogs.sh, in a session of its own.
+// tests/support/with-display, in a session of its own.
 TEST(FilterJob, OnlyAnEscapePressDuringTheJobCancelsIt) {
-  char privateSession[8] = {};
-  if (GetEnvironmentVariableA("PLUGHOST_PRIVATE_DISPLAY", privateSession, sizeof privateSession) == 0)
-    GTEST_SKIP() << "presses Escape for the whole session: run through tests/support/answer_dialogs.sh";
+  SKIP_UNLESS_ON_PRIVATE_DISPLAY() << "presses Escape for the whole session";
   struct Row {
     const char* name;
     bool downBefore;  // as Wine leaves it after a dialog closed on the press

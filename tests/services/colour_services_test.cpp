@@ -1,6 +1,6 @@
 // colorServices as a plug-in calls it: the order of refusals, the untouched
 // record after each of them, sample points and special colours, and the real
-// colour dialog (driven from outside by tests/support/answer_dialogs.sh).
+// colour dialog (driven from outside by tests/support/with-display).
 #include <windows.h>
 
 #include <cstdlib>
@@ -12,6 +12,7 @@
 #include "call/job_record.h"
 #include "services/colour_convert.h"
 #include "services/colour_services.h"
+#include "tests/support/display.h"
 
 namespace {
 
@@ -216,14 +217,11 @@ TEST_F(ColourServicesTest, DialogThatCannotOpenIsNotAChoice) {
   EXPECT_EQ(0, std::memcmp(&before, &info, sizeof info)) << "the record changed";
 }
 
-// Run by answer_dialogs.sh under a virtual display, which answers the dialog
+// Run by tests/support/with-display under a virtual display, which answers the dialog
 // with Return (OK: the initial colour comes back) or Escape (cancel).
 namespace {
 void AnswerDialog(bool expectChosen) {
-  char answer[8] = {};
-  if (GetEnvironmentVariableA("PLUGHOST_PRIVATE_DISPLAY", answer, sizeof answer) == 0) {
-    GTEST_SKIP() << "needs a display and a key press: run through tests/support/answer_dialogs.sh";
-  }
+  SKIP_UNLESS_ON_PRIVATE_DISPLAY() << "the dialog needs a display and a key press";
   // A real owner window, standing in for the editor's.
   HWND owner = CreateWindowExW(0, L"STATIC", L"editor", WS_OVERLAPPEDWINDOW, 0, 0, 200, 100, nullptr, nullptr,
                                nullptr, nullptr);
