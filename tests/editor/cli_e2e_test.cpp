@@ -9,21 +9,12 @@
 #include "gtest/gtest.h"
 #include "tests/editor/tool_runner.h"
 #include "tests/support/display.h"
-#include "tests/support/server_session.h"
+#include "tests/support/conversation.h"
 
 namespace {
 
-std::wstring Samples() { return BesideTest(L"samples"); }
-
-RasterImage Decoded(const std::wstring& path) {
-  std::vector<uint8_t> bytes = ReadBytes(path);
-  RasterImage image;
-  std::string error;
-  DecodeImage(bytes.data(), bytes.size(), &image, &error);
-  return image;
-}
-
-void ExpectInverted(const std::wstring& before, const std::wstring& after) {
+void ExpectInverted(const std::wstring& before, const std::wstring& after, CallerLine caller = CallerLine::current()) {
+  TRACE_CALLER(caller);
   RasterImage a = Decoded(before), b = Decoded(after);
   ASSERT_EQ(a.width, b.width);
   ASSERT_EQ(a.height, b.height);
@@ -34,16 +25,10 @@ void ExpectInverted(const std::wstring& before, const std::wstring& after) {
   }
 }
 
-void ExpectOneErrorLine(const ToolRun& run, const char* fragment) {
-  std::vector<std::string> lines = Lines(run.err);
-  ASSERT_EQ(1u, lines.size()) << "stderr was:\n" << run.err;
-  EXPECT_NE(std::string::npos, lines[0].find(fragment)) << "expected \"" << fragment << "\" in: " << lines[0];
-}
-
 }  // namespace
 
 TEST(CliEndToEnd, ListFindsTheSampleInvert) {
-  ToolRun run = RunTool({L"list", Samples(), L"--json"});
+  ToolRun run = RunTool({L"list", SamplesFolder(), L"--json"});
   ASSERT_TRUE(run.finished);
   ASSERT_EQ(0u, run.exitCode) << run.err;
   EXPECT_NE(std::string::npos, run.out.find("\"name\": \"Invert\"")) << run.out;
@@ -53,7 +38,7 @@ TEST(CliEndToEnd, ListFindsTheSampleInvert) {
 TEST(CliEndToEnd, RunInvertsTheDemoImage) {
   std::wstring work = FreshFolder(L"e2e");
   std::wstring out = work + L"\\inverted.png";
-  ToolRun run = RunTool({L"run", Samples(), L"Invert", BesideTest(L"sample.png"), out});
+  ToolRun run = RunTool({L"run", SamplesFolder(), L"Invert", BesideTest(L"sample.png"), out});
   ASSERT_TRUE(run.finished);
   ASSERT_EQ(0u, run.exitCode) << run.err;
   EXPECT_EQ("wrote " + Narrow(out) + "\n", run.out);
@@ -104,7 +89,7 @@ TEST(CliEndToEnd, AGreyPngAt300DpiWithAProfileComesBackSo) {
   std::wstring in = work + L"\\grey.png", out = work + L"\\out.png";
   ASSERT_TRUE(WriteBytes(in, HandMadePng(16, 2, 8, 0, rows, before, after)));
 
-  ToolRun run = RunTool({L"run", Samples(), L"Invert", in, out});
+  ToolRun run = RunTool({L"run", SamplesFolder(), L"Invert", in, out});
   ASSERT_TRUE(run.finished);
   ASSERT_EQ(0u, run.exitCode) << run.err;
   EXPECT_EQ("", run.err);
@@ -126,7 +111,7 @@ TEST(CliEndToEnd, AGreyPngAt300DpiWithAProfileComesBackSo) {
   // The filter was told 300 dpi (16.16 fixed point in its record).
   std::wstring report = work + L"\\probe.txt";
   SetEnvironmentVariableW(L"PLUGHOST_PROBE_REPORT", report.c_str());
-  ToolRun probe = RunTool({L"run", Samples(), L"Probe", in, work + L"\\probed.png"});
+  ToolRun probe = RunTool({L"run", SamplesFolder(), L"Probe", in, work + L"\\probed.png"});
   SetEnvironmentVariableW(L"PLUGHOST_PROBE_REPORT", nullptr);
   ASSERT_EQ(0u, probe.exitCode) << probe.err;
   EXPECT_EQ(std::to_string(300 << 16), ReportValue(report, "imageHRes"));
@@ -142,7 +127,7 @@ TEST(CliEndToEnd, ASixteenBitRampGivesSixtyFourValuesAndAWarning) {
   }
   std::wstring in = work + L"\\ramp.png", out = work + L"\\out.png";
   ASSERT_TRUE(WriteBytes(in, HandMadePng(64, 1, 16, 0, rows, {})));
-  ToolRun run = RunTool({L"run", Samples(), L"Invert", in, out});
+  ToolRun run = RunTool({L"run", SamplesFolder(), L"Invert", in, out});
   ASSERT_TRUE(run.finished);
   ASSERT_EQ(0u, run.exitCode) << run.err;
   ExpectOneErrorLine(run, "has 16 bits per channel; the server works in 8, so they were rounded to 8");
@@ -160,7 +145,7 @@ TEST(CliEndToEnd, ASixteenBitRampGivesSixtyFourValuesAndAWarning) {
 }
 
 TEST(CliEndToEnd, AboutSaysInvertHasNoAboutBox) {
-  ToolRun run = RunTool({L"about", Samples(), L"Invert"});
+  ToolRun run = RunTool({L"about", SamplesFolder(), L"Invert"});
   ASSERT_TRUE(run.finished);
   EXPECT_EQ(0u, run.exitCode) << run.err;
   EXPECT_EQ(0u, run.out.find("Invert ")) << run.out;
@@ -182,7 +167,7 @@ TEST(CliEndToEnd, BatchWritesEveryFile) {
   WriteBytes(a, TestImageFile(17, 5, true));
   WriteBytes(b, TestImageFile(3, 9, false));
   std::wstring outDir = FreshFolder(L"e2e-out");
-  ToolRun run = RunTool({L"batch", L"--quiet", Samples(), L"Invert", outDir, a, b});
+  ToolRun run = RunTool({L"batch", L"--quiet", SamplesFolder(), L"Invert", outDir, a, b});
   ASSERT_TRUE(run.finished);
   ASSERT_EQ(0u, run.exitCode) << run.err;
   ExpectInverted(a, outDir + L"\\a.png");
@@ -196,7 +181,7 @@ TEST(CliEndToEnd, CancelBeforeTheFirstPollCancelsTheJob) {
   // A filter that runs until it is asked to stop: on a busy machine Invert
   // could be done before the cancel reaches the server.
   SetEnvironmentVariableW(L"PLUGHOST_TROUBLE", L"abort-wait");
-  ToolRun run = RunTool({L"run", L"--quiet", L"--cancel-event", name, Samples(), L"Trouble",
+  ToolRun run = RunTool({L"run", L"--quiet", L"--cancel-event", name, SamplesFolder(), L"Trouble",
                          BesideTest(L"sample.png"), work + L"\\out.png"});
   SetEnvironmentVariableW(L"PLUGHOST_TROUBLE", nullptr);
   CloseHandle(cancel);
@@ -216,9 +201,9 @@ TEST(CliEndToEnd, BadInputGivesOneLineAndNoOutput) {
     const char* fragment;
   };
   const Row rows[] = {
-      {{L"run", Samples(), L"Invert", work + L"\\missing.png", out}, "input not found"},
-      {{L"run", Samples(), L"Invert", junk, out}, "not a readable image"},
-      {{L"run", Samples(), L"No Such Filter", BesideTest(L"sample.png"), out}, "no plug-in named or numbered"},
+      {{L"run", SamplesFolder(), L"Invert", work + L"\\missing.png", out}, "input not found"},
+      {{L"run", SamplesFolder(), L"Invert", junk, out}, "not a readable image"},
+      {{L"run", SamplesFolder(), L"No Such Filter", BesideTest(L"sample.png"), out}, "no plug-in named or numbered"},
       {{L"list", empty}, "no plug-ins found in"},
   };
   for (const Row& r : rows) {

@@ -792,17 +792,6 @@ TEST(PixelOrder, ChannelsToKeepFollowTheSourceWhileThePixelsAllow) {
 // The image library's zlib reader, built into the tool's codec.
 extern "C" int stbi_zlib_decode_buffer(char* obuffer, int olen, const char* ibuffer, int ilen);
 
-namespace {
-
-RasterImage DecodedBytes(const std::vector<uint8_t>& bytes) {
-  RasterImage image;
-  std::string error;
-  EXPECT_EQ(1, DecodeImage(bytes.data(), bytes.size(), &image, &error)) << error;
-  return image;
-}
-
-}  // namespace
-
 TEST(ImageCodec, AGreyPngKeepsItsLayoutResolutionProfileAndText) {
   const std::vector<TestChunk> before = {{"pHYs", PhysBody(11811, 11811, 1)},
                                          {"iCCP", IccpBody("GRAY")},

@@ -56,17 +56,6 @@ std::map<std::string, std::string> ParseReport(const std::string& text) {
   return values;
 }
 
-std::vector<std::string> Lines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::istringstream in(text);
-  std::string line;
-  while (std::getline(in, line)) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    lines.push_back(line);
-  }
-  return lines;
-}
-
 // Sets the trouble mode and a fresh selector log for servers started next.
 struct TroubleMode {
   std::wstring log = TempFile(L"trouble");

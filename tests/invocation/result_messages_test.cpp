@@ -9,6 +9,7 @@
 #include "call/plugin_records.h"
 #include "invocation/result_messages.h"
 #include "services/host_services.h"
+#include "tests/support/caller.h"
 #include "tests/support/job_scope.h"
 #include "tests/support/server_session.h"
 
@@ -19,7 +20,8 @@ struct Described {
   uint32_t code;
 };
 
-Described Describe(int32_t result) {
+Described Describe(int32_t result, CallerLine caller = CallerLine::current()) {
+  TRACE_CALLER(caller);
   wchar_t text[RESULT_TEXT_UNITS];
   for (wchar_t& unit : text) unit = L'#';
   uint32_t code = 0xDEADBEEF;

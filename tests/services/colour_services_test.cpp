@@ -12,6 +12,7 @@
 #include "call/job_record.h"
 #include "services/colour_convert.h"
 #include "services/colour_services.h"
+#include "tests/support/caller.h"
 #include "tests/support/display.h"
 
 namespace {
@@ -220,7 +221,8 @@ TEST_F(ColourServicesTest, DialogThatCannotOpenIsNotAChoice) {
 // Run by tests/support/with-display under a virtual display, which answers the dialog
 // with Return (OK: the initial colour comes back) or Escape (cancel).
 namespace {
-void AnswerDialog(bool expectChosen) {
+void AnswerDialog(bool expectChosen, CallerLine caller = CallerLine::current()) {
+  TRACE_CALLER(caller);
   SKIP_UNLESS_ON_PRIVATE_DISPLAY() << "the dialog needs a display and a key press";
   // A real owner window, standing in for the editor's.
   HWND owner = CreateWindowExW(0, L"STATIC", L"editor", WS_OVERLAPPEDWINDOW, 0, 0, 200, 100, nullptr, nullptr,
