@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <cstring>
 
+#include "server/job_threads.h"
 #include "server/loop_state.h"
 #include "base/memory.h"
 #include "base/guard.h"
@@ -51,13 +52,8 @@ static bool ReadPayload(PipeChannel* channel, uint32_t length, OwnedBlock* out) 
   return true;
 }
 
-static bool ThreadRunning(void* thread) {
-  DWORD code = 0;
-  return thread != nullptr && (!GetExitCodeThread(thread, &code) || code == STILL_ACTIVE);
-}
-
 bool AnyJobRunning(const LoopState* state) {
-  return ThreadRunning(state->about.thread) || ThreadRunning(state->filter.thread);
+  return JobThreadRunning(&state->about) || JobThreadRunning(&state->filter);
 }
 
 // One request: read, dispatch under the guard, reply. False ends the loop.
