@@ -477,75 +477,6 @@ TEST(FilterJob, SecondCallStartsFromAZeroedRecord) {
   EXPECT_EQ("30", v["inRect.right"]);
 }
 
-TEST(FilterRequests, StartChecksInOrder) {
-  ServerSession s;
-  TestImage image = TestImage::Pattern(2, 2);
-  EXPECT_EQ(ST_NOT_READY, StartFilter(s, 0, image));  // nothing catalogued, no host
-  Catalogue catalogue;
-  ASSERT_EQ(ST_OK, Scan(s, SamplesFolder(), &catalogue));
-  EXPECT_EQ(ST_NOT_READY, StartFilter(s, 0, image));  // still no host window
-  SetHost(s);
-  EXPECT_EQ(ST_BAD_INDEX, StartFilter(s, -1, image));
-  EXPECT_EQ(ST_BAD_INDEX, StartFilter(s, static_cast<int64_t>(catalogue.entries.size()), image));
-  std::vector<uint8_t> block = image.Block();
-  EXPECT_EQ(ST_BAD_PAYLOAD, s.Request(REQ_FILTER_START, 0, block.data(), 23));
-  EXPECT_EQ(ST_NO_IMAGE, s.Request(REQ_FILTER_START, 0, block.data(), 39));
-  EXPECT_EQ(ST_NO_IMAGE, Fetch(s, nullptr));
-
-  // Each refused image also releases the one an earlier job left unfetched.
-  struct Lie {
-    uint32_t width, height, length;
-  };
-  const Lie lies[] = {
-      {2, 2, 39}, {0, 3, 64}, {3, 0, 64},
-      {0x10000, 0x10001, 64},          // the pixel count wraps in 32 bits
-      {0x80000000u, 0x80000000u, 32},  // the byte count wraps in 64 bits
-  };
-  const int invert = catalogue.Find(L"Invert");
-  TestImage one = TestImage::Pattern(1, 1);  // 28 bytes: the smallest image
-  JobStatusRecord r;
-  for (const Lie& lie : lies) {
-    ASSERT_EQ(ST_OK, StartFilter(s, invert, one));
-    ASSERT_EQ(ST_OK, PollUntilDone(s, REQ_FILTER_POLL, &r));
-    ImageBlockHeader header{lie.width, lie.height, 72, 72};
-    std::vector<uint8_t> liar(lie.length);
-    memcpy(liar.data(), &header, sizeof(header));
-    EXPECT_EQ(ST_NO_IMAGE, s.Request(REQ_FILTER_START, invert, liar.data(), lie.length))
-        << lie.width << " x " << lie.height << " in " << lie.length << " bytes";
-    EXPECT_EQ(ST_NO_IMAGE, Fetch(s, nullptr)) << lie.width << " x " << lie.height << ": an image is still held";
-  }
-  ASSERT_EQ(ST_OK, StartFilter(s, invert, one));
-  ASSERT_EQ(ST_OK, PollUntilDone(s, REQ_FILTER_POLL, &r));
-  EXPECT_EQ(JOB_DONE, r.state);
-  TestImage back;
-  ASSERT_EQ(ST_OK, Fetch(s, &back));
-  ASSERT_EQ(4u, back.pixels.size());
-  EXPECT_EQ(255 - one.pixels[0], back.pixels[0]);
-  EXPECT_EQ(one.pixels[3], back.pixels[3]);
-}
-
-TEST(FilterRequests, FetchTwiceAnswersNoImageTheSecondTime) {
-  SampleSession ss;
-  Outcome o = RunFilter(ss, L"Invert", TestImage::Pattern(4, 4));
-  EXPECT_EQ(ST_OK, o.fetchStatus);
-  EXPECT_EQ(ST_NO_IMAGE, Fetch(ss.s, nullptr));
-  JobStatusRecord r;
-  EXPECT_EQ(ST_NO_IMAGE, Poll(ss.s, REQ_FILTER_POLL, &r));
-}
-
-TEST(FilterRequests, PollWithoutJobOrWithShortPayload) {
-  SampleSession ss;
-  std::vector<uint8_t> short535(535);
-  EXPECT_EQ(ST_BAD_PAYLOAD, ss.s.Request(REQ_FILTER_POLL, 0, short535.data(), 535));
-  EXPECT_EQ(ST_BAD_PAYLOAD, ss.s.Request(REQ_ABOUT_POLL, 0, short535.data(), 535));
-  JobStatusRecord r;
-  std::vector<uint8_t> reply{1};
-  JobStatusRecord request{};
-  EXPECT_EQ(ST_BAD_INDEX, ss.s.Request(REQ_ABOUT_POLL, 0, &request, sizeof(request), &reply));
-  EXPECT_TRUE(reply.empty());
-  EXPECT_EQ(ST_NO_IMAGE, Poll(ss.s, REQ_FILTER_POLL, &r));
-}
-
 TEST(AboutJob, PolledRunningWhileTheBoxIsOpenThenDone) {
   TroubleMode trouble(L"about-wait");
   Rendezvous meet;
@@ -572,17 +503,6 @@ TEST(AboutJob, AFaultInTheAboutBoxIsSurvived) {
   EXPECT_EQ(JOB_DONE, r.state);
   EXPECT_EQ(ST_OK, SetHost(ss.s));
   EXPECT_EQ(0u, ss.s.Quit());
-}
-
-TEST(AboutJob, StartChecks) {
-  ServerSession s;
-  EXPECT_EQ(ST_NOT_READY, s.Request(REQ_ABOUT_START, 0, nullptr, 0));
-  Catalogue catalogue;
-  Scan(s, SamplesFolder(), &catalogue);
-  EXPECT_EQ(ST_NOT_READY, s.Request(REQ_ABOUT_START, 0, nullptr, 0));
-  SetHost(s);
-  EXPECT_EQ(ST_BAD_INDEX, s.Request(REQ_ABOUT_START, -1, nullptr, 0));
-  EXPECT_EQ(ST_BAD_INDEX, s.Request(REQ_ABOUT_START, static_cast<int64_t>(catalogue.entries.size()), nullptr, 0));
 }
 
 TEST(AboutJob, TwoCallsEachStartWithAFreshDataWord) {
