@@ -15,6 +15,7 @@
 #include "base/memory.h"
 #include "base/text.h"
 #include "tests/catalogue/catalogue_support.h"
+#include "tests/support/caller.h"
 #include "tests/support/conversation.h"
 #include "tests/support/job_scope.h"
 #include "tests/support/loop_run.h"
@@ -116,7 +117,8 @@ bool Prepare(LoopRun& run, unsigned preset) {
   return true;
 }
 
-void RunRows(const std::vector<Row>& rows) {
+void RunRows(const std::vector<Row>& rows, CallerLine caller = CallerLine::current()) {
+  TRACE_CALLER(caller);
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
     LoopRun run;
@@ -133,11 +135,15 @@ void RunRows(const std::vector<Row>& rows) {
   }
 }
 
-void HostIs(LoopState* s, uint32_t window) {
+void HostIs(LoopState* s, uint32_t window, CallerLine caller = CallerLine::current()) {
+  TRACE_CALLER(caller);
   EXPECT_EQ(window, s->hostWindow);
   EXPECT_EQ(window, s->hostSettings.hostWindow);
 }
-void ImageHeld(LoopState* s, bool held) { EXPECT_EQ(held, s->image.data != nullptr); }
+void ImageHeld(LoopState* s, bool held, CallerLine caller = CallerLine::current()) {
+  TRACE_CALLER(caller);
+  EXPECT_EQ(held, s->image.data != nullptr);
+}
 
 const Bytes kStatusRecord = Zeros(JOB_STATUS_BYTES);
 const Bytes kOnePixel = ImageBytes(1, 1, IMAGE_HEADER_BYTES + 4);
