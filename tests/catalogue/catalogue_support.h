@@ -23,6 +23,10 @@ struct ScratchFolder {
 
 bool MakeFolder(const std::wstring& path);
 bool CopyFixture(const wchar_t* fixture, const std::wstring& to);
+// A built fixture's bytes with the processor its header names changed to
+// `machine` (0xAA64, ...): a module of another processor without building
+// one. Empty when the fixture is missing or too short.
+std::vector<uint8_t> FixtureRetargeted(const wchar_t* fixture, uint16_t machine);
 
 // A zeroed entry with these texts.
 PluginEntry MakeEntry(const std::wstring& path, const std::wstring& name, const std::wstring& entryPoint);

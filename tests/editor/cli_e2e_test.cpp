@@ -7,6 +7,7 @@
 
 #include "editor/cli/image_codec.h"
 #include "gtest/gtest.h"
+#include "tests/catalogue/catalogue_support.h"
 #include "tests/editor/tool_runner.h"
 #include "tests/support/display.h"
 #include "tests/support/conversation.h"
@@ -55,11 +56,7 @@ std::vector<uint8_t> Be32(uint32_t v) {
 
 // A line "key value" of the Probe sample's report, or "".
 std::string ReportValue(const std::wstring& report, const std::string& key) {
-  std::vector<uint8_t> bytes = ReadBytes(report);
-  std::string text;
-  for (uint8_t b : bytes)
-    if (b != '\r') text.push_back(static_cast<char>(b));  // written in text mode
-  for (const std::string& line : Lines(text))
+  for (const std::string& line : Lines(ReadWholeFile(report)))
     if (line.rfind(key + " ", 0) == 0) return line.substr(key.size() + 1);
   return "";
 }
@@ -218,7 +215,6 @@ TEST(CliEndToEnd, BadInputGivesOneLineAndNoOutput) {
 
 namespace {
 
-std::wstring Fixture(const wchar_t* relative) { return BesideTest(L"catalogue\\") + relative; }
 
 const std::string* LineWith(const std::vector<std::string>& lines, const std::string& a, const std::string& b) {
   for (const std::string& l : lines)
@@ -230,16 +226,12 @@ const std::string* LineWith(const std::vector<std::string>& lines, const std::st
 
 TEST(CliEndToEnd, ListAllSaysWhichModulesGaveNoPluginAndWhy) {
   std::wstring folder = FreshFolder(L"e2e-all");
-  ASSERT_TRUE(CopyFileW(Fixture(L"plugins\\blur.8bf").c_str(), (folder + L"\\Blur.8bf").c_str(), FALSE));
-  ASSERT_TRUE(CopyFileW(Fixture(L"nopipl\\no_pipl.8bf").c_str(), (folder + L"\\Bare.8bf").c_str(), FALSE));
-  ASSERT_TRUE(CopyFileW(Fixture(L"declared\\foreign.8bf").c_str(), (folder + L"\\Old.8bf").c_str(), FALSE));
+  ASSERT_TRUE(CopyFileW(FixturePath(L"plugins\\blur.8bf").c_str(), (folder + L"\\Blur.8bf").c_str(), FALSE));
+  ASSERT_TRUE(CopyFileW(FixturePath(L"nopipl\\no_pipl.8bf").c_str(), (folder + L"\\Bare.8bf").c_str(), FALSE));
+  ASSERT_TRUE(CopyFileW(FixturePath(L"declared\\foreign.8bf").c_str(), (folder + L"\\Old.8bf").c_str(), FALSE));
   WriteBytes(folder + L"\\Notes.8bf", {'n', 'o', 't', 'e', 's'});
-  std::vector<uint8_t> arm = ReadBytes(Fixture(L"plugins\\blur.8bf"));
-  ASSERT_GT(arm.size(), 0x200u);
-  uint32_t pe = 0;
-  memcpy(&pe, &arm[0x3C], 4);
-  arm[pe + 4] = 0x64;
-  arm[pe + 5] = 0xAA;
+  std::vector<uint8_t> arm = FixtureRetargeted(L"plugins\\blur.8bf", 0xAA64);
+  ASSERT_FALSE(arm.empty());
   WriteBytes(folder + L"\\Arm.8bf", arm);
 
   // No 32-bit server lies beside the tool here, so the 32-bit module is
@@ -281,8 +273,8 @@ TEST(CliEndToEnd, ListAllSaysWhichModulesGaveNoPluginAndWhy) {
 
 TEST(CliEndToEnd, ANameTwoModulesShareIsRefusedWithTheirIndices) {
   std::wstring folder = FreshFolder(L"e2e-twice");
-  ASSERT_TRUE(CopyFileW(Fixture(L"plugins\\blur.8bf").c_str(), (folder + L"\\A.8bf").c_str(), FALSE));
-  ASSERT_TRUE(CopyFileW(Fixture(L"plugins\\blur.8bf").c_str(), (folder + L"\\B.8bf").c_str(), FALSE));
+  ASSERT_TRUE(CopyFileW(FixturePath(L"plugins\\blur.8bf").c_str(), (folder + L"\\A.8bf").c_str(), FALSE));
+  ASSERT_TRUE(CopyFileW(FixturePath(L"plugins\\blur.8bf").c_str(), (folder + L"\\B.8bf").c_str(), FALSE));
   ToolRun run = RunTool({L"about", folder, L"blur"});
   ASSERT_TRUE(run.finished);
   EXPECT_EQ(1u, run.exitCode);

@@ -56,6 +56,19 @@ std::map<std::string, std::string> ParseReport(const std::string& text) {
   return values;
 }
 
+// A fresh report the Probe sample writes for servers started while it lives.
+struct ProbeReport {
+  std::wstring path;
+  explicit ProbeReport(const wchar_t* stem) : path(TempFile(stem)) {
+    SetTestEnvironment(L"PLUGHOST_PROBE_REPORT", path.c_str());
+  }
+  ~ProbeReport() {
+    SetTestEnvironment(L"PLUGHOST_PROBE_REPORT", nullptr);
+    DeleteFileW(path.c_str());
+  }
+  std::map<std::string, std::string> Values() const { return ParseReport(ReadWholeFile(path)); }
+};
+
 // Sets the trouble mode and a fresh selector log for servers started next.
 struct TroubleMode {
   std::wstring log = TempFile(L"trouble");
@@ -330,17 +343,14 @@ TEST(FilterJob, RectanglesEmptyInOneDimensionKeepTheContinuesComing) {
 }
 
 TEST(FilterJob, ProbeSeesTheRecordAsPromised) {
-  std::wstring report = TempFile(L"probe");
-  SetTestEnvironment(L"PLUGHOST_PROBE_REPORT", report.c_str());
+  ProbeReport report(L"probe");
   SampleSession ss;
   TestImage input = TestImage::Pattern(300, 200);
   input.hres = 71.99999;
   input.vres = 72.0;
   Outcome o = RunFilter(ss, L"Probe", input);
-  SetTestEnvironment(L"PLUGHOST_PROBE_REPORT", nullptr);
   ASSERT_EQ(JOB_DONE, o.last.state) << Narrow(MessageOf(o.last));
-  auto v = ParseReport(ReadWholeFile(report));
-  DeleteFileW(report.c_str());
+  auto v = report.Values();
   struct Expect {
     const char* key;
     const char* value;
@@ -418,13 +428,10 @@ TEST(FilterJob, ImageWiderThanSixteenBitsNeedsThirtyTwoBitCoordinates) {
   {
     // On the 16-bit fields: they hold 32767, never a wrapped width, and the
     // job fails with its own text and the editor's pixels back.
-    std::wstring report = TempFile(L"probe-wide");
-    SetTestEnvironment(L"PLUGHOST_PROBE_REPORT", report.c_str());
+    ProbeReport report(L"probe-wide");
     SampleSession ss;
     Outcome o = RunFilter(ss, L"Probe", input);
-    SetTestEnvironment(L"PLUGHOST_PROBE_REPORT", nullptr);
-    auto v = ParseReport(ReadWholeFile(report));
-    DeleteFileW(report.c_str());
+    auto v = report.Values();
     EXPECT_EQ(JOB_FAILED, o.last.state);
     EXPECT_EQ(6u, o.last.resultCode);
     EXPECT_EQ(L"The image is too large for this plug-in: it cannot address a side over 32767 pixels",
@@ -460,15 +467,12 @@ TEST(FilterCall, ThirtyTwoBitRectanglesDecideWhenTheLoopEnds) {
 }
 
 TEST(FilterJob, SecondCallStartsFromAZeroedRecord) {
-  std::wstring report = TempFile(L"probe2");
-  SetTestEnvironment(L"PLUGHOST_PROBE_REPORT", report.c_str());
+  ProbeReport report(L"probe2");
   SampleSession ss;
   TestImage input = TestImage::Pattern(30, 20);
   RunFilter(ss, L"Probe", input);  // leaves a handle, odd rectangles and a layout behind
   Outcome o = RunFilter(ss, L"Probe", input);
-  SetTestEnvironment(L"PLUGHOST_PROBE_REPORT", nullptr);
-  auto v = ParseReport(ReadWholeFile(report));
-  DeleteFileW(report.c_str());
+  auto v = report.Values();
   EXPECT_EQ(JOB_DONE, o.last.state);
   EXPECT_EQ("0", v["parameters"]);
   EXPECT_EQ("0", v["selector.parameters.data"]);
@@ -506,21 +510,18 @@ TEST(AboutJob, AFaultInTheAboutBoxIsSurvived) {
 }
 
 TEST(AboutJob, TwoCallsEachStartWithAFreshDataWord) {
-  std::wstring report = TempFile(L"about");
-  SetTestEnvironment(L"PLUGHOST_PROBE_REPORT", report.c_str());
+  ProbeReport report(L"about");
   SampleSession ss;
   JobStatusRecord r;
   for (int i = 0; i < 2; ++i) {
     ASSERT_EQ(ST_OK, ss.s.Request(REQ_ABOUT_START, ss.Index(L"Probe"), nullptr, 0));
     ASSERT_EQ(ST_OK, PollUntilDone(ss.s, REQ_ABOUT_POLL, &r));
-    auto v = ParseReport(ReadWholeFile(report));
+    auto v = report.Values();
     EXPECT_EQ("0", v["about.data"]);
     EXPECT_EQ("1", v["about.plugInRef"]);
     EXPECT_EQ("1", v["about.sSPBasic.set"]);
     EXPECT_NE("0", v["about.hwnd"]);
   }
-  SetTestEnvironment(L"PLUGHOST_PROBE_REPORT", nullptr);
-  DeleteFileW(report.c_str());
 }
 
 TEST(FilterRequests, AFetchBeforeTheLastPollDoesNotLockTheServerOut) {
