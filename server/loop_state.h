@@ -37,6 +37,13 @@ using RequestHandler = void (*)(LoopState* state);
 
 // The handler for a kind, or null for kinds the server does not serve.
 RequestHandler FindRequestHandler(uint32_t kind);
+// Answers the request in `request` and `requestPayload` under the guard: sets
+// the reply header and payload and releases the request payload unless a
+// handler kept it. The caller reads and writes the pipe.
+void AnswerRequest(LoopState* state);
+// Releases what the loop holds. Blocks a still-running job may use are kept:
+// the process ends right after, which ends the job with it.
+void ReleaseLoopState(LoopState* state);
 
 // Sets the status and answers whether the payload has at least `needed` bytes.
 bool NeedPayload(LoopState* state, uint32_t needed);

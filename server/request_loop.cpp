@@ -57,17 +57,8 @@ bool AnyJobRunning(const LoopState* state) {
   return JobThreadRunning(&state->about) || JobThreadRunning(&state->filter);
 }
 
-// One request: read, dispatch under the guard, reply. False ends the loop.
-static bool ServeOne(LoopState* state) {
-  memset(&state->request, 0, sizeof(state->request));
+void AnswerRequest(LoopState* state) {
   memset(&state->reply, 0, sizeof(state->reply));
-
-  if (!PipeRead(&state->channel, &state->request, sizeof(MessageHeader))) return false;
-  if (state->request.payloadLength != 0 &&
-      !ReadPayload(&state->channel, state->request.payloadLength, &state->requestPayload)) {
-    ReleaseOwnedBlock(&state->requestPayload);
-    return false;
-  }
   state->reply.kind = state->request.kind | REPLY_FLAG;
   SetStatus(state, ST_OK);
 
@@ -77,6 +68,19 @@ static bool ServeOne(LoopState* state) {
   if (handler != nullptr && !Guarded([&] { handler(state); })) SetStatus(state, ST_FAULT);
 
   ReleaseOwnedBlock(&state->requestPayload);  // unless a handler moved it out
+}
+
+// One request: read, answer, reply. False ends the loop.
+static bool ServeOne(LoopState* state) {
+  memset(&state->request, 0, sizeof(state->request));
+
+  if (!PipeRead(&state->channel, &state->request, sizeof(MessageHeader))) return false;
+  if (state->request.payloadLength != 0 &&
+      !ReadPayload(&state->channel, state->request.payloadLength, &state->requestPayload)) {
+    ReleaseOwnedBlock(&state->requestPayload);
+    return false;
+  }
+  AnswerRequest(state);
   if (state->request.kind == REQ_QUIT) {
     ReleaseOwnedBlock(&state->replyPayload);
     return false;
@@ -87,10 +91,6 @@ static bool ServeOne(LoopState* state) {
   ReleaseOwnedBlock(&state->replyPayload);
   return ok;
 }
-
-// Releases what the loop holds. Blocks a still-running job may use are kept:
-// the process ends right after, which ends the job with it.
-void ReleaseLoopState(LoopState* state);
 
 bool RunServer(const wchar_t* commandLine) {
   static LoopState state;  // large; kept off the stack

@@ -9,10 +9,10 @@
 
 #include "catalogue/plugin_catalog.h"
 #include "gtest/gtest.h"
-#include "server/loop_state.h"
 #include "base/memory.h"
 #include "base/text.h"
 #include "tests/catalogue/catalogue_support.h"
+#include "tests/support/loop_run.h"
 #include "tests/support/server_session.h"
 
 namespace {
@@ -85,23 +85,6 @@ TEST(CatalogueRequest, ModulesAreListedAsTheyDeclareThemselves) {
   EXPECT_EQ(0u, s.Quit());
 }
 
-TEST(CatalogueRequest, StatusesForBadPayloadMissingFolderAndEmptyTree) {
-  ScratchFolder empty;
-  ServerSession s;
-  ASSERT_TRUE(s.started);
-  std::vector<uint8_t> reply{0xEE};
-  uint8_t two[2] = {'C', 0};
-  EXPECT_EQ(ST_BAD_PAYLOAD, s.Request(REQ_SCAN_FOLDER, 0, two, sizeof(two), &reply));
-  EXPECT_TRUE(reply.empty());
-  EXPECT_EQ(ST_BAD_PAYLOAD, s.Request(REQ_SCAN_FOLDER, 0, nullptr, 0, &reply));
-  EXPECT_EQ(ST_BAD_FOLDER, Scan(s, PathPayload(empty / L"missing"), &reply));
-  EXPECT_TRUE(reply.empty());
-  EXPECT_EQ(ST_BAD_INDEX, Scan(s, PathPayload(empty.path), &reply));
-  EXPECT_TRUE(reply.empty());
-  EXPECT_EQ(ST_BAD_INDEX, Scan(s, PathPayload(FixturePath(L"broken")), &reply));
-  EXPECT_EQ(0u, s.Quit());
-}
-
 TEST(CatalogueRequest, LoadableModulesWithoutPipLsGiveCountZero) {
   ServerSession s;
   ASSERT_TRUE(s.started);
@@ -120,93 +103,61 @@ TEST(CatalogueRequest, LoadableModulesWithoutPipLsGiveCountZero) {
 
 namespace {
 
-struct HandlerRun {
-  LoopState* state;
-  HandlerRun() {
-    state = static_cast<LoopState*>(AllocZeroed(sizeof(LoopState)));
-  }
-  ~HandlerRun() {
-    FreeBlock(state->catalogue);
-    FreeBlock(state);
-  }
-  int64_t Scan(const std::wstring& folder) {
-    std::vector<uint8_t> bytes = PathPayload(folder);
-    state->request.kind = REQ_SCAN_FOLDER;
-    state->request.payloadLength = static_cast<uint32_t>(bytes.size());
-    OwnZeroedBlock(&state->requestPayload, bytes.size());
-    memcpy(state->requestPayload.data, bytes.data(), bytes.size());
-    state->reply.argument = ST_OK;
-    HandleScanFolder(state);
-    ReleaseOwnedBlock(&state->requestPayload);
-    ReleaseOwnedBlock(&state->replyPayload);
-    state->reply.payloadLength = 0;
-    return state->reply.argument;
-  }
-};
-
-DWORD WINAPI WaitForEvent(void* event) {
-  WaitForSingleObject(event, INFINITE);
-  return 0;
-}
+int64_t ScanIn(LoopRun& run, const std::wstring& folder) { return run.Ask(REQ_SCAN_FOLDER, 0, PathPayload(folder)); }
 
 }  // namespace
 
 TEST(CatalogueHold, MissingFolderKeepsEmptyTreeDropsNewScanReplaces) {
   ScratchFolder empty;
-  HandlerRun run;
-  ASSERT_EQ(ST_OK, run.Scan(FixturePath(L"plugins")));
+  LoopRun run;
+  ASSERT_EQ(ST_OK, ScanIn(run, FixturePath(L"plugins")));
   PluginCatalog* first = run.state->catalogue;
   ASSERT_NE(nullptr, first);
   EXPECT_EQ(7u, first->count);
 
-  EXPECT_EQ(ST_BAD_FOLDER, run.Scan(empty / L"missing"));
+  EXPECT_EQ(ST_BAD_FOLDER, ScanIn(run, empty / L"missing"));
   EXPECT_EQ(first, run.state->catalogue);
   // 259 units fit; at 260 the first 259 would still name the plug-in tree.
   std::wstring padded = FixturePath(L"plugins");
   padded.resize(PATH_UNITS - 1, L'\\');
-  EXPECT_EQ(ST_BAD_FOLDER, run.Scan(padded + L"x"));
+  EXPECT_EQ(ST_BAD_FOLDER, ScanIn(run, padded + L"x"));
   EXPECT_EQ(first, run.state->catalogue);
-  EXPECT_EQ(ST_OK, run.Scan(padded));
+  EXPECT_EQ(ST_OK, ScanIn(run, padded));
   ASSERT_NE(nullptr, run.state->catalogue);
   EXPECT_EQ(7u, run.state->catalogue->count);
 
-  EXPECT_EQ(ST_OK, run.Scan(FixturePath(L"nopipl")));
+  EXPECT_EQ(ST_OK, ScanIn(run, FixturePath(L"nopipl")));
   ASSERT_NE(nullptr, run.state->catalogue);
   EXPECT_EQ(0u, run.state->catalogue->count);
 
-  EXPECT_EQ(ST_BAD_INDEX, run.Scan(empty.path));
+  EXPECT_EQ(ST_BAD_INDEX, ScanIn(run, empty.path));
   EXPECT_EQ(nullptr, run.state->catalogue);
 }
 
 TEST(CatalogueHold, NoReplyMemoryLeavesNoCatalogue) {
-  HandlerRun run;
-  ASSERT_EQ(ST_OK, run.Scan(FixturePath(L"plugins")));
+  LoopRun run;
+  ASSERT_EQ(ST_OK, ScanIn(run, FixturePath(L"plugins")));
   // Allocations of one scan of this tree: catalogue, walk state, one file
   // buffer per module; the reply comes last. Fail exactly that one.
   uint64_t before = AllocationCount();
-  ASSERT_EQ(ST_OK, run.Scan(FixturePath(L"plugins")));
+  ASSERT_EQ(ST_OK, ScanIn(run, FixturePath(L"plugins")));
   uint64_t perScan = AllocationCount() - before;
   SetAllocationFailureAt(perScan);
-  EXPECT_EQ(ST_NO_MEMORY, run.Scan(FixturePath(L"plugins")));
+  EXPECT_EQ(ST_NO_MEMORY, ScanIn(run, FixturePath(L"plugins")));
   SetAllocationFailureAt(0);
   EXPECT_EQ(nullptr, run.state->catalogue);
   EXPECT_EQ(0u, run.state->reply.payloadLength);
 }
 
 TEST(CatalogueHold, ScanWhileAJobRunsIsRefusedAndKeepsTheCatalogue) {
-  HandlerRun run;
-  ASSERT_EQ(ST_OK, run.Scan(FixturePath(L"plugins")));
+  LoopRun run;
+  ASSERT_EQ(ST_OK, ScanIn(run, FixturePath(L"plugins")));
   PluginCatalog* held = run.state->catalogue;
-  HANDLE release = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-  run.state->filter.thread = CreateThread(nullptr, 0, WaitForEvent, release, 0, nullptr);
-  ASSERT_NE(nullptr, run.state->filter.thread);
-  EXPECT_EQ(ST_NOT_READY, run.Scan(FixturePath(L"nopipl")));
+  ASSERT_TRUE(run.HoldJob(&run.state->filter));
+  EXPECT_EQ(ST_NOT_READY, ScanIn(run, FixturePath(L"nopipl")));
   EXPECT_EQ(held, run.state->catalogue);
-  SetEvent(release);
+  run.Release();
   WaitForSingleObject(run.state->filter.thread, INFINITE);
   // An ended job no longer holds the scan back.
-  EXPECT_EQ(ST_OK, run.Scan(FixturePath(L"nopipl")));
-  CloseHandle(run.state->filter.thread);
-  run.state->filter.thread = nullptr;
-  CloseHandle(release);
+  EXPECT_EQ(ST_OK, ScanIn(run, FixturePath(L"nopipl")));
 }

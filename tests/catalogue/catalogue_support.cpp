@@ -9,32 +9,7 @@
 
 std::wstring FixturePath(const wchar_t* relative) { return BesideTest(L"catalogue\\") + relative; }
 
-static void RemoveTree(const std::wstring& folder) {
-  WIN32_FIND_DATAW found;
-  HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &found);
-  if (search != INVALID_HANDLE_VALUE) {
-    do {
-      std::wstring name = found.cFileName;
-      if (name == L"." || name == L"..") continue;
-      std::wstring path = folder + L"\\" + name;
-      if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) RemoveTree(path);
-      else DeleteFileW(path.c_str());
-    } while (FindNextFileW(search, &found));
-    FindClose(search);
-  }
-  RemoveDirectoryW(folder.c_str());
-}
-
-ScratchFolder::ScratchFolder() {
-  static std::atomic<uint32_t> serial{0};
-  wchar_t temp[MAX_PATH];
-  DWORD n = GetTempPathW(MAX_PATH, temp);
-  while (n > 0 && (temp[n - 1] == L'\\' || temp[n - 1] == L'/')) temp[--n] = 0;
-  path = std::wstring(temp) + L"\\plughost-catalogue-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
-         std::to_wstring(++serial);
-  RemoveTree(path);
-  CreateDirectoryW(path.c_str(), nullptr);
-}
+ScratchFolder::ScratchFolder() : path(FreshFolder(L"catalogue")) {}
 
 ScratchFolder::~ScratchFolder() { RemoveTree(path); }
 
@@ -44,13 +19,14 @@ bool CopyFixture(const wchar_t* fixture, const std::wstring& to) {
   return CopyFileW(FixturePath(fixture).c_str(), to.c_str(), FALSE) != 0;
 }
 
-bool WriteBytes(const std::wstring& path, const std::vector<uint8_t>& bytes) {
-  HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return false;
-  DWORD written = 0;
-  BOOL ok = bytes.empty() || WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-  CloseHandle(file);
-  return ok && written == bytes.size();
+std::vector<uint8_t> FixtureRetargeted(const wchar_t* fixture, uint16_t machine) {
+  std::vector<uint8_t> bytes = ReadBytes(FixturePath(fixture));
+  uint32_t pe = 0;
+  if (bytes.size() >= 0x40) memcpy(&pe, &bytes[0x3C], 4);
+  if (bytes.size() < 0x40 || uint64_t{pe} + 6 > bytes.size()) return {};
+  bytes[pe + 4] = static_cast<uint8_t>(machine);
+  bytes[pe + 5] = static_cast<uint8_t>(machine >> 8);
+  return bytes;
 }
 
 PluginEntry MakeEntry(const std::wstring& path, const std::wstring& name, const std::wstring& entryPoint) {

@@ -7,6 +7,7 @@
 
 #include "wire/protocol.h"
 #include "tests/catalogue/shortcut.h"
+#include "tests/support/files.h"
 #include "tests/support/server_session.h"
 
 // A built fixture: catalogue\<relative> beside the test program.
@@ -22,7 +23,10 @@ struct ScratchFolder {
 
 bool MakeFolder(const std::wstring& path);
 bool CopyFixture(const wchar_t* fixture, const std::wstring& to);
-bool WriteBytes(const std::wstring& path, const std::vector<uint8_t>& bytes);
+// A built fixture's bytes with the processor its header names changed to
+// `machine` (0xAA64, ...): a module of another processor without building
+// one. Empty when the fixture is missing or too short.
+std::vector<uint8_t> FixtureRetargeted(const wchar_t* fixture, uint16_t machine);
 
 // A zeroed entry with these texts.
 PluginEntry MakeEntry(const std::wstring& path, const std::wstring& name, const std::wstring& entryPoint);

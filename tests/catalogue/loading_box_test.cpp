@@ -1,13 +1,13 @@
 // The "8BF Loading Error" boxes as the user sees them. Needs a display: run
-// through tests/catalogue/with-xvfb, which also presses Return in each box.
+// through tests/support/with-display, which also presses Return in each box.
 #include <windows.h>
 
-#include <cstdlib>
 #include <string>
 
 #include "catalogue/module_loader.h"
 #include "gtest/gtest.h"
 #include "tests/catalogue/catalogue_support.h"
+#include "tests/support/display.h"
 
 namespace {
 
@@ -50,15 +50,10 @@ struct BoxWatch {
   }
 };
 
-bool HaveDisplay() {
-  const char* display = getenv("DISPLAY");
-  return display != nullptr && display[0] != 0;
-}
-
 }  // namespace
 
 TEST(LoadingErrorBox, MissingExportShowsTheEntryPointText) {
-  if (!HaveDisplay()) GTEST_SKIP() << "no display: run through tests/catalogue/with-xvfb";
+  SKIP_UNLESS_ON_PRIVATE_DISPLAY() << "the box needs a display";
   BoxWatch watch;
   PluginEntry entry = MakeEntry(FixturePath(L"plugins\\blur.8bf"), L"Blur", L"NoSuchExport");
   EXPECT_EQ(nullptr, LoadPluginEntryPoint(reinterpret_cast<uintptr_t>(watch.owner), &entry, nullptr));
@@ -69,7 +64,7 @@ TEST(LoadingErrorBox, MissingExportShowsTheEntryPointText) {
 }
 
 TEST(LoadingErrorBox, LoadFailureShowsTheSystemText) {
-  if (!HaveDisplay()) GTEST_SKIP() << "no display: run through tests/catalogue/with-xvfb";
+  SKIP_UNLESS_ON_PRIVATE_DISPLAY() << "the box needs a display";
   const std::wstring path = FixturePath(L"broken\\missing_import.8bf");
   // The text the system gives for the same failure, "%1" standing for the file.
   SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);

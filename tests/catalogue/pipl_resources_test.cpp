@@ -12,6 +12,7 @@
 #include "sdk/pipl.h"
 #include "base/guard.h"
 #include "tests/catalogue/pe_image.h"
+#include "tests/support/caller.h"
 
 namespace {
 
@@ -27,7 +28,8 @@ Bytes Text(const char (&s)[N]) {
 }
 
 // The pair of one PiPL body, or {"-", "-"} when it gives none.
-Pair Properties(const Bytes& b, uint16_t machine) {
+Pair Properties(const Bytes& b, uint16_t machine, CallerLine caller = CallerLine::current()) {
+  TRACE_CALLER(caller);
   PiplPair p;
   memset(&p, 0xCD, sizeof(p));  // a sentinel: every field must be written
   if (!ReadPiplProperties(b.data(), b.size(), machine, &p)) {
@@ -89,7 +91,9 @@ struct FencedBuffer {
 };
 
 // Reads every prefix of `b` fenced at its end with `read`; false on a fault.
-bool EveryPrefixStaysInside(const Bytes& b, const std::function<void(const uint8_t*, size_t)>& read) {
+bool EveryPrefixStaysInside(const Bytes& b, const std::function<void(const uint8_t*, size_t)>& read,
+                            CallerLine caller = CallerLine::current()) {
+  TRACE_CALLER(caller);
   FencedBuffer fence(b.size());
   if (!fence.Faults()) {
     ADD_FAILURE() << "expected a fault one byte past the buffer, got none";

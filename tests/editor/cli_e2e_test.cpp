@@ -7,22 +7,15 @@
 
 #include "editor/cli/image_codec.h"
 #include "gtest/gtest.h"
+#include "tests/catalogue/catalogue_support.h"
 #include "tests/editor/tool_runner.h"
-#include "tests/support/server_session.h"
+#include "tests/support/display.h"
+#include "tests/support/conversation.h"
 
 namespace {
 
-std::wstring Samples() { return BesideTest(L"samples"); }
-
-RasterImage Decoded(const std::wstring& path) {
-  std::vector<uint8_t> bytes = ReadBytes(path);
-  RasterImage image;
-  std::string error;
-  DecodeImage(bytes.data(), bytes.size(), &image, &error);
-  return image;
-}
-
-void ExpectInverted(const std::wstring& before, const std::wstring& after) {
+void ExpectInverted(const std::wstring& before, const std::wstring& after, CallerLine caller = CallerLine::current()) {
+  TRACE_CALLER(caller);
   RasterImage a = Decoded(before), b = Decoded(after);
   ASSERT_EQ(a.width, b.width);
   ASSERT_EQ(a.height, b.height);
@@ -33,16 +26,10 @@ void ExpectInverted(const std::wstring& before, const std::wstring& after) {
   }
 }
 
-void ExpectOneErrorLine(const ToolRun& run, const char* fragment) {
-  std::vector<std::string> lines = Lines(run.err);
-  ASSERT_EQ(1u, lines.size()) << "stderr was:\n" << run.err;
-  EXPECT_NE(std::string::npos, lines[0].find(fragment)) << "expected \"" << fragment << "\" in: " << lines[0];
-}
-
 }  // namespace
 
 TEST(CliEndToEnd, ListFindsTheSampleInvert) {
-  ToolRun run = RunTool({L"list", Samples(), L"--json"});
+  ToolRun run = RunTool({L"list", SamplesFolder(), L"--json"});
   ASSERT_TRUE(run.finished);
   ASSERT_EQ(0u, run.exitCode) << run.err;
   EXPECT_NE(std::string::npos, run.out.find("\"name\": \"Invert\"")) << run.out;
@@ -52,7 +39,7 @@ TEST(CliEndToEnd, ListFindsTheSampleInvert) {
 TEST(CliEndToEnd, RunInvertsTheDemoImage) {
   std::wstring work = FreshFolder(L"e2e");
   std::wstring out = work + L"\\inverted.png";
-  ToolRun run = RunTool({L"run", Samples(), L"Invert", BesideTest(L"sample.png"), out});
+  ToolRun run = RunTool({L"run", SamplesFolder(), L"Invert", BesideTest(L"sample.png"), out});
   ASSERT_TRUE(run.finished);
   ASSERT_EQ(0u, run.exitCode) << run.err;
   EXPECT_EQ("wrote " + Narrow(out) + "\n", run.out);
@@ -69,11 +56,7 @@ std::vector<uint8_t> Be32(uint32_t v) {
 
 // A line "key value" of the Probe sample's report, or "".
 std::string ReportValue(const std::wstring& report, const std::string& key) {
-  std::vector<uint8_t> bytes = ReadBytes(report);
-  std::string text;
-  for (uint8_t b : bytes)
-    if (b != '\r') text.push_back(static_cast<char>(b));  // written in text mode
-  for (const std::string& line : Lines(text))
+  for (const std::string& line : Lines(ReadWholeFile(report)))
     if (line.rfind(key + " ", 0) == 0) return line.substr(key.size() + 1);
   return "";
 }
@@ -103,7 +86,7 @@ TEST(CliEndToEnd, AGreyPngAt300DpiWithAProfileComesBackSo) {
   std::wstring in = work + L"\\grey.png", out = work + L"\\out.png";
   ASSERT_TRUE(WriteBytes(in, HandMadePng(16, 2, 8, 0, rows, before, after)));
 
-  ToolRun run = RunTool({L"run", Samples(), L"Invert", in, out});
+  ToolRun run = RunTool({L"run", SamplesFolder(), L"Invert", in, out});
   ASSERT_TRUE(run.finished);
   ASSERT_EQ(0u, run.exitCode) << run.err;
   EXPECT_EQ("", run.err);
@@ -125,7 +108,7 @@ TEST(CliEndToEnd, AGreyPngAt300DpiWithAProfileComesBackSo) {
   // The filter was told 300 dpi (16.16 fixed point in its record).
   std::wstring report = work + L"\\probe.txt";
   SetEnvironmentVariableW(L"PLUGHOST_PROBE_REPORT", report.c_str());
-  ToolRun probe = RunTool({L"run", Samples(), L"Probe", in, work + L"\\probed.png"});
+  ToolRun probe = RunTool({L"run", SamplesFolder(), L"Probe", in, work + L"\\probed.png"});
   SetEnvironmentVariableW(L"PLUGHOST_PROBE_REPORT", nullptr);
   ASSERT_EQ(0u, probe.exitCode) << probe.err;
   EXPECT_EQ(std::to_string(300 << 16), ReportValue(report, "imageHRes"));
@@ -141,7 +124,7 @@ TEST(CliEndToEnd, ASixteenBitRampGivesSixtyFourValuesAndAWarning) {
   }
   std::wstring in = work + L"\\ramp.png", out = work + L"\\out.png";
   ASSERT_TRUE(WriteBytes(in, HandMadePng(64, 1, 16, 0, rows, {})));
-  ToolRun run = RunTool({L"run", Samples(), L"Invert", in, out});
+  ToolRun run = RunTool({L"run", SamplesFolder(), L"Invert", in, out});
   ASSERT_TRUE(run.finished);
   ASSERT_EQ(0u, run.exitCode) << run.err;
   ExpectOneErrorLine(run, "has 16 bits per channel; the server works in 8, so they were rounded to 8");
@@ -159,7 +142,7 @@ TEST(CliEndToEnd, ASixteenBitRampGivesSixtyFourValuesAndAWarning) {
 }
 
 TEST(CliEndToEnd, AboutSaysInvertHasNoAboutBox) {
-  ToolRun run = RunTool({L"about", Samples(), L"Invert"});
+  ToolRun run = RunTool({L"about", SamplesFolder(), L"Invert"});
   ASSERT_TRUE(run.finished);
   EXPECT_EQ(0u, run.exitCode) << run.err;
   EXPECT_EQ(0u, run.out.find("Invert ")) << run.out;
@@ -168,8 +151,7 @@ TEST(CliEndToEnd, AboutSaysInvertHasNoAboutBox) {
 
 // Runs on a virtual display only, where the box can appear and a key answers it.
 TEST(CliEndToEnd, AnAboutBoxShownIsNotCalledMissing) {
-  wchar_t flag[8];
-  if (GetEnvironmentVariableW(L"PLUGHOST_PRIVATE_DISPLAY", flag, 8) == 0) GTEST_SKIP() << "needs the virtual display";
+  SKIP_UNLESS_ON_PRIVATE_DISPLAY() << "the box needs a display and a key press";
   ToolRun run = RunTool({L"about", BesideTest(L"about-box"), L"About Box"});
   ASSERT_TRUE(run.finished);
   EXPECT_EQ(0u, run.exitCode) << run.err;
@@ -182,7 +164,7 @@ TEST(CliEndToEnd, BatchWritesEveryFile) {
   WriteBytes(a, TestImageFile(17, 5, true));
   WriteBytes(b, TestImageFile(3, 9, false));
   std::wstring outDir = FreshFolder(L"e2e-out");
-  ToolRun run = RunTool({L"batch", L"--quiet", Samples(), L"Invert", outDir, a, b});
+  ToolRun run = RunTool({L"batch", L"--quiet", SamplesFolder(), L"Invert", outDir, a, b});
   ASSERT_TRUE(run.finished);
   ASSERT_EQ(0u, run.exitCode) << run.err;
   ExpectInverted(a, outDir + L"\\a.png");
@@ -196,7 +178,7 @@ TEST(CliEndToEnd, CancelBeforeTheFirstPollCancelsTheJob) {
   // A filter that runs until it is asked to stop: on a busy machine Invert
   // could be done before the cancel reaches the server.
   SetEnvironmentVariableW(L"PLUGHOST_TROUBLE", L"abort-wait");
-  ToolRun run = RunTool({L"run", L"--quiet", L"--cancel-event", name, Samples(), L"Trouble",
+  ToolRun run = RunTool({L"run", L"--quiet", L"--cancel-event", name, SamplesFolder(), L"Trouble",
                          BesideTest(L"sample.png"), work + L"\\out.png"});
   SetEnvironmentVariableW(L"PLUGHOST_TROUBLE", nullptr);
   CloseHandle(cancel);
@@ -216,9 +198,9 @@ TEST(CliEndToEnd, BadInputGivesOneLineAndNoOutput) {
     const char* fragment;
   };
   const Row rows[] = {
-      {{L"run", Samples(), L"Invert", work + L"\\missing.png", out}, "input not found"},
-      {{L"run", Samples(), L"Invert", junk, out}, "not a readable image"},
-      {{L"run", Samples(), L"No Such Filter", BesideTest(L"sample.png"), out}, "no plug-in named or numbered"},
+      {{L"run", SamplesFolder(), L"Invert", work + L"\\missing.png", out}, "input not found"},
+      {{L"run", SamplesFolder(), L"Invert", junk, out}, "not a readable image"},
+      {{L"run", SamplesFolder(), L"No Such Filter", BesideTest(L"sample.png"), out}, "no plug-in named or numbered"},
       {{L"list", empty}, "no plug-ins found in"},
   };
   for (const Row& r : rows) {
@@ -233,7 +215,6 @@ TEST(CliEndToEnd, BadInputGivesOneLineAndNoOutput) {
 
 namespace {
 
-std::wstring Fixture(const wchar_t* relative) { return BesideTest(L"catalogue\\") + relative; }
 
 const std::string* LineWith(const std::vector<std::string>& lines, const std::string& a, const std::string& b) {
   for (const std::string& l : lines)
@@ -245,16 +226,12 @@ const std::string* LineWith(const std::vector<std::string>& lines, const std::st
 
 TEST(CliEndToEnd, ListAllSaysWhichModulesGaveNoPluginAndWhy) {
   std::wstring folder = FreshFolder(L"e2e-all");
-  ASSERT_TRUE(CopyFileW(Fixture(L"plugins\\blur.8bf").c_str(), (folder + L"\\Blur.8bf").c_str(), FALSE));
-  ASSERT_TRUE(CopyFileW(Fixture(L"nopipl\\no_pipl.8bf").c_str(), (folder + L"\\Bare.8bf").c_str(), FALSE));
-  ASSERT_TRUE(CopyFileW(Fixture(L"declared\\foreign.8bf").c_str(), (folder + L"\\Old.8bf").c_str(), FALSE));
+  ASSERT_TRUE(CopyFileW(FixturePath(L"plugins\\blur.8bf").c_str(), (folder + L"\\Blur.8bf").c_str(), FALSE));
+  ASSERT_TRUE(CopyFileW(FixturePath(L"nopipl\\no_pipl.8bf").c_str(), (folder + L"\\Bare.8bf").c_str(), FALSE));
+  ASSERT_TRUE(CopyFileW(FixturePath(L"declared\\foreign.8bf").c_str(), (folder + L"\\Old.8bf").c_str(), FALSE));
   WriteBytes(folder + L"\\Notes.8bf", {'n', 'o', 't', 'e', 's'});
-  std::vector<uint8_t> arm = ReadBytes(Fixture(L"plugins\\blur.8bf"));
-  ASSERT_GT(arm.size(), 0x200u);
-  uint32_t pe = 0;
-  memcpy(&pe, &arm[0x3C], 4);
-  arm[pe + 4] = 0x64;
-  arm[pe + 5] = 0xAA;
+  std::vector<uint8_t> arm = FixtureRetargeted(L"plugins\\blur.8bf", 0xAA64);
+  ASSERT_FALSE(arm.empty());
   WriteBytes(folder + L"\\Arm.8bf", arm);
 
   // No 32-bit server lies beside the tool here, so the 32-bit module is
@@ -296,8 +273,8 @@ TEST(CliEndToEnd, ListAllSaysWhichModulesGaveNoPluginAndWhy) {
 
 TEST(CliEndToEnd, ANameTwoModulesShareIsRefusedWithTheirIndices) {
   std::wstring folder = FreshFolder(L"e2e-twice");
-  ASSERT_TRUE(CopyFileW(Fixture(L"plugins\\blur.8bf").c_str(), (folder + L"\\A.8bf").c_str(), FALSE));
-  ASSERT_TRUE(CopyFileW(Fixture(L"plugins\\blur.8bf").c_str(), (folder + L"\\B.8bf").c_str(), FALSE));
+  ASSERT_TRUE(CopyFileW(FixturePath(L"plugins\\blur.8bf").c_str(), (folder + L"\\A.8bf").c_str(), FALSE));
+  ASSERT_TRUE(CopyFileW(FixturePath(L"plugins\\blur.8bf").c_str(), (folder + L"\\B.8bf").c_str(), FALSE));
   ToolRun run = RunTool({L"about", folder, L"blur"});
   ASSERT_TRUE(run.finished);
   EXPECT_EQ(1u, run.exitCode);

@@ -49,14 +49,6 @@ struct FakeSetup {
   }
 };
 
-RasterImage Decoded(const std::wstring& path) {
-  std::vector<uint8_t> bytes = ReadBytes(path);
-  RasterImage image;
-  std::string error;
-  DecodeImage(bytes.data(), bytes.size(), &image, &error);
-  return image;
-}
-
 struct Canceller {
   HANDLE running, cancel;
 };
@@ -65,13 +57,6 @@ DWORD WINAPI CancelWhenRunning(void* p) {
   auto* c = static_cast<Canceller*>(p);
   if (WaitForSingleObject(c->running, 60000) == WAIT_OBJECT_0) SetEvent(c->cancel);
   return 0;
-}
-
-// The one line a failure prints.
-void ExpectOneErrorLine(const ToolRun& run, const char* fragment) {
-  std::vector<std::string> lines = Lines(run.err);
-  ASSERT_EQ(1u, lines.size()) << "stderr was:\n" << run.err;
-  EXPECT_NE(std::string::npos, lines[0].find(fragment)) << "expected \"" << fragment << "\" in: " << lines[0];
 }
 
 }  // namespace

@@ -14,7 +14,7 @@
 #include "editor/cli/png_chunks.h"
 #include "gtest/gtest.h"
 #include "sdk/pipl.h"
-#include "tests/catalogue/shortcut.h"
+#include "tests/catalogue/catalogue_support.h"
 #include "tests/editor/tool_runner.h"
 #include "tests/support/server_session.h"
 
@@ -245,12 +245,8 @@ TEST(PluginChoice, OneNameOfOneProcessorTwiceIsRefusedWithItsIndices) {
 }
 
 TEST(ModuleVerdict, ModulesAreJudgedAsTheirOwnServerReadsThem) {
-  std::vector<uint8_t> arm = ReadBytes(BesideTest(L"catalogue\\plugins\\blur.8bf"));
-  ASSERT_GT(arm.size(), 0x200u);
-  uint32_t pe = 0;
-  memcpy(&pe, &arm[0x3C], 4);
-  arm[pe + 4] = 0x64;
-  arm[pe + 5] = 0xAA;
+  std::vector<uint8_t> arm = FixtureRetargeted(L"plugins\\blur.8bf", 0xAA64);
+  ASSERT_FALSE(arm.empty());
   const std::string text = "not a module at all";
   struct Row {
     const char* what;
@@ -796,17 +792,6 @@ TEST(PixelOrder, ChannelsToKeepFollowTheSourceWhileThePixelsAllow) {
 
 // The image library's zlib reader, built into the tool's codec.
 extern "C" int stbi_zlib_decode_buffer(char* obuffer, int olen, const char* ibuffer, int ilen);
-
-namespace {
-
-RasterImage DecodedBytes(const std::vector<uint8_t>& bytes) {
-  RasterImage image;
-  std::string error;
-  EXPECT_EQ(1, DecodeImage(bytes.data(), bytes.size(), &image, &error)) << error;
-  return image;
-}
-
-}  // namespace
 
 TEST(ImageCodec, AGreyPngKeepsItsLayoutResolutionProfileAndText) {
   const std::vector<TestChunk> before = {{"pHYs", PhysBody(11811, 11811, 1)},

@@ -6,7 +6,6 @@
 #include <atomic>
 #include <cstring>
 
-#include "editor/cli/image_codec.h"
 #include "tests/support/server_session.h"
 
 namespace {
@@ -122,53 +121,6 @@ ToolRun RunToolWithInput(const std::vector<std::wstring>& args, const std::vecto
   run.rawOut = out.text;
   run.rawErr = err.text;
   return run;
-}
-
-std::wstring FreshFolder(const wchar_t* tag) {
-  static std::atomic<uint32_t> counter{0};
-  wchar_t temp[MAX_PATH];
-  GetTempPathW(MAX_PATH, temp);
-  // Process ids come round again, so a name may be left from an earlier
-  // run: only a folder this call created counts as fresh.
-  for (;;) {
-    std::wstring folder = std::wstring(temp) + L"plughost-cli-" + tag + L"-" + std::to_wstring(GetCurrentProcessId()) +
-                          L"-" + std::to_wstring(++counter);
-    if (CreateDirectoryW(folder.c_str(), nullptr)) return folder;
-    if (GetLastError() != ERROR_ALREADY_EXISTS) return folder;
-  }
-}
-
-bool WriteBytes(const std::wstring& path, const std::vector<uint8_t>& bytes) {
-  HANDLE f = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-  if (f == INVALID_HANDLE_VALUE) return false;
-  DWORD n = 0;
-  BOOL ok = bytes.empty() || WriteFile(f, bytes.data(), static_cast<DWORD>(bytes.size()), &n, nullptr);
-  CloseHandle(f);
-  return ok && n == bytes.size();
-}
-
-std::vector<uint8_t> ReadBytes(const std::wstring& path) {
-  std::vector<uint8_t> bytes;
-  HANDLE f = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-  if (f == INVALID_HANDLE_VALUE) return bytes;
-  bytes.resize(GetFileSize(f, nullptr));
-  DWORD n = 0;
-  if (!bytes.empty()) ReadFile(f, bytes.data(), static_cast<DWORD>(bytes.size()), &n, nullptr);
-  bytes.resize(n);
-  CloseHandle(f);
-  return bytes;
-}
-
-std::vector<std::wstring> FolderEntries(const std::wstring& folder) {
-  std::vector<std::wstring> names;
-  WIN32_FIND_DATAW found;
-  HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &found);
-  if (search == INVALID_HANDLE_VALUE) return names;
-  do {
-    if (wcscmp(found.cFileName, L".") != 0 && wcscmp(found.cFileName, L"..") != 0) names.push_back(found.cFileName);
-  } while (FindNextFileW(search, &found));
-  FindClose(search);
-  return names;
 }
 
 std::vector<uint8_t> ModuleHeaderBytes(uint16_t machine, uint32_t peOffset) {
@@ -311,14 +263,19 @@ std::wstring UnixPath(const std::wstring& windowsPath) {
   return path;
 }
 
-std::vector<std::string> Lines(const std::string& text) {
-  std::vector<std::string> lines;
-  size_t start = 0;
-  while (start < text.size()) {
-    size_t end = text.find('\n', start);
-    if (end == std::string::npos) end = text.size();
-    if (end > start) lines.push_back(text.substr(start, end - start));
-    start = end + 1;
-  }
-  return lines;
+void ExpectOneErrorLine(const ToolRun& run, const char* fragment, CallerLine caller) {
+  TRACE_CALLER(caller);
+  std::vector<std::string> lines = Lines(run.err);
+  ASSERT_EQ(1u, lines.size()) << "stderr was:\n" << run.err;
+  EXPECT_NE(std::string::npos, lines[0].find(fragment)) << "expected \"" << fragment << "\" in: " << lines[0];
 }
+
+RasterImage DecodedBytes(const std::vector<uint8_t>& bytes, CallerLine caller) {
+  TRACE_CALLER(caller);
+  RasterImage image;
+  std::string error;
+  EXPECT_EQ(1, DecodeImage(bytes.data(), bytes.size(), &image, &error)) << error;
+  return image;
+}
+
+RasterImage Decoded(const std::wstring& path, CallerLine caller) { return DecodedBytes(ReadBytes(path), caller); }

@@ -5,6 +5,10 @@
 #include <string>
 #include <vector>
 
+#include "editor/cli/image_codec.h"
+#include "tests/support/caller.h"
+#include "tests/support/files.h"
+
 struct ToolRun {
   bool finished = false;  // false: it did not end within the time limit and was stopped
   uint32_t exitCode = ~0u;
@@ -20,12 +24,13 @@ ToolRun RunTool(const std::vector<std::wstring>& args, uint32_t timeoutMs = 1200
 ToolRun RunToolWithInput(const std::vector<std::wstring>& args, const std::vector<uint8_t>& input,
                          uint32_t timeoutMs = 120000);
 
-// A fresh, empty folder under the temporary folder, made by this call.
-std::wstring FreshFolder(const wchar_t* tag);
-bool WriteBytes(const std::wstring& path, const std::vector<uint8_t>& bytes);
-std::vector<uint8_t> ReadBytes(const std::wstring& path);
-// Names of the entries of a folder, without "." and "..".
-std::vector<std::wstring> FolderEntries(const std::wstring& folder);
+// The one line a failing run prints on stderr; it holds `fragment`.
+void ExpectOneErrorLine(const ToolRun& run, const char* fragment, CallerLine caller = CallerLine::current());
+
+// The image in `bytes`, or in the file at `path`; one that does not decode
+// fails the calling test.
+RasterImage DecodedBytes(const std::vector<uint8_t>& bytes, CallerLine caller = CallerLine::current());
+RasterImage Decoded(const std::wstring& path, CallerLine caller = CallerLine::current());
 
 // The first bytes of a module built for `machine` (0x8664, 0x14C, ...):
 // enough for the tool's processor check, not loadable.
@@ -59,6 +64,3 @@ std::vector<uint8_t> TestProfile(const char* space);
 
 // The unix path of a Windows path (Wine's own call), or "" outside Wine.
 std::wstring UnixPath(const std::wstring& windowsPath);
-
-// Lines of text, without empty ones.
-std::vector<std::string> Lines(const std::string& text);

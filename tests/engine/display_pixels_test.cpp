@@ -7,6 +7,7 @@
 
 #include "gtest/gtest.h"
 #include "sdk/pixel_map.h"
+#include "tests/support/caller.h"
 
 static const uint32_t kBackground = 0x00A0B0C0;
 
@@ -29,7 +30,8 @@ struct TargetDc {
     DeleteDC(dc);
   }
   // 0x00RRGGBB per pixel; the fourth byte is not compared.
-  std::vector<uint32_t> Read() {
+  std::vector<uint32_t> Read(CallerLine caller = CallerLine::current()) {
+    TRACE_CALLER(caller);
     std::vector<uint32_t> pixels(static_cast<size_t>(info.bmiHeader.biWidth) * -info.bmiHeader.biHeight);
     GdiFlush();
     SelectObject(dc, previous);  // GetDIBits wants the bitmap out of any DC

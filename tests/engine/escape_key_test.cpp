@@ -5,6 +5,7 @@
 
 #include "engine/escape_key.h"
 #include "gtest/gtest.h"
+#include "tests/support/display.h"
 #include "tests/support/todo_wine.h"
 
 TEST(EscapeWatch, OnlyAPressThatBeganDuringTheJobCancels) {
@@ -33,12 +34,12 @@ TEST(EscapeWatch, OnlyAPressThatBeganDuringTheJobCancels) {
   }
 }
 
-// Run by tests/support/answer_dialogs.sh on a virtual display, which answers
-// the box with Escape.
+// Run by tests/support/with-display on a virtual display, which answers the
+// box with Escape.
 TEST(EscapeKey, ReleasedAfterItClosedADialogOnAThreadThatEnded) {
+  SKIP_UNLESS_ON_PRIVATE_DISPLAY() << "the box needs a display and a key press";
   char answered[MAX_PATH] = {};
-  if (GetEnvironmentVariableA("PLUGHOST_DIALOGS_ANSWERED", answered, MAX_PATH) == 0)
-    GTEST_SKIP() << "needs a display and a key press: run through tests/support/answer_dialogs.sh";
+  ASSERT_NE(0u, GetEnvironmentVariableA("PLUGHOST_DIALOGS_ANSWERED", answered, MAX_PATH));
   // As a plug-in's dialog on a job's thread, which ends after the box.
   int answer = 0;
   std::thread job([&] { answer = MessageBoxW(nullptr, L"Answer with Escape", L"Escape probe", MB_OKCANCEL); });

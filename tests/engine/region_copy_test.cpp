@@ -7,6 +7,7 @@
 #include "engine/resample.h"
 #include "engine_helpers.h"
 #include "gtest/gtest.h"
+#include "tests/support/caller.h"
 
 struct CopyPair {
   PixelBuffer src{}, dst{};
@@ -19,7 +20,8 @@ struct CopyPair {
     ReleasePixelBuffer(&dst);
   }
   // Destination pixel (x, y) against source (sx, sy), or untouched for sx < 0.
-  void Expect(uint32_t x, uint32_t y, int32_t sx, int32_t sy) {
+  void Expect(uint32_t x, uint32_t y, int32_t sx, int32_t sy, CallerLine caller = CallerLine::current()) {
+    TRACE_CALLER(caller);
     ASSERT_EQ(sx < 0 ? kUntouched : PositionPixel(sx, sy), PixelAt(dst, x, y)) << "at " << x << "," << y;
   }
 };

@@ -11,6 +11,7 @@
 #include "invocation/filter_setup.h"
 #include "call/plugin_records.h"
 #include "tests/support/conversation.h"
+#include "tests/support/display.h"
 
 namespace {
 
@@ -57,16 +58,18 @@ std::map<std::string, std::string> ParseReport(const std::string& text) {
   return values;
 }
 
-std::vector<std::string> Lines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::istringstream in(text);
-  std::string line;
-  while (std::getline(in, line)) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    lines.push_back(line);
+// A fresh report the Probe sample writes for servers started while it lives.
+struct ProbeReport {
+  std::wstring path;
+  explicit ProbeReport(const wchar_t* stem) : path(TempFile(stem)) {
+    SetTestEnvironment(L"PLUGHOST_PROBE_REPORT", path.c_str());
   }
-  return lines;
-}
+  ~ProbeReport() {
+    SetTestEnvironment(L"PLUGHOST_PROBE_REPORT", nullptr);
+    DeleteFileW(path.c_str());
+  }
+  std::map<std::string, std::string> Values() const { return ParseReport(ReadWholeFile(path)); }
+};
 
 // Sets the trouble mode and a fresh selector log for servers started next.
 struct TroubleMode {
@@ -199,11 +202,9 @@ void PressEscape(bool down) {
 }  // namespace
 
 // The key is shared by every program of the Wine session: run by
-// tests/support/answer_dialogs.sh, in a session of its own.
+// tests/support/with-display, in a session of its own.
 TEST(FilterJob, OnlyAnEscapePressDuringTheJobCancelsIt) {
-  char privateSession[8] = {};
-  if (GetEnvironmentVariableA("PLUGHOST_PRIVATE_DISPLAY", privateSession, sizeof privateSession) == 0)
-    GTEST_SKIP() << "presses Escape for the whole session: run through tests/support/answer_dialogs.sh";
+  SKIP_UNLESS_ON_PRIVATE_DISPLAY() << "presses Escape for the whole session";
   struct Row {
     const char* name;
     bool downBefore;  // as Wine leaves it after a dialog closed on the press
@@ -344,17 +345,14 @@ TEST(FilterJob, RectanglesEmptyInOneDimensionKeepTheContinuesComing) {
 }
 
 TEST(FilterJob, ProbeSeesTheRecordAsPromised) {
-  std::wstring report = TempFile(L"probe");
-  SetTestEnvironment(L"PLUGHOST_PROBE_REPORT", report.c_str());
+  ProbeReport report(L"probe");
   SampleSession ss;
   TestImage input = TestImage::Pattern(300, 200);
   input.hres = 71.99999;
   input.vres = 72.0;
   Outcome o = RunFilter(ss, L"Probe", input);
-  SetTestEnvironment(L"PLUGHOST_PROBE_REPORT", nullptr);
   ASSERT_EQ(JOB_DONE, o.last.state) << Narrow(MessageOf(o.last));
-  auto v = ParseReport(ReadWholeFile(report));
-  DeleteFileW(report.c_str());
+  auto v = report.Values();
   struct Expect {
     const char* key;
     const char* value;
@@ -432,13 +430,10 @@ TEST(FilterJob, ImageWiderThanSixteenBitsNeedsThirtyTwoBitCoordinates) {
   {
     // On the 16-bit fields: they hold 32767, never a wrapped width, and the
     // job fails with its own text and the editor's pixels back.
-    std::wstring report = TempFile(L"probe-wide");
-    SetTestEnvironment(L"PLUGHOST_PROBE_REPORT", report.c_str());
+    ProbeReport report(L"probe-wide");
     SampleSession ss;
     Outcome o = RunFilter(ss, L"Probe", input);
-    SetTestEnvironment(L"PLUGHOST_PROBE_REPORT", nullptr);
-    auto v = ParseReport(ReadWholeFile(report));
-    DeleteFileW(report.c_str());
+    auto v = report.Values();
     EXPECT_EQ(JOB_FAILED, o.last.state);
     EXPECT_EQ(6u, o.last.resultCode);
     EXPECT_EQ(L"The image is too large for this plug-in: it cannot address a side over 32767 pixels",
@@ -489,90 +484,18 @@ TEST(FilterSetUp, ResolutionsBecomeFixedPointAndNonsenseBecomes72) {
 }
 
 TEST(FilterJob, SecondCallStartsFromAZeroedRecord) {
-  std::wstring report = TempFile(L"probe2");
-  SetTestEnvironment(L"PLUGHOST_PROBE_REPORT", report.c_str());
+  ProbeReport report(L"probe2");
   SampleSession ss;
   TestImage input = TestImage::Pattern(30, 20);
   RunFilter(ss, L"Probe", input);  // leaves a handle, odd rectangles and a layout behind
   Outcome o = RunFilter(ss, L"Probe", input);
-  SetTestEnvironment(L"PLUGHOST_PROBE_REPORT", nullptr);
-  auto v = ParseReport(ReadWholeFile(report));
-  DeleteFileW(report.c_str());
+  auto v = report.Values();
   EXPECT_EQ(JOB_DONE, o.last.state);
   EXPECT_EQ("0", v["parameters"]);
   EXPECT_EQ("0", v["selector.parameters.data"]);
   EXPECT_EQ("1", v["wantLayout"]);
   EXPECT_EQ("0", v["inRect.top"]);
   EXPECT_EQ("30", v["inRect.right"]);
-}
-
-TEST(FilterRequests, StartChecksInOrder) {
-  ServerSession s;
-  TestImage image = TestImage::Pattern(2, 2);
-  EXPECT_EQ(ST_NOT_READY, StartFilter(s, 0, image));  // nothing catalogued, no host
-  Catalogue catalogue;
-  ASSERT_EQ(ST_OK, Scan(s, SamplesFolder(), &catalogue));
-  EXPECT_EQ(ST_NOT_READY, StartFilter(s, 0, image));  // still no host window
-  SetHost(s);
-  EXPECT_EQ(ST_BAD_INDEX, StartFilter(s, -1, image));
-  EXPECT_EQ(ST_BAD_INDEX, StartFilter(s, static_cast<int64_t>(catalogue.entries.size()), image));
-  std::vector<uint8_t> block = image.Block();
-  EXPECT_EQ(ST_BAD_PAYLOAD, s.Request(REQ_FILTER_START, 0, block.data(), 23));
-  EXPECT_EQ(ST_NO_IMAGE, s.Request(REQ_FILTER_START, 0, block.data(), 39));
-  EXPECT_EQ(ST_NO_IMAGE, Fetch(s, nullptr));
-
-  // Each refused image also releases the one an earlier job left unfetched.
-  struct Lie {
-    uint32_t width, height, length;
-  };
-  const Lie lies[] = {
-      {2, 2, 39}, {0, 3, 64}, {3, 0, 64},
-      {0x10000, 0x10001, 64},          // the pixel count wraps in 32 bits
-      {0x80000000u, 0x80000000u, 32},  // the byte count wraps in 64 bits
-  };
-  const int invert = catalogue.Find(L"Invert");
-  TestImage one = TestImage::Pattern(1, 1);  // 28 bytes: the smallest image
-  JobStatusRecord r;
-  for (const Lie& lie : lies) {
-    ASSERT_EQ(ST_OK, StartFilter(s, invert, one));
-    ASSERT_EQ(ST_OK, PollUntilDone(s, REQ_FILTER_POLL, &r));
-    ImageBlockHeader header{lie.width, lie.height, 72, 72};
-    std::vector<uint8_t> liar(lie.length);
-    memcpy(liar.data(), &header, sizeof(header));
-    EXPECT_EQ(ST_NO_IMAGE, s.Request(REQ_FILTER_START, invert, liar.data(), lie.length))
-        << lie.width << " x " << lie.height << " in " << lie.length << " bytes";
-    EXPECT_EQ(ST_NO_IMAGE, Fetch(s, nullptr)) << lie.width << " x " << lie.height << ": an image is still held";
-  }
-  ASSERT_EQ(ST_OK, StartFilter(s, invert, one));
-  ASSERT_EQ(ST_OK, PollUntilDone(s, REQ_FILTER_POLL, &r));
-  EXPECT_EQ(JOB_DONE, r.state);
-  TestImage back;
-  ASSERT_EQ(ST_OK, Fetch(s, &back));
-  ASSERT_EQ(4u, back.pixels.size());
-  EXPECT_EQ(255 - one.pixels[0], back.pixels[0]);
-  EXPECT_EQ(one.pixels[3], back.pixels[3]);
-}
-
-TEST(FilterRequests, FetchTwiceAnswersNoImageTheSecondTime) {
-  SampleSession ss;
-  Outcome o = RunFilter(ss, L"Invert", TestImage::Pattern(4, 4));
-  EXPECT_EQ(ST_OK, o.fetchStatus);
-  EXPECT_EQ(ST_NO_IMAGE, Fetch(ss.s, nullptr));
-  JobStatusRecord r;
-  EXPECT_EQ(ST_NO_IMAGE, Poll(ss.s, REQ_FILTER_POLL, &r));
-}
-
-TEST(FilterRequests, PollWithoutJobOrWithShortPayload) {
-  SampleSession ss;
-  std::vector<uint8_t> short535(535);
-  EXPECT_EQ(ST_BAD_PAYLOAD, ss.s.Request(REQ_FILTER_POLL, 0, short535.data(), 535));
-  EXPECT_EQ(ST_BAD_PAYLOAD, ss.s.Request(REQ_ABOUT_POLL, 0, short535.data(), 535));
-  JobStatusRecord r;
-  std::vector<uint8_t> reply{1};
-  JobStatusRecord request{};
-  EXPECT_EQ(ST_BAD_INDEX, ss.s.Request(REQ_ABOUT_POLL, 0, &request, sizeof(request), &reply));
-  EXPECT_TRUE(reply.empty());
-  EXPECT_EQ(ST_NO_IMAGE, Poll(ss.s, REQ_FILTER_POLL, &r));
 }
 
 TEST(AboutJob, PolledRunningWhileTheBoxIsOpenThenDone) {
@@ -603,33 +526,19 @@ TEST(AboutJob, AFaultInTheAboutBoxIsSurvived) {
   EXPECT_EQ(0u, ss.s.Quit());
 }
 
-TEST(AboutJob, StartChecks) {
-  ServerSession s;
-  EXPECT_EQ(ST_NOT_READY, s.Request(REQ_ABOUT_START, 0, nullptr, 0));
-  Catalogue catalogue;
-  Scan(s, SamplesFolder(), &catalogue);
-  EXPECT_EQ(ST_NOT_READY, s.Request(REQ_ABOUT_START, 0, nullptr, 0));
-  SetHost(s);
-  EXPECT_EQ(ST_BAD_INDEX, s.Request(REQ_ABOUT_START, -1, nullptr, 0));
-  EXPECT_EQ(ST_BAD_INDEX, s.Request(REQ_ABOUT_START, static_cast<int64_t>(catalogue.entries.size()), nullptr, 0));
-}
-
 TEST(AboutJob, TwoCallsEachStartWithAFreshDataWord) {
-  std::wstring report = TempFile(L"about");
-  SetTestEnvironment(L"PLUGHOST_PROBE_REPORT", report.c_str());
+  ProbeReport report(L"about");
   SampleSession ss;
   JobStatusRecord r;
   for (int i = 0; i < 2; ++i) {
     ASSERT_EQ(ST_OK, ss.s.Request(REQ_ABOUT_START, ss.Index(L"Probe"), nullptr, 0));
     ASSERT_EQ(ST_OK, PollUntilDone(ss.s, REQ_ABOUT_POLL, &r));
-    auto v = ParseReport(ReadWholeFile(report));
+    auto v = report.Values();
     EXPECT_EQ("0", v["about.data"]);
     EXPECT_EQ("1", v["about.plugInRef"]);
     EXPECT_EQ("1", v["about.sSPBasic.set"]);
     EXPECT_NE("0", v["about.hwnd"]);
   }
-  SetTestEnvironment(L"PLUGHOST_PROBE_REPORT", nullptr);
-  DeleteFileW(report.c_str());
 }
 
 TEST(FilterRequests, AFetchBeforeTheLastPollDoesNotLockTheServerOut) {

@@ -9,6 +9,7 @@
 
 #include "gtest/gtest.h"
 #include "tests/support/conversation.h"
+#include "tests/support/todo_wine.h"
 
 namespace {
 
@@ -17,6 +18,7 @@ struct Usage {
   uint64_t privateBytes = 0;  // private bytes; under Wine, anonymous resident memory
   uint64_t threads = 0;
   bool measured = false;
+  bool bySystem = false;  // read through the system's own calls
 };
 
 uint64_t StatusField(const std::string& status, const char* name) {
@@ -65,6 +67,7 @@ Usage Measure(ServerSession& s) {
     u.handles = handles;
     u.privateBytes = counters.PrivateUsage;
     u.measured = true;
+    u.bySystem = true;
     return u;
   }
   return MeasureUnderWine(s.client.pipeName);
@@ -101,6 +104,8 @@ TEST(Soak, AThousandFilterJobsInOneServerKeepHandlesAndMemoryFlat) {
   int failures = 0;
   runJobs(100, &failures);  // warm up: first loads, per-thread records, caches
   Usage before = Measure(s);
+  // The day Wine reports them, the reading from /proc can go.
+  EXPECT_TODO_WINE(before.bySystem) << "the system reports the server's handle count and private bytes";
   runJobs(1000, &failures);
   Usage after = Measure(s);
   EXPECT_EQ(0, failures);

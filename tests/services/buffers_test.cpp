@@ -4,11 +4,13 @@
 #include "sdk/procs.h"
 #include "sdk/suites.h"
 #include "services/host_services.h"
-#include "tests/services/services_support.h"
+#include "tests/support/caller.h"
+#include "tests/support/job_scope.h"
 
 namespace {
 
-const PSBufferSuite1* AcquireBufferSuite() {
+const PSBufferSuite1* AcquireBufferSuite(CallerLine caller = CallerLine::current()) {
+  TRACE_CALLER(caller);
   SPBasicSuite basic;
   FillSPBasic(&basic);
   const void* table = nullptr;

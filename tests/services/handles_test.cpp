@@ -5,7 +5,8 @@
 #include "sdk/suites.h"
 #include "services/handles.h"
 #include "services/host_services.h"
-#include "tests/services/services_support.h"
+#include "tests/support/job_scope.h"
+#include "tests/support/todo_wine.h"
 
 namespace {
 
@@ -57,9 +58,10 @@ TEST(HandleProcs, ResizeKeepsBytesAndMovesTheData) {
   for (int i = 40; i < 500; ++i) ASSERT_EQ(0, (*h)[i]) << "grown tail, byte " << i;
 
   // Size 0 is allowed; getSizeProc then reports the block's own size, which
-  // Wine gives as 1 for a zero-byte block, so only success is checked.
+  // Wine gives as 1 for a zero-byte block.
   ASSERT_EQ(noErr, p.setSizeProc(h, 0));
   EXPECT_NE(nullptr, *h);
+  EXPECT_TODO_WINE(p.getSizeProc(h) == 0) << "got " << p.getSizeProc(h);
   p.disposeRegularHandleProc(h);
 }
 

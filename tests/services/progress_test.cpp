@@ -1,7 +1,7 @@
 #include "gtest/gtest.h"
 #include "base/clock.h"
 #include "services/host_services.h"
-#include "tests/services/services_support.h"
+#include "tests/support/job_scope.h"
 
 namespace {
 
@@ -40,21 +40,6 @@ TEST(Progress, AbortStaysSetOnceTheJobHasSaidStop) {
 
   PublishJob(&scope.job);  // the next Filter call starts afresh
   EXPECT_EQ(0, HostTestAbort());
-}
-
-TEST(JobProgress, StoresTheFractionAndZeroWithoutAPositiveTotal) {
-  struct Row {
-    int32_t done, total;
-    double expected;
-  };
-  const Row rows[] = {{1, 4, 0.25}, {150, 100, 1.5}, {5, 0, 0.0}, {5, -2, 0.0}, {-3, -9, 0.0}};
-  JobRecord job{};
-  job.self = &job;
-  for (const Row& row : rows) {
-    job.progressValue = 0.75;  // sentinel
-    EXPECT_EQ(1, JobProgress(&job, row.done, row.total));
-    EXPECT_DOUBLE_EQ(row.expected, job.progressValue) << row.done << " of " << row.total;
-  }
 }
 
 TEST(Progress, ForwardingPassesValuesUnchangedAndNeedsAJob) {

@@ -5,7 +5,8 @@
 #include "call/plugin_records.h"
 #include "sdk/filter_record.h"
 #include "services/host_services.h"
-#include "tests/services/services_support.h"
+#include "tests/support/caller.h"
+#include "tests/support/job_scope.h"
 
 namespace {
 
@@ -23,7 +24,8 @@ struct PropertyTest : testing::Test {
   }
   void TearDown() override { ZeroFilterRecordBlock(); }
 
-  int32_t Simple(const char (&key)[5], OSErr expected = noErr) {
+  int32_t Simple(const char (&key)[5], OSErr expected = noErr, CallerLine caller = CallerLine::current()) {
+    TRACE_CALLER(caller);
     intptr_t value = kSentinel;
     EXPECT_EQ(expected, procs.getPropertyProc(kHostSignature, FourCC(key), 0, &value, nullptr)) << key;
     // Only the low four bytes are the answer; the rest is the plug-in's.
@@ -33,7 +35,8 @@ struct PropertyTest : testing::Test {
     return static_cast<int32_t>(value);
   }
 
-  std::string Text(const char (&key)[5]) {
+  std::string Text(const char (&key)[5], CallerLine caller = CallerLine::current()) {
+    TRACE_CALLER(caller);
     Handle h = reinterpret_cast<Handle>(kSentinel);
     EXPECT_EQ(noErr, procs.getPropertyProc(kHostSignature, FourCC(key), 0, nullptr, &h)) << key;
     if (h == nullptr || h == reinterpret_cast<Handle>(kSentinel)) return "<no handle>";

@@ -6,7 +6,7 @@
 #include "sdk/procs.h"
 #include "sdk/suites.h"
 #include "services/host_services.h"
-#include "tests/services/services_support.h"
+#include "tests/support/job_scope.h"
 
 namespace {
 

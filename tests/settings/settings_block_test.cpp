@@ -5,6 +5,7 @@
 #include "sdk/basic_types.h"
 #include "settings/descriptor_bytes.h"
 #include "settings/settings_block.h"
+#include "tests/support/caller.h"
 
 namespace {
 
@@ -20,7 +21,8 @@ RecordedSettings Sample() {
   return s;
 }
 
-std::string Block(const RecordedSettings& s) {
+std::string Block(const RecordedSettings& s, CallerLine caller = CallerLine::current()) {
+  TRACE_CALLER(caller);
   std::string block;
   EXPECT_TRUE(BuildSettingsBlock(s, &block));
   return block;

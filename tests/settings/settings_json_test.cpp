@@ -4,6 +4,7 @@
 #include "sdk/basic_types.h"
 #include "settings/descriptor_bytes.h"
 #include "settings/settings_json.h"
+#include "tests/support/caller.h"
 
 namespace {
 
@@ -16,7 +17,8 @@ const char kExample[] = R"({"plugin": {"name": "Posterize", "entry": "PluginMain
                 "Cnt ": {"count": 3}, "Str ": {"string": "Pascal text"}, "0x6C766C73": -2147483648},
  "parameters": "AQID"})";
 
-RecordedSettings Read(const std::string& text, JsonError* error = nullptr) {
+RecordedSettings Read(const std::string& text, JsonError* error = nullptr, CallerLine caller = CallerLine::current()) {
+  TRACE_CALLER(caller);
   RecordedSettings s;
   JsonError ignored;
   EXPECT_TRUE(SettingsFromJson(text, kUtf8SettingsCodec, &s, error != nullptr ? error : &ignored))

@@ -121,23 +121,3 @@ bool Rendezvous::WaitReady(uint32_t ms) { return WaitForSingleObject(ready, ms) 
 void Rendezvous::Go() { SetEvent(go); }
 
 void SetTestEnvironment(const wchar_t* name, const wchar_t* value) { SetEnvironmentVariableW(name, value); }
-
-std::wstring TempFile(const wchar_t* stem) {
-  wchar_t folder[MAX_PATH];
-  GetTempPathW(MAX_PATH, folder);
-  static int counter = 0;
-  return std::wstring(folder) + stem + L"-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
-         std::to_wstring(++counter) + L".txt";
-}
-
-std::string ReadWholeFile(const std::wstring& path) {
-  HANDLE f = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
-                         nullptr);
-  if (f == INVALID_HANDLE_VALUE) return std::string();
-  std::string text;
-  char buffer[4096];
-  DWORD n = 0;
-  while (ReadFile(f, buffer, sizeof(buffer), &n, nullptr) && n > 0) text.append(buffer, n);
-  CloseHandle(f);
-  return text;
-}

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/files.h"
 #include "tests/support/server_session.h"
 
 struct TestImage {
@@ -47,6 +48,3 @@ struct Rendezvous {
 
 // Sets or clears an environment variable for servers started afterwards.
 void SetTestEnvironment(const wchar_t* name, const wchar_t* value);
-// A fresh file name in the temporary folder.
-std::wstring TempFile(const wchar_t* stem);
-std::string ReadWholeFile(const std::wstring& path);

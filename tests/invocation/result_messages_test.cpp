@@ -9,7 +9,8 @@
 #include "call/plugin_records.h"
 #include "invocation/result_messages.h"
 #include "services/host_services.h"
-#include "tests/services/services_support.h"
+#include "tests/support/caller.h"
+#include "tests/support/job_scope.h"
 #include "tests/support/server_session.h"
 
 namespace {
@@ -19,7 +20,8 @@ struct Described {
   uint32_t code;
 };
 
-Described Describe(int32_t result) {
+Described Describe(int32_t result, CallerLine caller = CallerLine::current()) {
+  TRACE_CALLER(caller);
   wchar_t text[RESULT_TEXT_UNITS];
   for (wchar_t& unit : text) unit = L'#';
   uint32_t code = 0xDEADBEEF;
@@ -94,15 +96,6 @@ TEST(DescribePluginResult, ReportStringUsesThePluginTextNotItsLengthByte) {
   PluginFilterRecord()->errorString = static_cast<uint8_t*>(NoAccessAddress());
   EXPECT_EQ(std::wstring(L"Internal Error: "), Describe(-30904).text);
   ZeroFilterRecordBlock();
-}
-
-TEST(PluginRecords, FilterRecordBlockReadsZeroPastTheRecord) {
-  EXPECT_GE(FILTER_RECORD_BLOCK_BYTES, FILTER_RECORD_NEWEST_SIZE);
-  PluginRecords* records = ThePluginRecords();
-  EXPECT_EQ(static_cast<void*>(records->filterBlock), static_cast<void*>(PluginFilterRecord()));
-  memset(records->filterBlock, 0xCC, sizeof(records->filterBlock));
-  ZeroFilterRecordBlock();
-  for (size_t i = 0; i < FILTER_RECORD_BLOCK_BYTES; ++i) ASSERT_EQ(0, records->filterBlock[i]) << "byte " << i;
 }
 
 // The About poll carries no result, so the About call's own mapping is seen

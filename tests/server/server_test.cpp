@@ -153,35 +153,6 @@ TEST(RequestLoop, UnknownKindWithPayloadGetsAnEmptyOkReply) {
   EXPECT_EQ(0u, s.Quit());
 }
 
-TEST(RequestLoop, SetHostAcceptsShortAndLongPayloads) {
-  ServerSession s;
-  ASSERT_TRUE(s.started);
-  Catalogue catalogue;
-  ASSERT_EQ(ST_OK, Scan(s, SamplesFolder(), &catalogue));
-  const int invert = catalogue.Find(L"Invert");
-  TestImage image = TestImage::Pattern(2, 2);
-  JobStatusRecord r;
-  // Bytes past the twelfth are not the server's to take, however they look.
-  uint8_t twenty[20];
-  memset(twenty, 0xEE, sizeof(twenty));
-  HostSettings host{static_cast<uint32_t>(reinterpret_cast<uintptr_t>(GetDesktopWindow())), 0, 0};
-  memcpy(twenty, &host, sizeof(host));
-  EXPECT_EQ(ST_OK, s.Request(REQ_SET_HOST, 0, twenty, sizeof(twenty)));
-  ASSERT_EQ(ST_OK, StartFilter(s, invert, image));
-  EXPECT_EQ(ST_OK, PollUntilDone(s, REQ_FILTER_POLL, &r));
-  EXPECT_EQ(ST_OK, Fetch(s, nullptr));
-  // A short payload still clears the window set before: nothing may start.
-  uint8_t two[2] = {1, 0};
-  EXPECT_EQ(ST_BAD_PAYLOAD, s.Request(REQ_SET_HOST, 0, two, sizeof(two)));
-  EXPECT_EQ(ST_NOT_READY, StartFilter(s, invert, image));
-  EXPECT_EQ(ST_OK, SetHost(s));
-  EXPECT_EQ(ST_BAD_PAYLOAD, s.Request(REQ_SET_HOST, 0, nullptr, 0));
-  EXPECT_EQ(ST_NOT_READY, StartFilter(s, invert, image));
-  uint8_t eight[8] = {0x34, 0x12, 0, 0, 0xFF, 0, 0, 0};
-  EXPECT_EQ(ST_OK, s.Request(REQ_SET_HOST, 0, eight, sizeof(eight)));
-  EXPECT_EQ(0u, s.Quit());
-}
-
 TEST(RequestLoop, ReplyHeaderCarriesOnlyKindStatusAndLength) {
   ServerSession s;
   ASSERT_TRUE(s.started);

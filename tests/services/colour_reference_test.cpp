@@ -12,6 +12,7 @@
 #include "gtest/gtest.h"
 #include "sdk/color_services.h"
 #include "services/colour_convert.h"
+#include "tests/support/caller.h"
 
 namespace {
 
@@ -96,7 +97,9 @@ Got Split(uint32_t colour) {
 // The hue as it reaches the conversion: whole degrees cut to 255ths of a turn.
 double HueAfterTransport(int degrees) { return (degrees * 255 / 360 % 256) * 360.0 / 255.0; }
 
-void ExpectNear(Rgb model, const Got& got, int tolerance, const char* what, int r, int g, int b) {
+void ExpectNear(Rgb model, const Got& got, int tolerance, const char* what, int r, int g, int b,
+                CallerLine caller = CallerLine::current()) {
+  TRACE_CALLER(caller);
   int want[3] = {Level(model.r), Level(model.g), Level(model.b)};
   for (int i = 0; i < 3; ++i) {
     ASSERT_LE(std::abs(want[i] - got.c[i]), tolerance)

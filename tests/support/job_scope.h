@@ -1,4 +1,5 @@
-// Helpers shared by the host services tests.
+// For tests of code that runs inside a plug-in call: a published job,
+// allocations made to fail, an address that always faults.
 #pragma once
 #include <windows.h>
 
