@@ -158,7 +158,7 @@ uint32_t GetBe32(const uint8_t* p) {
          p[3];
 }
 
-// Bit by bit, as the PNG specification's sample code does it.
+// Bit by bit, as the PNG format's reference CRC routine does it.
 uint32_t SlowCrc(const uint8_t* bytes, size_t length) {
   uint32_t c = 0xFFFFFFFFu;
   for (size_t i = 0; i < length; ++i) {
