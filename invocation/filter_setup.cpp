@@ -11,6 +11,7 @@
 #include "sdk/filter_record.h"
 #include "server/job_record.h"
 #include "services/colour_services.h"
+#include "services/descriptor_procs.h"
 #include "services/host_services.h"
 
 static int16_t Side16(uint32_t side) {
