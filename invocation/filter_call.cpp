@@ -9,11 +9,13 @@
 #include "engine/region_copy.h"
 #include "invocation/filter_setup.h"
 #include "invocation/plugin_records.h"
+#include "invocation/recorded_settings.h"
 #include "invocation/result_messages.h"
 #include "sdk/filter_record.h"
 #include "server/job_record.h"
 #include "server/text/guard.h"
 #include "server/text/text.h"
+#include "services/descriptor_procs.h"
 #include "services/host_services.h"
 
 static bool Empty(const Rect& r) { return !(r.right > r.left || r.bottom > r.top); }
@@ -42,6 +44,7 @@ struct Sequence {
   intptr_t data;
   int16_t result;
   int16_t loopResult;  // what ended the Continue loop
+  bool parameters;     // Parameters is sent: not in a replay
 };
 
 void Call(Sequence* s, int16_t selector) { s->entry(selector, s->record, &s->data, &s->result); }
@@ -58,8 +61,10 @@ bool Refused(Sequence* s) {
 void RunSelectors(void* context) {
   Sequence* s = static_cast<Sequence*>(context);
   EscapeKeyJobStart();
-  Call(s, filterSelectorParameters);
-  if (s->result != noErr) return;
+  if (s->parameters) {
+    Call(s, filterSelectorParameters);
+    if (s->result != noErr) return;
+  }
   Call(s, filterSelectorPrepare);
   if (s->result != noErr) return;
   AdvanceState();
@@ -94,12 +99,13 @@ int RunFilterCall(JobRecord* job, PluginEntry* entry) {
   void* module = nullptr;
   PluginEntryProc proc = LoadPluginEntryPoint(job->hostWindow, entry, &module);
   if (proc == nullptr) {
+    RecordSettings(job, entry, ThePluginRecords());
     job->resultCode = 1;
     BoundedCopyW(job->message, 256, L"Cannot get entry-point");
     return 0;
   }
 
-  Sequence s{proc, PluginFilterRecord(), 0, 0, 0};
+  Sequence s{proc, PluginFilterRecord(), 0, 0, 0, SendsParametersSelector(job)};
   if (!SetUpFilterRecord(job)) {
     s.result = memFullErr;
   } else if (!GuardedSection(RunSelectors, &s, nullptr)) {
@@ -125,6 +131,9 @@ int RunFilterCall(JobRecord* job, PluginEntry* entry) {
 
   ReleasePixelBuffer(&gTiles.working);
   ReleasePixelBuffer(&gTiles.editor);
+  // What the run leaves is recorded whatever its outcome; tokens left open end here.
+  CloseDescriptorTokens();
+  RecordSettings(job, entry, ThePluginRecords());
   FilterRecord* fr = PluginFilterRecord();
   if (fr->parameters != nullptr) HostDisposeHandle(fr->parameters);
   FreeTileBlocks();

@@ -8,6 +8,7 @@
 #include "engine/pixel_buffer.h"
 #include "engine/region_copy.h"
 #include "invocation/plugin_records.h"
+#include "invocation/recorded_settings.h"
 #include "sdk/filter_record.h"
 #include "server/job_record.h"
 #include "services/colour_services.h"
@@ -187,5 +188,5 @@ int SetUpFilterRecord(JobRecord* job) {
   big->inRect32 = big->filterRect32;
   big->wholeSize32 = big->imageSize32;
   fr->bigDocumentData = big;
-  return 1;
+  return OfferSettings(job, r) ? 1 : 0;
 }

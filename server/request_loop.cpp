@@ -64,6 +64,7 @@ bool AnyJobRunning(const LoopState* state) {
 static bool ServeOne(LoopState* state) {
   memset(&state->request, 0, sizeof(state->request));
   memset(&state->reply, 0, sizeof(state->reply));
+  state->replyOffset = 0;
 
   if (!PipeRead(&state->channel, &state->request, sizeof(MessageHeader))) return false;
   if (state->request.payloadLength != 0 &&
@@ -86,7 +87,7 @@ static bool ServeOne(LoopState* state) {
   }
   bool ok = PipeWrite(&state->channel, &state->reply, sizeof(MessageHeader));
   if (ok && state->reply.payloadLength != 0 && state->replyPayload.data != nullptr)
-    ok = PipeWrite(&state->channel, state->replyPayload.data, state->reply.payloadLength);
+    ok = PipeWrite(&state->channel, state->replyPayload.data + state->replyOffset, state->reply.payloadLength);
   ReleaseOwnedBlock(&state->replyPayload);
   return ok;
 }

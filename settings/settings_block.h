@@ -21,12 +21,8 @@ struct SettingsBlockHeader {
   uint32_t reserved;         // zero
 };
 #pragma pack(pop)
+// Its layout is pinned in server/protocol.h, beside the requests that carry it.
 static_assert(sizeof(SettingsBlockHeader) == 32);
-static_assert(offsetof(SettingsBlockHeader, version) == 4);
-static_assert(offsetof(SettingsBlockHeader, flags) == 8);
-static_assert(offsetof(SettingsBlockHeader, nameBytes) == 12);
-static_assert(offsetof(SettingsBlockHeader, descriptorBytes) == 20);
-static_assert(offsetof(SettingsBlockHeader, parametersBytes) == 24);
 
 constexpr uint32_t SETTINGS_MAGIC = 0x54534850;  // the bytes "PHST"
 constexpr uint16_t SETTINGS_VERSION = 1;
@@ -70,5 +66,10 @@ struct RecordedSettings {
 
 // False when a part is too long for the block.
 bool BuildSettingsBlock(const RecordedSettings& settings, std::string* block);
+// The same into memory of the caller's, for code that allocates its own: the
+// size of the block `parts` make (their flags and lengths, as a parse gives
+// them), 0 when a part is too long; then the block itself, into that many bytes.
+uint64_t SettingsBlockSize(const SettingsView& parts);
+void WriteSettingsBlock(const SettingsView& parts, uint8_t* block);
 // The owned form of a parsed block.
 RecordedSettings SettingsFromView(const SettingsView& view);
