@@ -4,7 +4,6 @@
 #include <windows.h>
 
 #include <algorithm>
-#include <cmath>
 #include <cstring>
 
 #include "gtest/gtest.h"
@@ -51,13 +50,10 @@ std::vector<std::string> Without(std::vector<std::string> lines, const char* pre
 // nearest of `levels` evenly spaced values.
 TestImage Posterized(const TestImage& input, int levels, const char* channels) {
   TestImage out = input;
-  const int steps = levels - 1;
   const char order[3] = {'B', 'G', 'R'};  // pixel bytes are blue, green, red, alpha
-  for (size_t i = 0; i < out.pixels.size(); ++i) {
-    if (i % 4 == 3 || strchr(channels, order[i % 4]) == nullptr) continue;
-    const long k = lround(input.pixels[i] * steps / 255.0);
-    out.pixels[i] = static_cast<uint8_t>(lround(k * 255.0 / steps));
-  }
+  for (size_t i = 0; i < out.pixels.size(); ++i)
+    if (i % 4 != 3 && strchr(channels, order[i % 4]) != nullptr)
+      out.pixels[i] = PosterizeReference(input.pixels[i], levels);
   return out;
 }
 

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <cmath>
 #include <cstring>
 
 TestImage TestImage::Pattern(uint32_t w, uint32_t h) {
@@ -139,6 +140,12 @@ Rendezvous::~Rendezvous() {
 
 bool Rendezvous::WaitReady(uint32_t ms) { return WaitForSingleObject(ready, ms) == WAIT_OBJECT_0; }
 void Rendezvous::Go() { SetEvent(go); }
+
+uint8_t PosterizeReference(uint8_t value, int levels) {
+  const int steps = levels - 1;
+  const long k = lround(value * steps / 255.0);
+  return static_cast<uint8_t>(lround(k * 255.0 / steps));
+}
 
 void SetTestEnvironment(const wchar_t* name, const wchar_t* value) { SetEnvironmentVariableW(name, value); }
 

@@ -52,6 +52,10 @@ struct Rendezvous {
   void Go();
 };
 
+// The Posterize sample's value for one sample, computed independently: the
+// nearest of `levels` evenly spaced values.
+uint8_t PosterizeReference(uint8_t value, int levels);
+
 // Sets or clears an environment variable for servers started afterwards.
 void SetTestEnvironment(const wchar_t* name, const wchar_t* value);
 // A fresh file name in the temporary folder.
