@@ -33,7 +33,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <string>
 
 #include "sdk/filter_record.h"
 #include "sdk/pixel_map.h"
@@ -249,9 +248,14 @@ Handle TextHandle(FilterRecord* fr, const char* text) {
   return h;
 }
 
-std::string HandleText(FilterRecord* fr, Handle h) {
-  if (h == nullptr) return std::string();
-  std::string text(*h, static_cast<size_t>(fr->handleProcs->getSizeProc(h)));
+// A handle's characters as a C string (cut to fit), then the handle disposed of.
+const char* HandleText(FilterRecord* fr, Handle h, char (&text)[64]) {
+  text[0] = 0;
+  if (h == nullptr) return text;
+  int32_t n = fr->handleProcs->getSizeProc(h);
+  if (n > 63) n = 63;
+  memcpy(text, *h, static_cast<size_t>(n));
+  text[n] = 0;
   fr->handleProcs->disposeProc(h);
   return text;
 }
@@ -286,23 +290,24 @@ void WriteEveryType(FilterRecord* fr) {
   w->putScopedObjectProc(t, FourCC("SObj"), FourCC("Obj "), inner);
   Handle written = nullptr;
   LogLine("close %d", w->closeWriteDescriptorProc(t, &written));
-  for (Handle h : {inner, name, path, dp->descriptor}) fr->handleProcs->disposeProc(h);
+  Handle done[] = {inner, name, path, dp->descriptor};
+  for (Handle h : done) fr->handleProcs->disposeProc(h);
   dp->descriptor = written;
   fr->parameters = TextHandle(fr, "trouble");
 }
 
 // Logs every value as "read KEY TYPE VALUE", objects' values after their key.
-void ReadEveryValue(FilterRecord* fr, Handle descriptor, const std::string& prefix) {
+void ReadEveryValue(FilterRecord* fr, Handle descriptor, const char* prefix) {
   ReadDescriptorProcs* r = fr->descriptorParameters->readDescriptorProcs;
   DescriptorKeyID keys[] = {FourCC("Lvls"), 0};
   PIReadDescriptor t = r->openReadDescriptorProc(descriptor, keys);
-  if (t == nullptr) return LogLine("read %snothing", prefix.c_str());
+  if (t == nullptr) return LogLine("read %snothing", prefix);
   DescriptorKeyID key;
   DescriptorTypeID type;
   int32_t flags;
-  char k[5], c[5], d[5];
+  char k[5], c[5], d[5], at[64], inner[64], text[64];
   while (r->getKeyProc(t, &key, &type, &flags)) {
-    std::string at = prefix + Code(key, k) + " " + Code(type, c);
+    snprintf(at, sizeof(at), "%s%s %s", prefix, Code(key, k), Code(type, c));
     int32_t i = 0;
     uint32_t u = 0;
     double f = 0;
@@ -312,34 +317,35 @@ void ReadEveryValue(FilterRecord* fr, Handle descriptor, const std::string& pref
     OSErr e = noErr;
     if (type == FourCC("long")) {
       e = r->getIntegerProc(t, &i);
-      LogLine("read %s %d", at.c_str(), i);
+      LogLine("read %s %d", at, i);
     } else if (type == FourCC("doub")) {
       e = r->getFloatProc(t, &f);
-      LogLine("read %s %g", at.c_str(), f);
+      LogLine("read %s %g", at, f);
     } else if (type == FourCC("UntF")) {
       e = r->getUnitFloatProc(t, &u, &f);
-      LogLine("read %s %s %g", at.c_str(), Code(u, d), f);
+      LogLine("read %s %s %g", at, Code(u, d), f);
     } else if (type == FourCC("bool")) {
       e = r->getBooleanProc(t, &b);
-      LogLine("read %s %d", at.c_str(), b);
+      LogLine("read %s %d", at, b);
     } else if (type == FourCC("TEXT") || type == FourCC("alis")) {
       e = type == FourCC("TEXT") ? r->getTextProc(t, &h) : r->getAliasProc(t, &h);
-      LogLine("read %s %s", at.c_str(), HandleText(fr, h).c_str());
+      LogLine("read %s %s", at, HandleText(fr, h, text));
     } else if (type == FourCC("enum") || type == FourCC("type") || type == FourCC("GlbC")) {
       e = type == FourCC("enum") ? r->getEnumeratedProc(t, &u) : r->getClassProc(t, &u);
-      LogLine("read %s %s", at.c_str(), Code(u, d));
+      LogLine("read %s %s", at, Code(u, d));
     } else if (type == FourCC("obj ")) {
       e = r->getSimpleReferenceProc(t, &ref);
-      LogLine("read %s %s %s %d", at.c_str(), Code(ref.desiredClass, d), Code(ref.keyForm, c), ref.keyData.index);
+      LogLine("read %s %s %s %d", at, Code(ref.desiredClass, d), Code(ref.keyForm, c), ref.keyData.index);
     } else if (type == FourCC("Objc") || type == FourCC("GlbO")) {
       e = r->getObjectProc(t, &u, &h);
-      LogLine("read %s %s", at.c_str(), Code(u, d));
-      ReadEveryValue(fr, h, prefix + Code(key, k) + "/");
+      LogLine("read %s %s", at, Code(u, d));
+      snprintf(inner, sizeof(inner), "%s%s/", prefix, Code(key, k));
+      ReadEveryValue(fr, h, inner);
       fr->handleProcs->disposeProc(h);
     }
-    if (e != noErr) LogLine("read %s failed %d", at.c_str(), e);
+    if (e != noErr) LogLine("read %s failed %d", at, e);
   }
-  LogLine("read %sclose %d", prefix.c_str(), r->closeReadDescriptorProc(t));
+  LogLine("read %sclose %d", prefix, r->closeReadDescriptorProc(t));
 }
 
 // Every answer must be an error code; none may fault the host.
