@@ -14,15 +14,6 @@ namespace {
 
 constexpr uint32_t kSide = 2048;
 
-int64_t Request(PlughostClient* c, uint32_t kind, int64_t arg, const void* p, uint32_t n, std::vector<uint8_t>* out) {
-  PlughostReply reply;
-  if (!PlughostRequest(c, kind, arg, p, n, &reply)) return -1;
-  if (out != nullptr) out->assign(reply.payload, reply.payload + reply.length);
-  int64_t status = reply.header.argument;
-  PlughostFreeReply(&reply);
-  return status;
-}
-
 // Start, poll to the end, fetch: one whole job.
 double Job(PlughostClient* c, uint32_t kind, int64_t index, const std::vector<uint8_t>& payload) {
   double t0 = Seconds();
@@ -66,28 +57,22 @@ int main() {
 
   PlughostClient client;
   if (!PlughostStart(&client, BenchServerExe().c_str())) return 1;
-  HostSettings host{static_cast<uint32_t>(reinterpret_cast<uintptr_t>(GetDesktopWindow())), 0, 0xFFFFFF};
-  Request(&client, REQ_SET_HOST, 0, &host, sizeof(host), nullptr);
-  wchar_t folder[MAX_PATH];
-  PlughostProgramFolder(folder, MAX_PATH);
-  std::wstring samples = std::wstring(folder) + L"samples";
-  std::vector<uint8_t> catalogue;
-  Request(&client, REQ_SCAN_FOLDER, 0, samples.c_str(), static_cast<uint32_t>(samples.size() * 2), &catalogue);
-  int64_t invert = -1;
-  uint32_t count = 0;
-  if (catalogue.size() >= 4) memcpy(&count, catalogue.data(), 4);
-  for (uint32_t i = 0; i < count; ++i) {
-    PluginEntry entry;
-    memcpy(&entry, catalogue.data() + 8 + i * sizeof(PluginEntry), sizeof(entry));
-    if (wcscmp(entry.name, L"Invert") == 0) invert = i;
-  }
+  PluginEntry entry;
+  const int64_t invert = PrepareSampleServer(&client, L"Invert", &entry);
   if (invert < 0) return 1;
 
-  // Taking turns, so that drift on a shared machine falls on both alike.
+  // Taking turns, each first every other round, so that drift on a shared
+  // machine falls on both alike.
   double start = 1e30, replayed = 1e30;
-  for (int round = 0; round < 9; ++round) {
-    double a = Job(&client, REQ_FILTER_START, invert, block);
-    double b = Job(&client, REQ_FILTER_START_EX, invert, replay);
+  for (int round = 0; round < 10; ++round) {
+    double a, b;
+    if (round % 2 == 0) {
+      a = Job(&client, REQ_FILTER_START, invert, block);
+      b = Job(&client, REQ_FILTER_START_EX, invert, replay);
+    } else {
+      b = Job(&client, REQ_FILTER_START_EX, invert, replay);
+      a = Job(&client, REQ_FILTER_START, invert, block);
+    }
     if (a < start) start = a;
     if (b < replayed) replayed = b;
   }
