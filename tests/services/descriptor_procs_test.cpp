@@ -1,6 +1,4 @@
-#include <cmath>
 #include <cstring>
-#include <functional>
 #include <string>
 
 #include "gtest/gtest.h"
@@ -30,173 +28,7 @@ struct TokenScope {
 
 Handle Text(const char* text) { return MakeTextHandle(text); }
 
-std::string Bytes(Handle h) {
-  if (h == nullptr) return std::string();
-  return std::string(*h, static_cast<size_t>(HostGetHandleSize(h)));
-}
-
-// A descriptor of one item of each kind, the object holding one of its own.
-Handle WriteEveryKind(const Procs& p) {
-  PIWriteDescriptor nested = p.w.openWriteDescriptorProc();
-  EXPECT_EQ(noErr, p.w.putIntegerProc(nested, FourCC("Rd  "), 255));
-  Handle inner = nullptr;
-  EXPECT_EQ(noErr, p.w.closeWriteDescriptorProc(nested, &inner));
-
-  PIWriteDescriptor w = p.w.openWriteDescriptorProc();
-  EXPECT_NE(nullptr, w);
-  const double gamma = 1.5, radius = 2.5;
-  PIDescriptorSimpleReference reference{};
-  reference.desiredClass = FourCC("Lyr ");
-  reference.keyData.index = 7;
-  const uint8_t pascalText[] = "\x06Pascal";
-  Handle name = Text("warm"), path = Text("C:\\data");
-  EXPECT_EQ(noErr, p.w.putIntegerProc(w, FourCC("Lvls"), -7));
-  EXPECT_EQ(noErr, p.w.putFloatProc(w, FourCC("Gmma"), &gamma));
-  EXPECT_EQ(noErr, p.w.putUnitFloatProc(w, FourCC("Rds "), FourCC("#Pxl"), &radius));
-  EXPECT_EQ(noErr, p.w.putBooleanProc(w, FourCC("Inv "), 5));
-  EXPECT_EQ(noErr, p.w.putTextProc(w, FourCC("Nm  "), name));
-  EXPECT_EQ(noErr, p.w.putAliasProc(w, FourCC("Pth "), path));
-  EXPECT_EQ(noErr, p.w.putEnumeratedProc(w, FourCC("Md  "), FourCC("Mthd"), FourCC("Prcp")));
-  EXPECT_EQ(noErr, p.w.putClassProc(w, FourCC("Cls "), FourCC("Lyr ")));
-  EXPECT_EQ(noErr, p.w.putSimpleReferenceProc(w, FourCC("Ref "), &reference));
-  EXPECT_EQ(noErr, p.w.putObjectProc(w, FourCC("Clr "), FourCC("RGBC"), inner));
-  EXPECT_EQ(noErr, p.w.putCountProc(w, FourCC("Cnt "), 3));
-  EXPECT_EQ(noErr, p.w.putStringProc(w, FourCC("Str "), pascalText));
-  EXPECT_EQ(noErr, p.w.putScopedClassProc(w, FourCC("SCls"), FourCC("Cls ")));
-  EXPECT_EQ(noErr, p.w.putScopedObjectProc(w, FourCC("SObj"), FourCC("Obj "), inner));
-  // The plug-in's own handles stay its own.
-  p.h.disposeProc(name);
-  p.h.disposeProc(path);
-  p.h.disposeProc(inner);
-  Handle out = nullptr;
-  EXPECT_EQ(noErr, p.w.closeWriteDescriptorProc(w, &out));
-  return out;
-}
-
 }  // namespace
-
-TEST(DescriptorProcs, EveryKindWrittenIsReadBackInOrder) {
-  Procs p;
-  TokenScope scope;
-  EXPECT_EQ(16, p.w.numWriteDescriptorProcs);
-  EXPECT_EQ(18, p.r.numReadDescriptorProcs);
-  const int64_t blocksBefore = OutstandingBlocks();
-  Handle d = WriteEveryKind(p);
-  ASSERT_NE(nullptr, d);
-  EXPECT_EQ(HANDLE_KIND_DESCRIPTOR, HandleKind(d));
-  EXPECT_TRUE(DescriptorIsValid(reinterpret_cast<const uint8_t*>(*d), static_cast<size_t>(HostGetHandleSize(d))));
-
-  DescriptorKeyID keys[] = {FourCC("Lvls"), FourCC("Nm  "), 0};
-  PIReadDescriptor r = p.r.openReadDescriptorProc(d, keys);
-  ASSERT_NE(nullptr, r);
-  EXPECT_EQ(FourCC("Lvls"), keys[0]) << "the key array is only read";
-  // Each value through its own read procedure, in the order written.
-  using Check = std::function<void(PIReadDescriptor)>;
-  auto handle = [&](OSErr (*get)(PIReadDescriptor, Handle*), const char* expected) -> Check {
-    return [=](PIReadDescriptor t) {
-      Handle h = nullptr;
-      EXPECT_EQ(noErr, get(t, &h));
-      EXPECT_EQ(expected, Bytes(h));
-      HostDisposeHandle(h);
-    };
-  };
-  auto u32 = [&](OSErr (*get)(PIReadDescriptor, uint32_t*), uint32_t expected) -> Check {
-    return [=](PIReadDescriptor t) {
-      uint32_t v = 0;
-      EXPECT_EQ(noErr, get(t, &v));
-      EXPECT_EQ(expected, v);
-    };
-  };
-  auto object = [&](uint32_t expectedClass) -> Check {
-    return [=](PIReadDescriptor t) {
-      uint32_t objectClass = 0;
-      Handle h = nullptr;
-      EXPECT_EQ(noErr, p.r.getObjectProc(t, &objectClass, &h));
-      EXPECT_EQ(expectedClass, objectClass);
-      PIReadDescriptor inner = p.r.openReadDescriptorProc(h, nullptr);
-      ASSERT_NE(nullptr, inner) << "an object's descriptor reads like any other";
-      DescriptorKeyID key = 0;
-      DescriptorTypeID type = 0;
-      int32_t value = 0;
-      ASSERT_TRUE(p.r.getKeyProc(inner, &key, &type, nullptr));
-      EXPECT_EQ(FourCC("Rd  "), key);
-      EXPECT_EQ(noErr, p.r.getIntegerProc(inner, &value));
-      EXPECT_EQ(255, value);
-      EXPECT_FALSE(p.r.getKeyProc(inner, &key, &type, nullptr));
-      EXPECT_EQ(noErr, p.r.closeReadDescriptorProc(inner));
-      HostDisposeHandle(h);
-    };
-  };
-  struct Expected {
-    uint32_t key, type;
-    Check check;
-  };
-  const Expected order[] = {
-      {FourCC("Lvls"), FourCC("long"),
-       [&](PIReadDescriptor t) {
-         int32_t v = 0;
-         EXPECT_EQ(noErr, p.r.getIntegerProc(t, &v));
-         EXPECT_EQ(-7, v);
-       }},
-      {FourCC("Gmma"), FourCC("doub"),
-       [&](PIReadDescriptor t) {
-         double v = 0;
-         EXPECT_EQ(noErr, p.r.getFloatProc(t, &v));
-         EXPECT_EQ(1.5, v);
-       }},
-      {FourCC("Rds "), FourCC("UntF"),
-       [&](PIReadDescriptor t) {
-         double v = 0;
-         uint32_t unit = 0;
-         EXPECT_EQ(noErr, p.r.getUnitFloatProc(t, &unit, &v));
-         EXPECT_EQ(2.5, v);
-         EXPECT_EQ(FourCC("#Pxl"), unit);
-       }},
-      {FourCC("Inv "), FourCC("bool"),
-       [&](PIReadDescriptor t) {
-         Boolean v = 0;
-         EXPECT_EQ(noErr, p.r.getBooleanProc(t, &v));
-         EXPECT_EQ(1, v) << "any true value is written as 1";
-       }},
-      {FourCC("Nm  "), FourCC("TEXT"), handle(p.r.getTextProc, "warm")},
-      {FourCC("Pth "), FourCC("alis"), handle(p.r.getAliasProc, "C:\\data")},
-      {FourCC("Md  "), FourCC("enum"), u32(p.r.getEnumeratedProc, FourCC("Prcp"))},
-      {FourCC("Cls "), FourCC("type"), u32(p.r.getClassProc, FourCC("Lyr "))},
-      {FourCC("Ref "), FourCC("obj "),
-       [&](PIReadDescriptor t) {
-         PIDescriptorSimpleReference v{};
-         EXPECT_EQ(noErr, p.r.getSimpleReferenceProc(t, &v));
-         EXPECT_EQ(FourCC("Lyr "), v.desiredClass);
-         EXPECT_EQ(7, v.keyData.index);
-       }},
-      {FourCC("Clr "), FourCC("Objc"), object(FourCC("RGBC"))},
-      {FourCC("Cnt "), FourCC("long"), u32(p.r.getCountProc, 3)},
-      {FourCC("Str "), FourCC("TEXT"),
-       [&](PIReadDescriptor t) {
-         Str255 v{};
-         EXPECT_EQ(noErr, p.r.getStringProc(t, &v));
-         EXPECT_EQ(std::string("\x06Pascal"), std::string(reinterpret_cast<char*>(v), 7));
-       }},
-      {FourCC("SCls"), FourCC("GlbC"), u32(p.r.getClassProc, FourCC("Cls "))},
-      {FourCC("SObj"), FourCC("GlbO"), object(FourCC("Obj "))},
-  };
-  for (const Expected& e : order) {
-    DescriptorKeyID key = 0;
-    DescriptorTypeID type = 0;
-    int32_t flags = -1;
-    ASSERT_TRUE(p.r.getKeyProc(r, &key, &type, &flags)) << std::hex << e.key;
-    EXPECT_EQ(e.key, key);
-    EXPECT_EQ(e.type, type) << std::hex << e.key;
-    EXPECT_EQ(0, flags) << std::hex << e.key;
-    e.check(r);
-  }
-  DescriptorKeyID key = 0x5EED;
-  DescriptorTypeID type = 0;
-  EXPECT_FALSE(p.r.getKeyProc(r, &key, &type, nullptr)) << "past the last key";
-  EXPECT_EQ(noErr, p.r.closeReadDescriptorProc(r));
-  HostDisposeHandle(d);
-  EXPECT_EQ(blocksBefore, OutstandingBlocks()) << "every block of ours given back";
-}
 
 struct ReadCase {
   uint32_t kind;  // of the value written
@@ -386,10 +218,13 @@ TEST(DescriptorProcs, TokensAreCheckedAndWhatIsLeftOpenIsFreedAtTheEnd) {
   ASSERT_EQ(noErr, p.w.putIntegerProc(w, FourCC("Lvls"), 1));
   Handle h = nullptr;
   ASSERT_EQ(noErr, p.w.closeWriteDescriptorProc(w, &h));
+  EXPECT_EQ(HANDLE_KIND_DESCRIPTOR, HandleKind(h));
   EXPECT_EQ(paramErr, p.w.putIntegerProc(w, FourCC("Lvls"), 2)) << "a closed token";
   EXPECT_EQ(paramErr, p.w.closeWriteDescriptorProc(w, &h));
-  PIReadDescriptor r = p.r.openReadDescriptorProc(h, nullptr);
+  DescriptorKeyID keys[] = {FourCC("Lvls"), FourCC("Nm  "), 0};
+  PIReadDescriptor r = p.r.openReadDescriptorProc(h, keys);
   ASSERT_NE(nullptr, r);
+  EXPECT_EQ(FourCC("Lvls"), keys[0]) << "the key array is only read";
   const PIWriteDescriptor made[] = {nullptr, reinterpret_cast<PIWriteDescriptor>(r),
                                     static_cast<PIWriteDescriptor>(NoAccessAddress()),
                                     reinterpret_cast<PIWriteDescriptor>(static_cast<uintptr_t>(0x7FFF01))};
