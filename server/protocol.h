@@ -22,7 +22,9 @@ enum RequestKind : uint32_t {
   // kind: ST_OK without a payload.
   REQ_SERVER_INFO = 24,      // no payload; reply ServerInfoRecord
   REQ_FILTER_START_EX = 25,  // argument: plug-in index; payload FilterStartExHeader, settings block, ImageBlock
-  REQ_FETCH_SETTINGS = 26,   // no payload; reply the settings block the last Filter job recorded
+  // No payload; reply the settings block the last Filter job recorded:
+  // ST_BAD_INDEX before any has ended, ST_NOT_READY while one runs.
+  REQ_FETCH_SETTINGS = 26,
 };
 
 // What REQ_SERVER_INFO reports; an editor reads an empty ST_OK reply as
