@@ -3,8 +3,10 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "editor/plughost_client.h"
 
@@ -30,6 +32,37 @@ inline std::wstring BenchServerExe() {
 #else
   return std::wstring(path) + L"plughost32.exe";
 #endif
+}
+
+// One request; the status, or -1 when no reply came. The reply's payload
+// goes to `out` when given.
+inline int64_t Request(PlughostClient* c, uint32_t kind, int64_t arg, const void* p, uint32_t n,
+                       std::vector<uint8_t>* out) {
+  PlughostReply reply;
+  if (!PlughostRequest(c, kind, arg, p, n, &reply)) return -1;
+  if (out != nullptr) out->assign(reply.payload, reply.payload + reply.length);
+  int64_t status = reply.header.argument;
+  PlughostFreeReply(&reply);
+  return status;
+}
+
+// Host settings and a scan of the samples beside the benchmark: the index of
+// the sample `name` (its catalogue entry in *entry), or -1.
+inline int64_t PrepareSampleServer(PlughostClient* c, const wchar_t* name, PluginEntry* entry) {
+  HostSettings host{static_cast<uint32_t>(reinterpret_cast<uintptr_t>(GetDesktopWindow())), 0, 0xFFFFFF};
+  Request(c, REQ_SET_HOST, 0, &host, sizeof(host), nullptr);
+  wchar_t folder[MAX_PATH];
+  PlughostProgramFolder(folder, MAX_PATH);
+  std::wstring samples = std::wstring(folder) + L"samples";
+  std::vector<uint8_t> catalogue;
+  Request(c, REQ_SCAN_FOLDER, 0, samples.c_str(), static_cast<uint32_t>(samples.size() * 2), &catalogue);
+  uint32_t count = 0;
+  if (catalogue.size() >= 4) memcpy(&count, catalogue.data(), 4);
+  for (uint32_t i = 0; i < count && catalogue.size() >= 8 + (i + 1) * sizeof(PluginEntry); ++i) {
+    memcpy(entry, catalogue.data() + 8 + i * sizeof(PluginEntry), sizeof(*entry));
+    if (wcscmp(entry->name, name) == 0) return i;
+  }
+  return -1;
 }
 
 // Best of `rounds` runs of f(), in seconds.

@@ -17,21 +17,6 @@ namespace {
 
 constexpr uint32_t kSide = 4096;
 
-std::wstring BesideBench(const wchar_t* name) {
-  wchar_t folder[MAX_PATH];
-  PlughostProgramFolder(folder, MAX_PATH);
-  return std::wstring(folder) + name;
-}
-
-int64_t Request(PlughostClient* c, uint32_t kind, int64_t arg, const void* p, uint32_t n, std::vector<uint8_t>* out) {
-  PlughostReply reply;
-  if (!PlughostRequest(c, kind, arg, p, n, &reply)) return -1;
-  if (out != nullptr) out->assign(reply.payload, reply.payload + reply.length);
-  int64_t status = reply.header.argument;
-  PlughostFreeReply(&reply);
-  return status;
-}
-
 }  // namespace
 
 int main() {
@@ -43,19 +28,8 @@ int main() {
 
   PlughostClient client;
   if (!PlughostStart(&client, BenchServerExe().c_str())) return 1;
-  HostSettings host{static_cast<uint32_t>(reinterpret_cast<uintptr_t>(GetDesktopWindow())), 0, 0xFFFFFF};
-  Request(&client, REQ_SET_HOST, 0, &host, sizeof(host), nullptr);
-  std::wstring folder = BesideBench(L"samples");
-  std::vector<uint8_t> catalogue;
-  Request(&client, REQ_SCAN_FOLDER, 0, folder.c_str(), static_cast<uint32_t>(folder.size() * 2), &catalogue);
-  int64_t invert = -1;
-  uint32_t count = 0;
-  memcpy(&count, catalogue.data(), 4);
-  for (uint32_t i = 0; i < count; ++i) {
-    PluginEntry entry;
-    memcpy(&entry, catalogue.data() + 8 + i * sizeof(PluginEntry), sizeof(entry));
-    if (wcscmp(entry.name, L"Invert") == 0) invert = i;
-  }
+  PluginEntry entry{};
+  const int64_t invert = PrepareSampleServer(&client, L"Invert", &entry);
   if (invert < 0) return 1;
 
   // The baseline: the same bytes to the server and back through a bare pipe.
@@ -106,7 +80,7 @@ int main() {
   std::vector<uint8_t> pixels(pixelBytes, 0x5A);
   JobRecord job{};
   job.self = &job;
-  job.hostWindow = host.hostWindow;
+  job.hostWindow = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(GetDesktopWindow()));
   job.width = job.height = job.rowPixels = kSide;
   job.pixels = pixels.data();
   job.horizontalResolution = job.verticalResolution = 72.0;
@@ -114,8 +88,6 @@ int main() {
   job.ImageAccessEnd = ImageAccessEnd;
   job.ImageAccessCheck = ImageAccessCheck;
   job.progress = JobProgress;
-  PluginEntry entry{};
-  memcpy(&entry, catalogue.data() + 8 + invert * sizeof(PluginEntry), sizeof(entry));
   job.entry = &entry;
   TileExchange tiles{};
   PublishJob(&job, &tiles);

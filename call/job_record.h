@@ -5,6 +5,8 @@
 #include <atomic>
 #include <cstdint>
 
+#include "settings/settings_block.h"
+
 struct PluginEntry;
 struct JobRecord;
 
@@ -32,6 +34,14 @@ struct JobRecord {
   std::atomic<double> progressValue;
   std::atomic<uint8_t> abortRequest;
   uint8_t succeeded;
+  // Settings in: how the job starts (StartMode) and what it replays, which
+  // points into the held request. Out: the settings block the run recorded
+  // (a block of AllocZeroed, or null), the loop's once the job has ended.
+  uint32_t startMode;
+  SettingsView replay;
+  uint8_t* recorded;
+  uint32_t recordedBytes;
+  uint8_t settingsTaken;  // the loop has taken `recorded` over
 };
 
 // 1 go on, 0 stop. Stores done / total and lets the request loop run.

@@ -7,6 +7,7 @@ void InitPluginCall(PluginCall* call, JobRecord* job, PluginRecords* records) {
   call->job = job;
   call->records = records;
   call->tiles = nullptr;
+  call->descriptorTokens = nullptr;
   call->progressHook.store(nullptr);
   call->abortFlag.store(0);
   call->watchSuspension.store(0);

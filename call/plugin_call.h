@@ -11,7 +11,8 @@
 
 struct JobRecord;
 struct PluginRecords;
-struct TileExchange;  // the engine's, for a Filter call
+struct TileExchange;      // the engine's, for a Filter call
+struct DescriptorTokens;  // the services', for a Filter call
 
 using CallProgressHook = int32_t (*)(int32_t done, int32_t total);
 
@@ -21,6 +22,8 @@ struct PluginCall {
   JobRecord* job;          // the job the call serves
   PluginRecords* records;  // the records handed to the plug-in
   TileExchange* tiles;  // a Filter call's tile exchange; null in About
+  // The descriptor tokens the plug-in has open; null in About.
+  DescriptorTokens* descriptorTokens;
   // Written on the job thread, read from any plug-in thread.
   std::atomic<CallProgressHook> progressHook;
   std::atomic<uint8_t> abortFlag;

@@ -243,6 +243,39 @@ int PlughostServerInfo(PlughostClient* client, ServerInfoReply* info) {
   return ok ? 1 : 0;
 }
 
+uint32_t PlughostStartExPrefixBytes(uint32_t settingsLength) {
+  return settingsLength > UINT32_MAX - sizeof(FilterStartExHeader)
+             ? 0
+             : static_cast<uint32_t>(sizeof(FilterStartExHeader) + settingsLength);
+}
+
+void PlughostWriteStartExPrefix(void* payload, uint32_t mode, const void* settings, uint32_t settingsLength) {
+  const FilterStartExHeader header{START_EX_HEADER_BYTES, mode, IMAGE_SOURCE_INLINE, settingsLength};
+  memcpy(payload, &header, sizeof(header));
+  if (settingsLength != 0) memcpy(static_cast<uint8_t*>(payload) + sizeof(header), settings, settingsLength);
+}
+
+int PlughostFilterStartEx(PlughostClient* client, int64_t index, uint32_t mode, const void* settings,
+                          uint32_t settingsLength, const void* image, uint32_t imageLength, int64_t* status) {
+  const uint32_t prefix = PlughostStartExPrefixBytes(settingsLength);
+  if (prefix == 0 || imageLength > UINT32_MAX - prefix) return 0;
+  uint8_t* payload = static_cast<uint8_t*>(HeapAlloc(GetProcessHeap(), 0, prefix + imageLength));
+  if (payload == nullptr) return 0;
+  PlughostWriteStartExPrefix(payload, mode, settings, settingsLength);
+  if (imageLength != 0) memcpy(payload + prefix, image, imageLength);
+  PlughostReply reply;
+  const int sent = PlughostRequest(client, REQ_FILTER_START_EX, index, payload, prefix + imageLength, &reply);
+  HeapFree(GetProcessHeap(), 0, payload);
+  if (!sent) return 0;
+  *status = reply.header.argument;
+  PlughostFreeReply(&reply);
+  return 1;
+}
+
+int PlughostFetchSettings(PlughostClient* client, PlughostReply* reply) {
+  return PlughostRequest(client, REQ_FETCH_SETTINGS, 0, nullptr, 0, reply);
+}
+
 int PlughostQuit(PlughostClient* client) { return PlughostSend(client, REQ_QUIT, 0, nullptr, 0); }
 
 void PlughostClosePipe(PlughostClient* client) {

@@ -53,6 +53,21 @@ int PlughostServerInfo(PlughostClient* client, ServerInfoReply* info);
 inline bool PlughostServes(const ServerInfoReply& info, uint32_t kind) {
   return kind < 64 && ((info.servedKinds >> kind) & 1) != 0;
 }
+// REQ_FILTER_START_EX: its header and the settings block (none when
+// settingsLength is 0), then the ImageBlock, in one payload: the server
+// takes each payload in one piece. *status gets the reply's status. Answers
+// 0 when the parts exceed one payload, memory runs out or no reply came.
+int PlughostFilterStartEx(PlughostClient* client, int64_t index, uint32_t mode, const void* settings,
+                          uint32_t settingsLength, const void* image, uint32_t imageLength, int64_t* status);
+// The same payload without copying the image: an editor that keeps room for
+// PlughostStartExPrefixBytes(settingsLength) bytes before its ImageBlock
+// writes the header and settings there and sends the whole with
+// PlughostRequest. 0 when the settings are too long.
+uint32_t PlughostStartExPrefixBytes(uint32_t settingsLength);
+void PlughostWriteStartExPrefix(void* payload, uint32_t mode, const void* settings, uint32_t settingsLength);
+// REQ_FETCH_SETTINGS: on ST_OK the reply's payload is the settings block the
+// last Filter job recorded.
+int PlughostFetchSettings(PlughostClient* client, PlughostReply* reply);
 
 // Sends REQ_QUIT (no reply follows).
 int PlughostQuit(PlughostClient* client);

@@ -9,12 +9,14 @@
 #include "engine/region_copy.h"
 #include "invocation/filter_setup.h"
 #include "call/plugin_records.h"
+#include "invocation/recorded_settings.h"
 #include "invocation/result_messages.h"
 #include "sdk/filter_record.h"
 #include "call/job_record.h"
 #include "call/plugin_call.h"
 #include "base/guard.h"
 #include "base/text.h"
+#include "services/descriptor_procs.h"
 #include "services/host_services.h"
 
 static bool Empty(const Rect& r) { return !(r.right > r.left || r.bottom > r.top); }
@@ -44,6 +46,7 @@ struct Sequence {
   intptr_t data;
   int16_t result;
   int16_t loopResult;  // what ended the Continue loop
+  bool parameters;     // Parameters is sent: not in a replay
 };
 
 void Call(Sequence* s, int16_t selector) { s->entry(selector, s->record, &s->data, &s->result); }
@@ -60,8 +63,10 @@ bool Refused(Sequence* s) {
 void RunSelectors(void* context) {
   Sequence* s = static_cast<Sequence*>(context);
   EscapeKeyJobStart();
-  Call(s, filterSelectorParameters);
-  if (s->result != noErr) return;
+  if (s->parameters) {
+    Call(s, filterSelectorParameters);
+    if (s->result != noErr) return;
+  }
   Call(s, filterSelectorPrepare);
   if (s->result != noErr) return;
   AdvanceState();
@@ -96,6 +101,7 @@ void RunSelectors(void* context) {
 // reach a frame that is gone (it finds the idle call instead).
 static PluginCall gFilterCall;
 static TileExchange gFilterTiles;
+static DescriptorTokens gFilterTokens;
 
 static int RunFilterSequence(PluginCall* call, PluginEntry* entry);
 
@@ -103,6 +109,7 @@ int RunFilterCall(JobRecord* job, PluginEntry* entry) {
   PluginCall* call = &gFilterCall;
   InitPluginCall(call, job, ThePluginRecords());
   call->tiles = &gFilterTiles;
+  call->descriptorTokens = &gFilterTokens;
   BeginPluginCall(call);
   const int ok = RunFilterSequence(call, entry);
   EndPluginCall(call);
@@ -115,12 +122,13 @@ static int RunFilterSequence(PluginCall* call, PluginEntry* entry) {
   void* module = nullptr;
   PluginEntryProc proc = LoadPluginEntryPoint(job->hostWindow, entry, &module);
   if (proc == nullptr) {
+    RecordSettings(job, entry, ThePluginRecords());
     job->resultCode = 1;
     BoundedCopyW(job->message, 256, L"Cannot get entry-point");
     return 0;
   }
 
-  Sequence s{proc, tiles, &call->records->filter, 0, 0, 0};
+  Sequence s{proc, tiles, &call->records->filter, 0, 0, 0, SendsParametersSelector(job)};
   if (!SetUpFilterRecord(call)) {
     s.result = memFullErr;
   } else if (!GuardedSection(RunSelectors, &s, nullptr)) {
@@ -146,6 +154,9 @@ static int RunFilterSequence(PluginCall* call, PluginEntry* entry) {
 
   ReleasePixelBuffer(&tiles->working);
   ReleasePixelBuffer(&tiles->editor);
+  // What the run leaves is recorded whatever its outcome; tokens left open end here.
+  CloseDescriptorTokens(call->descriptorTokens);
+  RecordSettings(job, entry, call->records);
   FilterRecord* fr = PluginFilterRecord();
   if (fr->parameters != nullptr) HostDisposeHandle(fr->parameters);
   FreeTileBlocks(tiles);

@@ -9,10 +9,12 @@
 #include "engine/pixel_buffer.h"
 #include "engine/region_copy.h"
 #include "call/plugin_records.h"
+#include "invocation/recorded_settings.h"
 #include "sdk/filter_record.h"
 #include "call/job_record.h"
 #include "call/plugin_call.h"
 #include "services/colour_services.h"
+#include "services/descriptor_procs.h"
 #include "services/host_services.h"
 
 static int16_t Side16(uint32_t side) {
@@ -196,5 +198,5 @@ int SetUpFilterRecord(PluginCall* call) {
   big->inRect32 = big->filterRect32;
   big->wholeSize32 = big->imageSize32;
   fr->bigDocumentData = big;
-  return 1;
+  return OfferSettings(job, r) ? 1 : 0;
 }

@@ -16,10 +16,20 @@ static const DispatchRow kDispatch[] = {
     {REQ_FILTER_POLL, HandleFilterPoll},
     {REQ_FETCH_IMAGE, HandleFetchImage},
     {REQ_FILTER_ABORT, HandleFilterAbort},
+    {REQ_SERVER_INFO, HandleServerInfo},
+    {REQ_FILTER_START_EX, HandleFilterStartEx},
+    {REQ_FETCH_SETTINGS, HandleFetchSettings},
 };
 
 RequestHandler FindRequestHandler(uint32_t kind) {
   for (const DispatchRow& row : kDispatch)
     if (row.kind == kind) return row.handler;
   return nullptr;
+}
+
+uint64_t ServedKindsMask() {
+  uint64_t mask = 0;
+  for (const DispatchRow& row : kDispatch)
+    if (row.kind < 64) mask |= uint64_t{1} << row.kind;
+  return mask;
 }

@@ -14,27 +14,34 @@ static unsigned long __stdcall FilterThreadMain(void* parameter) {
   return record->abortRequest != 0 ? 19 : 0;
 }
 
-static void ReleaseHeldImage(LoopState* state) { ReleaseOwnedBlock(&state->image); }
+static void ReleaseHeldImage(LoopState* state) {
+  ReleaseOwnedBlock(&state->image);
+  state->imageOffset = 0;
+}
 
-void HandleFilterStart(LoopState* state) {
-  if (state->catalogue == nullptr || state->hostWindow == 0) return SetStatus(state, ST_NOT_READY);
-  int64_t index = state->request.argument;
-  if (index < 0 || index >= static_cast<int64_t>(state->catalogue->count)) return SetStatus(state, ST_BAD_INDEX);
+// The checks every Filter start shares, from the image on, and the start
+// itself. The image begins `imageOffset` bytes into the payload; `replay`
+// points into the payload too, and moves with it into the held block.
+static void StartFilterJob(LoopState* state, uint32_t imageOffset, uint32_t mode, const SettingsView& replay) {
+  const uint32_t imageBytes = state->request.payloadLength - imageOffset;
   // The header first, then its pixels: a 1 x 1 image is 28 bytes long.
-  if (!NeedPayload(state, IMAGE_HEADER_BYTES)) return;
+  if (state->requestPayload.data == nullptr || uint64_t{imageOffset} + IMAGE_HEADER_BYTES > state->request.payloadLength)
+    return SetStatus(state, ST_BAD_PAYLOAD);
   ImageBlockHeader header;
-  memcpy(&header, state->requestPayload.data, sizeof(header));
-  if (!ImageBlockComplete(state->request.payloadLength, header)) {
+  memcpy(&header, state->requestPayload.data + imageOffset, sizeof(header));
+  if (!ImageBlockComplete(imageBytes, header)) {
     // A start that fails here leaves no image held, as an editor would expect
     // of a start that did nothing — unless a running job still uses it.
     if (!JobThreadRunning(&state->filter)) ReleaseHeldImage(state);
     return SetStatus(state, ST_NO_IMAGE);
   }
   if (RefuseStartWhileBusy(state)) return;
+  KeepRecordedSettings(state);
   ForgetEndedJob(&state->filter);
 
   // An image the editor never fetched is released here, exactly once.
   MoveOwnedBlock(&state->image, &state->requestPayload);
+  state->imageOffset = imageOffset;
 
   JobRecord* record = &state->filter.record;
   memset(static_cast<void*>(record), 0, sizeof(*record));  // its atomics are plain bytes
@@ -43,7 +50,7 @@ void HandleFilterStart(LoopState* state) {
   record->width = header.width;
   record->height = header.height;
   record->rowPixels = header.width;
-  record->pixels = state->image.data + IMAGE_HEADER_BYTES;
+  record->pixels = state->image.data + imageOffset + IMAGE_HEADER_BYTES;
   record->horizontalResolution = header.horizontalResolution;
   record->verticalResolution = header.verticalResolution;
   record->foreground = state->hostSettings.foreground;
@@ -52,8 +59,49 @@ void HandleFilterStart(LoopState* state) {
   record->ImageAccessEnd = ImageAccessEnd;
   record->ImageAccessCheck = ImageAccessCheck;
   record->progress = JobProgress;
-  record->entry = CatalogueEntry(state->catalogue, static_cast<uint32_t>(index));
+  record->entry = CatalogueEntry(state->catalogue, static_cast<uint32_t>(state->request.argument));
+  record->startMode = mode;
+  record->replay = replay;
   if (!StartJobThread(state, &state->filter, FilterThreadMain)) ReleaseHeldImage(state);
+}
+
+// Catalogue and host window, then the index: both starts check these first.
+static bool StartReady(LoopState* state) {
+  if (state->catalogue == nullptr || state->hostWindow == 0) {
+    SetStatus(state, ST_NOT_READY);
+    return false;
+  }
+  int64_t index = state->request.argument;
+  if (index < 0 || index >= static_cast<int64_t>(state->catalogue->count)) {
+    SetStatus(state, ST_BAD_INDEX);
+    return false;
+  }
+  return true;
+}
+
+void HandleFilterStart(LoopState* state) {
+  if (!StartReady(state)) return;
+  StartFilterJob(state, 0, START_MODE_PLAIN, SettingsView{});
+}
+
+// Where the image is, as the header names it: only inline images so far.
+static bool ImageSourceServed(uint32_t source) { return source == IMAGE_SOURCE_INLINE; }
+
+void HandleFilterStartEx(LoopState* state) {
+  if (!StartReady(state)) return;
+  if (!NeedPayload(state, START_EX_HEADER_BYTES)) return;
+  FilterStartExHeader h;
+  memcpy(&h, state->requestPayload.data, sizeof(h));
+  const uint64_t length = state->request.payloadLength;
+  // Summed in 64 bits: neither length can wrap the sum there.
+  if (h.headerBytes < START_EX_HEADER_BYTES || uint64_t{h.headerBytes} + h.settingsBytes > length ||
+      h.mode > START_MODE_SILENT || !ImageSourceServed(h.imageSource))
+    return SetStatus(state, ST_BAD_PAYLOAD);
+  SettingsView replay{};
+  if (h.settingsBytes != 0 &&
+      ParseSettingsBlock(state->requestPayload.data + h.headerBytes, h.settingsBytes, &replay) != SETTINGS_OK)
+    return SetStatus(state, ST_BAD_PAYLOAD);
+  StartFilterJob(state, h.headerBytes + h.settingsBytes, h.mode, replay);
 }
 
 void HandleFilterPoll(LoopState* state) {
@@ -78,14 +126,20 @@ void HandleFilterPoll(LoopState* state) {
     }
   }
   if (!AttachPollReply(state, &state->filter)) return;
-  if (!running) ForgetEndedJob(&state->filter);
+  if (!running) {
+    KeepRecordedSettings(state);
+    ForgetEndedJob(&state->filter);
+  }
 }
 
 void HandleFetchImage(LoopState* state) {
   if (state->image.data == nullptr) return SetStatus(state, ST_NO_IMAGE);
   // The running filter writes into the held image in place.
   if (JobThreadRunning(&state->filter)) return SetStatus(state, ST_NOT_READY);
-  state->reply.payloadLength = static_cast<uint32_t>(state->image.length);
+  // A start's header and settings before the image stay behind.
+  state->reply.payloadLength = static_cast<uint32_t>(state->image.length - state->imageOffset);
+  state->replyOffset = state->imageOffset;
+  state->imageOffset = 0;
   MoveOwnedBlock(&state->replyPayload, &state->image);
 }
 

@@ -1,6 +1,7 @@
 #include <cstring>
 
 #include "server/loop_state.h"
+#include "wire/version.h"
 
 void HandleQuit(LoopState*) {}
 
@@ -12,4 +13,10 @@ void HandleSetHost(LoopState* state) {
                                                                    : static_cast<uint32_t>(sizeof(HostSettings));
   memcpy(&state->hostSettings, state->requestPayload.data, n);
   state->hostWindow = state->hostSettings.hostWindow;
+}
+
+void HandleServerInfo(LoopState* state) {
+  const ServerInfoReply info{PROTOCOL_VERSION, kPlughostVersionNumber, ServedKindsMask()};
+  uint8_t* payload = AttachReplyPayload(state, SERVER_INFO_BYTES);
+  if (payload != nullptr) memcpy(payload, &info, sizeof(info));
 }

@@ -10,6 +10,7 @@ bool JobRunningAtLoopEnd() { return gJobRunningAtEnd; }
 
 void ReleaseLoopState(LoopState* state) {
   const bool jobRunning = AnyJobRunning(state);
+  KeepRecordedSettings(state);
   if (state->about.thread != nullptr) osCloseHandle(state->about.thread);
   if (state->filter.thread != nullptr) osCloseHandle(state->filter.thread);
   state->about.thread = nullptr;
@@ -20,6 +21,7 @@ void ReleaseLoopState(LoopState* state) {
     gJobRunningAtEnd = true;
     return;
   }
+  ReleaseOwnedBlock(&state->settings);
   ReleaseOwnedBlock(&state->image);
   FreeBlock(state->catalogue);
   state->catalogue = nullptr;

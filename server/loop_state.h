@@ -20,14 +20,18 @@ struct LoopState {
   uintptr_t hostWindow;
   HostSettings hostSettings;
   PluginCatalog* catalogue;
-  OwnedBlock image;  // the held ImageBlock
+  OwnedBlock image;      // the held ImageBlock, with what came before it in its request
+  uint64_t imageOffset;  // where the ImageBlock begins in `image`
   JobSlot about;
   JobSlot filter;
+  OwnedBlock settings;  // the settings block the last ended Filter job recorded
+  bool filterJobEnded;  // a Filter job has ended since the loop began
 
   MessageHeader request;
   OwnedBlock requestPayload;  // a handler that keeps it moves it out
   MessageHeader reply;
   OwnedBlock replyPayload;
+  uint64_t replyOffset;  // where the reply's payload begins in replyPayload
 };
 
 // Payloads are read, and their memory committed, in pieces of this size.
@@ -44,6 +48,8 @@ void AnswerRequest(LoopState* state);
 // Releases what the loop holds. Blocks a still-running job may use are kept:
 // the process ends right after, which ends the job with it.
 void ReleaseLoopState(LoopState* state);
+// Bit k set for every kind k < 64 that has a handler.
+uint64_t ServedKindsMask();
 
 // Sets the status and answers whether the payload has at least `needed` bytes.
 bool NeedPayload(LoopState* state, uint32_t needed);
@@ -60,4 +66,9 @@ void HandleFilterStart(LoopState* state);
 void HandleFilterPoll(LoopState* state);
 void HandleFetchImage(LoopState* state);
 void HandleFilterAbort(LoopState* state);
+void HandleFilterStartEx(LoopState* state);
+void HandleServerInfo(LoopState* state);
+void HandleFetchSettings(LoopState* state);
+// Takes over the settings block an ended Filter job recorded, once.
+void KeepRecordedSettings(LoopState* state);
 void HandleScanFolder(LoopState* state);

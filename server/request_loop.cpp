@@ -59,6 +59,7 @@ bool AnyJobRunning(const LoopState* state) {
 
 void AnswerRequest(LoopState* state) {
   memset(&state->reply, 0, sizeof(state->reply));
+  state->replyOffset = 0;
   state->reply.kind = state->request.kind | REPLY_FLAG;
   SetStatus(state, ST_OK);
 
@@ -87,7 +88,7 @@ static bool ServeOne(LoopState* state) {
   }
   bool ok = PipeWrite(&state->channel, &state->reply, sizeof(MessageHeader));
   if (ok && state->reply.payloadLength != 0 && state->replyPayload.data != nullptr)
-    ok = PipeWrite(&state->channel, state->replyPayload.data, state->reply.payloadLength);
+    ok = PipeWrite(&state->channel, state->replyPayload.data + state->replyOffset, state->reply.payloadLength);
   ReleaseOwnedBlock(&state->replyPayload);
   return ok;
 }

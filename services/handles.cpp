@@ -29,7 +29,12 @@ Handle HostNewHandle(int32_t size) {
 void HostDisposeHandle(Handle h) {
   if (h == nullptr) return;
   HandleRecord* record = RecordOf(h);
-  Guarded([&] { FreeBlock(record->data); });
+  // The kind goes first: a handle disposed but still named somewhere is
+  // then no descriptor of ours.
+  Guarded([&] {
+    record->kind = HANDLE_KIND_PLAIN;
+    FreeBlock(record->data);
+  });
   Guarded([&] { FreeBlock(record); });
 }
 
@@ -75,12 +80,45 @@ void HandleSuiteSetLock(Handle h, Boolean lock, Ptr* address, Boolean* oldLock) 
   if (address != nullptr) *address = record != nullptr ? record->data : nullptr;
 }
 
-Handle MakeTextHandle(const char* text) {
-  size_t length = text != nullptr ? strlen(text) : 0;
-  if (length == 0 || length > INT32_MAX) return nullptr;
-  Handle h = HostNewHandle(static_cast<int32_t>(length));
-  if (h != nullptr) memcpy(RecordOf(h)->data, text, length);
+Handle NewHandleWithBytes(const void* bytes, size_t size, uintptr_t kind) {
+  if (size == 0 || size > INT32_MAX) return nullptr;
+  Handle h = HostNewHandle(static_cast<int32_t>(size));
+  if (h == nullptr) return nullptr;
+  memcpy(RecordOf(h)->data, bytes, size);
+  RecordOf(h)->kind = kind;
   return h;
+}
+
+Handle MakeTextHandle(const char* text) { return NewHandleWithBytes(text, text != nullptr ? strlen(text) : 0); }
+
+uintptr_t HandleKind(Handle h) {
+  volatile uintptr_t kind = HANDLE_KIND_PLAIN;
+  if (h != nullptr) Guarded([&] { kind = RecordOf(h)->kind; });
+  return kind;
+}
+
+bool CopyHandleBytes(Handle h, uint32_t limit, uint8_t** bytes, uint32_t* size) {
+  *bytes = nullptr;
+  *size = 0;
+  if (h == nullptr) return true;
+  volatile int32_t length = -1;
+  char* volatile data = nullptr;
+  if (!Guarded([&] {
+        length = RecordOf(h)->size;
+        data = RecordOf(h)->data;
+      }))
+    return false;
+  if (length <= 0) return length == 0;
+  if (static_cast<uint32_t>(length) > limit) return false;
+  uint8_t* copy = static_cast<uint8_t*>(AllocZeroed(static_cast<uint64_t>(length)));
+  if (copy == nullptr) return false;
+  if (!Guarded([&] { memcpy(copy, data, static_cast<size_t>(length)); })) {
+    FreeBlock(copy);
+    return false;
+  }
+  *bytes = copy;
+  *size = static_cast<uint32_t>(length);
+  return true;
 }
 
 void FillHandleProcs(HandleProcs* procs) {

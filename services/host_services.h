@@ -15,8 +15,6 @@ void FillBufferProcs(BufferProcs* procs);          // version 2, 5 procedures of
 void FillPropertyProcs(PropertyProcs* procs);      // version 1, 2 procedures
 void FillResourceProcs(ResourceProcs* procs);      // version 3, 4 procedures
 void FillImageServicesProcs(ImageServicesProcs* procs);  // version 1, 6 procedures that do nothing
-void FillWriteDescriptorProcs(WriteDescriptorProcs* procs);  // version 0, 14; open answers null
-void FillReadDescriptorProcs(ReadDescriptorProcs* procs);    // version 0, 18; open answers null
 void FillSPBasic(SPBasicSuite* suite);
 
 // ---- Abort, progress, no-ops, cursor, ticks.

@@ -106,25 +106,6 @@ void FillResourceProcs(ResourceProcs* procs) {
   procs->addProc = ResourceAdd;
 }
 
-// ---- Descriptors: no recorded parameters to read, none can be written.
-
-static PIWriteDescriptor OpenWriteDescriptorNone() { return nullptr; }
-static PIReadDescriptor OpenReadDescriptorNone(Handle, DescriptorKeyIDArray) { return nullptr; }
-
-void FillWriteDescriptorProcs(WriteDescriptorProcs* procs) {
-  *procs = WriteDescriptorProcs{};
-  procs->writeDescriptorProcsVersion = 0;
-  procs->numWriteDescriptorProcs = 14;
-  procs->openWriteDescriptorProc = OpenWriteDescriptorNone;
-}
-
-void FillReadDescriptorProcs(ReadDescriptorProcs* procs) {
-  *procs = ReadDescriptorProcs{};
-  procs->readDescriptorProcsVersion = 0;
-  procs->numReadDescriptorProcs = 18;
-  procs->openReadDescriptorProc = OpenReadDescriptorNone;
-}
-
 // ---- The suite tables. Constant from the start, so a plug-in that keeps a
 // table from an earlier call, or acquires one during an About call, finds
 // the same procedures.

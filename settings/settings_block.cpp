@@ -36,11 +36,14 @@ SettingsBlockError ParseSettingsBlock(const uint8_t* bytes, size_t size, Setting
   return SETTINGS_OK;
 }
 
-static void AppendUnits(std::string* out, const std::u16string& text) {
+// UTF-16LE bytes of a text, and back.
+static std::string Units(const std::u16string& text) {
+  std::string out;
   for (char16_t u : text) {
-    out->push_back(static_cast<char>(u & 0xFF));
-    out->push_back(static_cast<char>(u >> 8));
+    out.push_back(static_cast<char>(u & 0xFF));
+    out.push_back(static_cast<char>(u >> 8));
   }
+  return out;
 }
 
 static std::u16string Units(const uint8_t* bytes, uint32_t size) {
@@ -49,27 +52,54 @@ static std::u16string Units(const uint8_t* bytes, uint32_t size) {
   return text;
 }
 
-bool BuildSettingsBlock(const RecordedSettings& s, std::string* block) {
-  if (s.name.size() > SETTINGS_NAME_MAX_UNITS || s.entry.size() > SETTINGS_NAME_MAX_UNITS ||
-      s.descriptor.size() > UINT32_MAX / 2 || s.parameters.size() > INT32_MAX ||
-      (!s.hasDescriptor && !s.descriptor.empty()) || (!s.hasParameters && !s.parameters.empty()))
-    return false;
+uint64_t SettingsBlockSize(const SettingsView& v) {
+  if (v.nameBytes > 2 * SETTINGS_NAME_MAX_UNITS || v.entryBytes > 2 * SETTINGS_NAME_MAX_UNITS ||
+      v.nameBytes % 2 != 0 || v.entryBytes % 2 != 0 || v.parametersBytes > INT32_MAX ||
+      (v.flags & ~(SETTINGS_HAS_DESCRIPTOR | SETTINGS_HAS_PARAMETERS)) != 0 ||
+      ((v.flags & SETTINGS_HAS_DESCRIPTOR) == 0 && v.descriptorBytes != 0) ||
+      ((v.flags & SETTINGS_HAS_PARAMETERS) == 0 && v.parametersBytes != 0))
+    return 0;
+  const uint64_t total =
+      uint64_t{sizeof(SettingsBlockHeader)} + v.nameBytes + v.entryBytes + v.descriptorBytes + v.parametersBytes;
+  return total > UINT32_MAX ? 0 : total;
+}
+
+static uint8_t* Put(uint8_t* at, const uint8_t* bytes, uint32_t size) {
+  if (size != 0) memcpy(at, bytes, size);
+  return at + size;
+}
+
+void WriteSettingsBlock(const SettingsView& v, uint8_t* block) {
   SettingsBlockHeader h{};
   h.magic = SETTINGS_MAGIC;
   h.version = SETTINGS_VERSION;
   h.headerBytes = sizeof(h);
-  h.flags = (s.hasDescriptor ? SETTINGS_HAS_DESCRIPTOR : 0) | (s.hasParameters ? SETTINGS_HAS_PARAMETERS : 0);
-  h.nameBytes = static_cast<uint32_t>(2 * s.name.size());
-  h.entryBytes = static_cast<uint32_t>(2 * s.entry.size());
-  h.descriptorBytes = static_cast<uint32_t>(s.descriptor.size());
-  h.parametersBytes = static_cast<uint32_t>(s.parameters.size());
-  if (uint64_t{sizeof(h)} + h.nameBytes + h.entryBytes + h.descriptorBytes + h.parametersBytes > UINT32_MAX)
-    return false;
-  block->assign(reinterpret_cast<const char*>(&h), sizeof(h));
-  AppendUnits(block, s.name);
-  AppendUnits(block, s.entry);
-  block->append(s.descriptor);
-  block->append(s.parameters);
+  h.flags = v.flags;
+  h.nameBytes = v.nameBytes;
+  h.entryBytes = v.entryBytes;
+  h.descriptorBytes = v.descriptorBytes;
+  h.parametersBytes = v.parametersBytes;
+  memcpy(block, &h, sizeof(h));
+  uint8_t* at = Put(block + sizeof(h), v.name, v.nameBytes);
+  at = Put(at, v.entry, v.entryBytes);
+  at = Put(at, v.descriptor, v.descriptorBytes);
+  Put(at, v.parameters, v.parametersBytes);
+}
+
+bool BuildSettingsBlock(const RecordedSettings& s, std::string* block) {
+  if (s.descriptor.size() > UINT32_MAX || s.parameters.size() > UINT32_MAX) return false;
+  const std::string name = Units(s.name), entry = Units(s.entry);
+  if (name.size() > UINT32_MAX || entry.size() > UINT32_MAX) return false;
+  auto bytes = [](const std::string& text) { return reinterpret_cast<const uint8_t*>(text.data()); };
+  SettingsView v{
+      (s.hasDescriptor ? SETTINGS_HAS_DESCRIPTOR : 0) | (s.hasParameters ? SETTINGS_HAS_PARAMETERS : 0),
+      bytes(name), static_cast<uint32_t>(name.size()), bytes(entry), static_cast<uint32_t>(entry.size()),
+      bytes(s.descriptor), static_cast<uint32_t>(s.descriptor.size()), bytes(s.parameters),
+      static_cast<uint32_t>(s.parameters.size())};
+  const uint64_t size = SettingsBlockSize(v);
+  if (size == 0) return false;
+  block->assign(static_cast<size_t>(size), '\0');
+  WriteSettingsBlock(v, reinterpret_cast<uint8_t*>(&(*block)[0]));
   return true;
 }
 

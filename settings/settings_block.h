@@ -8,28 +8,10 @@
 #include <cstdint>
 #include <string>
 
-#pragma pack(push, 1)
-struct SettingsBlockHeader {
-  uint32_t magic;            // SETTINGS_MAGIC
-  uint16_t version;          // SETTINGS_VERSION
-  uint16_t headerBytes;      // sizeof(SettingsBlockHeader)
-  uint32_t flags;            // SETTINGS_HAS_*
-  uint32_t nameBytes;        // the plug-in's name; at most 255 units
-  uint32_t entryBytes;       // its entry point; at most 255 units
-  uint32_t descriptorBytes;  // zero unless SETTINGS_HAS_DESCRIPTOR
-  uint32_t parametersBytes;  // zero unless SETTINGS_HAS_PARAMETERS
-  uint32_t reserved;         // zero
-};
-#pragma pack(pop)
-static_assert(sizeof(SettingsBlockHeader) == 32);
-static_assert(offsetof(SettingsBlockHeader, version) == 4);
-static_assert(offsetof(SettingsBlockHeader, flags) == 8);
-static_assert(offsetof(SettingsBlockHeader, nameBytes) == 12);
-static_assert(offsetof(SettingsBlockHeader, descriptorBytes) == 20);
-static_assert(offsetof(SettingsBlockHeader, parametersBytes) == 24);
+#include "wire/protocol.h"
 
-constexpr uint32_t SETTINGS_MAGIC = 0x54534850;  // the bytes "PHST"
-constexpr uint16_t SETTINGS_VERSION = 1;
+// The header and its constants are wire records: wire/protocol.h declares
+// and pins them, beside the requests that carry the block.
 constexpr uint32_t SETTINGS_HAS_DESCRIPTOR = 1;  // a descriptor was recorded (it may be empty)
 constexpr uint32_t SETTINGS_HAS_PARAMETERS = 2;  // parameter bytes were recorded (they may be none)
 constexpr uint32_t SETTINGS_NAME_MAX_UNITS = 255;
@@ -70,5 +52,10 @@ struct RecordedSettings {
 
 // False when a part is too long for the block.
 bool BuildSettingsBlock(const RecordedSettings& settings, std::string* block);
+// The same into memory of the caller's, for code that allocates its own: the
+// size of the block `parts` make (their flags and lengths, as a parse gives
+// them), 0 when a part is too long; then the block itself, into that many bytes.
+uint64_t SettingsBlockSize(const SettingsView& parts);
+void WriteSettingsBlock(const SettingsView& parts, uint8_t* block);
 // The owned form of a parsed block.
 RecordedSettings SettingsFromView(const SettingsView& view);

@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 
+
 enum RequestKind : uint32_t {
   REQ_QUIT = 1,
   REQ_SCAN_FOLDER = 16,
@@ -16,10 +17,33 @@ enum RequestKind : uint32_t {
   // Asks the running Filter job to stop; an older server answers it as an
   // unknown kind (ST_OK), so editors may send it safely.
   REQ_FILTER_ABORT = 23,
-  // No payload; answers a ServerInfoReply. An older server answers it as an
-  // unknown kind, ST_OK and no payload: the client library reads that as
-  // protocol 1 and sends such a server no kind beyond REQ_FETCH_IMAGE.
+  // Extensions, kinds 24 to 63. An older server answers each as an unknown
+  // kind: ST_OK without a payload.
+  // No payload; answers a ServerInfoReply. The client library reads an empty
+  // ST_OK as protocol 1 and sends such a server no kind beyond REQ_FETCH_IMAGE.
   REQ_SERVER_INFO = 24,
+  REQ_FILTER_START_EX = 25,  // argument: plug-in index; payload FilterStartExHeader, settings block, ImageBlock
+  // No payload; reply the settings block the last Filter job recorded:
+  // ST_BAD_INDEX before any has ended, ST_NOT_READY while one runs.
+  REQ_FETCH_SETTINGS = 26,
+};
+
+// What REQ_SERVER_INFO reports; an editor reads an empty ST_OK reply as
+// protocol 1.
+constexpr uint32_t PROTOCOL_VERSION = 2;
+
+// How a REQ_FILTER_START_EX job runs.
+enum StartMode : uint32_t {
+  START_MODE_PLAIN = 0,   // as REQ_FILTER_START: Parameters is sent; no descriptor, no parameters
+  START_MODE_DIALOG = 1,  // Parameters is sent, starting from the settings; playInfo "display"
+  START_MODE_REPLAY = 2,  // no Parameters; the settings are offered with playInfo "don't display"
+  START_MODE_SILENT = 3,  // as replay, with playInfo "silent"
+};
+
+// Where a REQ_FILTER_START_EX finds its image.
+enum ImageSource : uint32_t {
+  IMAGE_SOURCE_INLINE = 0,  // the ImageBlock follows the settings in the payload
+  IMAGE_SOURCE_SHARED = 1,  // reserved; answered ST_BAD_PAYLOAD
 };
 
 constexpr uint32_t REPLY_FLAG = 0x40000000u;
@@ -74,9 +98,9 @@ struct PluginEntry {
 };
 
 struct ServerInfoReply {
-  uint32_t protocolVersion;
-  uint32_t productVersion;  // major << 16 | minor << 8 | patch
-  uint64_t servedKinds;     // bit k set: the server serves request kind k
+  uint32_t protocolVersion;  // PROTOCOL_VERSION
+  uint32_t productVersion;   // major << 16 | minor << 8 | patch
+  uint64_t servedKinds;      // bit k set for every request kind k < 64 this server serves
 };
 
 struct CatalogueReplyHeader {
@@ -93,6 +117,29 @@ struct JobStatusRecord {
   uint32_t resultCode;
   wchar_t message[256];
   uint8_t untouched1[8];
+};
+
+// The settings block's header; what follows it is described below.
+struct SettingsBlockHeader {
+  uint32_t magic;            // SETTINGS_MAGIC
+  uint16_t version;          // SETTINGS_VERSION
+  uint16_t headerBytes;      // sizeof(SettingsBlockHeader)
+  uint32_t flags;            // 1: a descriptor was recorded; 2: parameters were
+  uint32_t nameBytes;        // the plug-in's name; at most 255 units
+  uint32_t entryBytes;       // its entry point; at most 255 units
+  uint32_t descriptorBytes;  // zero unless flag 1
+  uint32_t parametersBytes;  // zero unless flag 2
+  uint32_t reserved;         // zero
+};
+
+constexpr uint32_t SETTINGS_MAGIC = 0x54534850;  // the bytes "PHST"
+constexpr uint16_t SETTINGS_VERSION = 1;
+
+struct FilterStartExHeader {
+  uint32_t headerBytes;    // at least 16; bytes past the fields known here are skipped
+  uint32_t mode;           // StartMode
+  uint32_t imageSource;    // ImageSource
+  uint32_t settingsBytes;  // the settings block that follows; 0 for none
 };
 
 #pragma pack(pop)
@@ -113,9 +160,37 @@ static_assert(offsetof(JobStatusRecord, progress) == 4);
 static_assert(offsetof(JobStatusRecord, resultCode) == 12);
 static_assert(offsetof(JobStatusRecord, message) == 16);
 static_assert(offsetof(JobStatusRecord, untouched1) == 528);
+static_assert(offsetof(ServerInfoReply, servedKinds) == 8);
+static_assert(sizeof(FilterStartExHeader) == 16);
+static_assert(offsetof(FilterStartExHeader, settingsBytes) == 12);
+
+// The settings block (read and written by settings/settings_block.h), in REQ_FILTER_START_EX and
+// the REQ_FETCH_SETTINGS reply. Little-endian, lengths in bytes:
+//   0  u32 magic "PHST"       16 u32 entry length
+//   4  u16 version (1)        20 u32 descriptor length
+//   6  u16 header size (32)   24 u32 parameters length
+//   8  u32 flags              28 u32 reserved, 0
+//   12 u32 name length
+// then the plug-in's name and entry point (UTF-16LE, no terminator, at most
+// 255 units each), the descriptor (items of {u32 key, u32 kind, u32 length,
+// value}, settings/descriptor_bytes.h) and the plug-in's own parameter bytes.
+// Flag 1: a descriptor was recorded; 2: parameters were. The parts fill the
+// block exactly; anything else answers ST_BAD_PAYLOAD and runs nothing.
+static_assert(sizeof(SettingsBlockHeader) == 32);
+static_assert(offsetof(SettingsBlockHeader, version) == 4);
+static_assert(offsetof(SettingsBlockHeader, headerBytes) == 6);
+static_assert(offsetof(SettingsBlockHeader, flags) == 8);
+static_assert(offsetof(SettingsBlockHeader, nameBytes) == 12);
+static_assert(offsetof(SettingsBlockHeader, entryBytes) == 16);
+static_assert(offsetof(SettingsBlockHeader, descriptorBytes) == 20);
+static_assert(offsetof(SettingsBlockHeader, parametersBytes) == 24);
+static_assert(offsetof(SettingsBlockHeader, reserved) == 28);
+static_assert(SETTINGS_MAGIC == 0x54534850 && SETTINGS_VERSION == 1);
 
 constexpr uint32_t IMAGE_HEADER_BYTES = 24;
 constexpr uint32_t JOB_STATUS_BYTES = 536;
+constexpr uint32_t START_EX_HEADER_BYTES = 16;
+constexpr uint32_t SERVER_INFO_BYTES = 16;
 
 // Build identity: the catalogue flag byte and the code property this build reads.
 #if defined(_WIN64)

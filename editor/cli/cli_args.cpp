@@ -32,6 +32,9 @@ const char kToolUsage[] =
     "  --all, --verbose     list: also the .8bf modules that gave no plug-in, and why\n"
     "                       (with --json: {\"plugins\": [...], \"skipped\": [...]})\n"
     "  --mkdir              run, batch: create the output's folder when it is missing\n"
+    "  --settings FILE      run, batch: replay the settings in FILE (JSON), no dialog\n"
+    "  --dialog             run: show the plug-in's dialog, opened with --settings' values\n"
+    "  --save-settings FILE run: write the settings the run recorded to FILE\n"
     "  --progress           a progress bar even when stderr is not a terminal\n"
     "  --quiet              no progress bar\n"
     "  --server64 EXE       use EXE instead of plughost64.exe beside the tool\n"
@@ -74,6 +77,18 @@ const char kImageOptions[] =
     "  --quiet              no progress bar\n"
     "  --cancel-event NAME  cancel as Ctrl+C does once the named event NAME is set\n";
 
+const char kSettings[] =
+    "Settings: --settings FILE replays recorded settings without the plug-in's\n"
+    "dialog (a plug-in that needs its dialog may still show it); FILE is JSON, as\n"
+    "--save-settings writes it or a person writes it by hand:\n"
+    "  {\"plugin\": {\"name\": \"Posterize\"}, \"descriptor\": {\"Lvls\": 4, \"Chnl\": \"RGB\"}}\n"
+    "Keys are four-character codes; a whole number is an integer, one with a\n"
+    "fraction a float, a string text, true and false booleans; objects name the\n"
+    "other types ({\"enum\": [type, value]}, {\"unitFloat\": 2.5, \"unit\": \"#Pxl\"},\n"
+    "{\"object\": class, \"descriptor\": {...}}, {\"class\": c}, {\"alias\": path},\n"
+    "{\"count\": n}, {\"string\": text}). A file that does not read is refused with\n"
+    "its line and column before any server starts.\n";
+
 const char kKeeps[] =
     "The output keeps the input's resolution (the filter is told it; 72 dpi where\n"
     "the file gives none), its colour profile and text chunks (PNG output), and\n"
@@ -87,14 +102,18 @@ const std::string kRunUsage = std::string(
     "writes the result to OUT. IN is read as PNG, BMP, JPEG or GIF; - reads it\n"
     "from standard input. OUT is written as PNG or BMP by its extension; - writes\n"
     "a PNG to standard output.\n"
-    "\n") + kKeeps + "\noptions:\n" + kImageOptions + kServerOptions;
+    "\n") + kKeeps + "\n" + kSettings + "\noptions:\n" + kImageOptions +
+    "  --settings FILE      replay the settings in FILE without the dialog\n"
+    "  --dialog             show the plug-in's dialog (with --settings: opened with FILE's values)\n"
+    "  --save-settings FILE write the settings the run recorded to FILE, to replay later\n" + kServerOptions;
 
 const std::string kBatchUsage = std::string(
     "usage: plughost-cli batch FOLDER PLUGIN OUTDIR IN... [options]\n"
     "\n"
     "Runs the filter PLUGIN on every IN through one server and writes each result\n"
     "to OUTDIR under the input's name: as BMP for a .bmp input, else as PNG.\n"
-    "\n") + kKeeps + "\noptions:\n" + kImageOptions + kServerOptions;
+    "\n") + kKeeps + "\n" + kSettings + "\noptions:\n" + kImageOptions +
+    "  --settings FILE      replay the settings in FILE on every image, without the dialog\n" + kServerOptions;
 
 const std::string kHelpUsage =
     "usage: plughost-cli help [COMMAND]\n"
@@ -145,6 +164,9 @@ const OptionRow kOptions[] = {
     {L"--json", nullptr, &CliOptions::json, nullptr, For(CLI_LIST), "list only"},
     {L"--all", L"--verbose", &CliOptions::all, nullptr, For(CLI_LIST), "list only"},
     {L"--mkdir", nullptr, &CliOptions::makeFolders, nullptr, For(CLI_RUN) | For(CLI_BATCH), "run and batch only"},
+    {L"--settings", nullptr, nullptr, &CliOptions::settingsFile, For(CLI_RUN) | For(CLI_BATCH), "run and batch only"},
+    {L"--dialog", nullptr, &CliOptions::dialog, nullptr, For(CLI_RUN), "run only"},
+    {L"--save-settings", nullptr, nullptr, &CliOptions::saveSettingsFile, For(CLI_RUN), "run only"},
     {L"--quiet", L"-q", &CliOptions::quiet, nullptr, FOR_ANY, nullptr},
     {L"--progress", nullptr, &CliOptions::progress, nullptr, FOR_ANY, nullptr},
     {L"--server64", nullptr, nullptr, &CliOptions::server64, FOR_ANY, nullptr},

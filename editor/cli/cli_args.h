@@ -26,6 +26,9 @@ struct CliOptions {
   bool quiet = false;  // no progress bar
   bool progress = false;  // the progress bar even where standard error is no terminal
   bool makeFolders = false;  // run, batch: create the output's missing folders
+  bool dialog = false;           // run: the plug-in's dialog, opened with --settings' values
+  std::wstring settingsFile;     // run, batch: recorded settings to replay (JSON)
+  std::wstring saveSettingsFile; // run: where to write what the run recorded (JSON)
   // Server programs to use instead of the ones beside the tool.
   std::wstring server64;
   std::wstring server32;

@@ -12,7 +12,9 @@
 #include "editor/cli/server_link.h"
 #include "editor/hidden_window.h"
 #include "plughost_version.h"
+#include "editor/cli/settings_codec_win32.h"
 #include "sdk/pipl.h"
+#include "settings/settings_json.h"
 
 namespace {
 
@@ -365,14 +367,76 @@ int EnsureFolder(const std::wstring& folder, bool make) {
   return EXIT_DONE;
 }
 
+// What a run does with recorded settings, settled before any server starts.
+struct SettingsPlan {
+  bool wanted = false;            // the server must keep settings: an option asked for them
+  const StartSettings* start = nullptr;  // null: the plain start
+  StartSettings startSettings{START_MODE_PLAIN, {}};
+  RecordedSettings file;          // what --settings FILE held
+};
+
+// A settings file larger than this is no settings file.
+constexpr uint64_t kSettingsFileLimit = 64u << 20;
+
+int LoadSettingsFile(const std::wstring& path, RecordedSettings* settings) {
+  if (!FileExists(path)) return Fail(EXIT_FAILED, "settings file not found: " + U8(path));
+  std::vector<uint8_t> bytes;
+  std::string error;
+  if (!ReadWholeFile(path, kSettingsFileLimit, &bytes, &error)) return Fail(EXIT_FAILED, U8(path) + ": " + error);
+  JsonError fault;
+  if (SettingsFromJson(std::string(bytes.begin(), bytes.end()), kCodePageSettingsCodec, settings, &fault))
+    return EXIT_DONE;
+  std::string where = U8(path);
+  if (fault.line > 0) where += ":" + std::to_string(fault.line) + ":" + std::to_string(fault.column);
+  return Fail(EXIT_FAILED, where + ": " + fault.message);
+}
+
+int PlanSettings(const CliOptions& o, SettingsPlan* plan) {
+  plan->wanted = o.dialog || !o.settingsFile.empty() || !o.saveSettingsFile.empty();
+  if (!o.settingsFile.empty()) {
+    int r = LoadSettingsFile(o.settingsFile, &plan->file);
+    if (r != EXIT_DONE) return r;
+    if (!BuildSettingsBlock(plan->file, &plan->startSettings.block))
+      return Fail(EXIT_FAILED, U8(o.settingsFile) + ": the settings are too large");
+  }
+  if (o.dialog || !o.settingsFile.empty()) {
+    plan->startSettings.mode = o.dialog ? START_MODE_DIALOG : START_MODE_REPLAY;
+    plan->start = &plan->startSettings;
+  }
+  if (!o.saveSettingsFile.empty()) return EnsureFolder(ParentFolder(o.saveSettingsFile), o.makeFolders);
+  return EXIT_DONE;
+}
+
+// Once the plug-in is chosen: the server must keep settings, and a file made
+// for another plug-in is worth a word.
+int CheckSettingsPlan(const CliOptions& o, const SettingsPlan& plan, ServerLink* link, const ListedPlugin& p) {
+  if (!plan.wanted) return EXIT_DONE;
+  std::string error;
+  if (CheckSettingsServed(link, &error) != LINK_OK) return Fail(EXIT_FAILED, error);
+  std::string name;
+  if (!plan.file.name.empty() && Utf8FromUtf16(plan.file.name, &name) && name != U8(p.name))
+    Note("warning", U8(o.settingsFile) + " holds the settings of " + name + ", not of " + U8(p.name));
+  return EXIT_DONE;
+}
+
+int SaveSettingsFile(ServerLink* link, const std::wstring& path) {
+  RecordedSettings settings;
+  std::string error;
+  if (FetchRecordedSettings(link, &settings, &error) != LINK_OK) return Fail(EXIT_FAILED, error);
+  const std::string text = SettingsToJson(settings, kCodePageSettingsCodec);
+  if (!WriteFileAtomically(path, reinterpret_cast<const uint8_t*>(text.data()), text.size(), &error))
+    return Fail(EXIT_FAILED, U8(path) + ": " + error);
+  return EXIT_DONE;
+}
+
 // One image through the chosen plug-in. EXIT_* code; the failure already printed.
 int FilterOneFile(ServerLink* link, const ListedPlugin& p, const std::wstring& in, RasterImage* image,
-                  const std::wstring& out, bool* serverLost) {
+                  const std::wstring& out, bool* serverLost, const StartSettings* start) {
   std::string error;
   ProgressState progress{false, -1};
   CancelSignals cancel{gAbortEvent, gForceEvent};
   std::string message;
-  int r = RunFilterJob(link, p.serverIndex, image, ShowProgress, &progress, cancel, &message);
+  int r = RunFilterJob(link, p.serverIndex, image, ShowProgress, &progress, cancel, &message, start);
   EndProgress(&progress);
   if (r == LINK_LOST) *serverLost = true;
   if (r == LINK_CANCELLED) {
@@ -393,6 +457,8 @@ int CommandRun(const CliOptions& o) {
     return Fail(EXIT_USAGE, "standard output is a terminal: send the PNG through a pipe or give a file");
   int r = toStandard ? EXIT_DONE : EnsureFolder(ParentFolder(o.output), o.makeFolders);
   if (r != EXIT_DONE) return r;
+  SettingsPlan plan;
+  if ((r = PlanSettings(o, &plan)) != EXIT_DONE) return r;
   std::string error;
   RasterImage image;
   if (!LoadImageFile(o.input, &image, &error)) return Fail(EXIT_FAILED, error);
@@ -400,21 +466,30 @@ int CommandRun(const CliOptions& o) {
   if ((r = BuildCatalogue(o, &c)) != EXIT_DONE) return r;
   const ListedPlugin* p = nullptr;
   if ((r = PickPlugin(o, &c, &p)) != EXIT_DONE) return r;
+  ServerLink* link = c.LinkFor(p->bits);
+  if ((r = CheckSettingsPlan(o, plan, link, *p)) != EXIT_DONE) return r;
   bool lost = false;
-  r = FilterOneFile(c.LinkFor(p->bits), *p, o.input, &image, o.output, &lost);
+  r = FilterOneFile(link, *p, o.input, &image, o.output, &lost, plan.start);
   // Standard output holds the image itself.
   if (r == EXIT_DONE && !toStandard) Out("wrote " + U8(o.output) + "\n");
+  if (r == EXIT_DONE && !o.saveSettingsFile.empty()) {
+    r = SaveSettingsFile(link, o.saveSettingsFile);
+    if (r == EXIT_DONE && !toStandard) Out("wrote " + U8(o.saveSettingsFile) + "\n");
+  }
   return r;
 }
 
 int CommandBatch(const CliOptions& o) {
   int r = EnsureFolder(o.outputFolder, o.makeFolders);
   if (r != EXIT_DONE) return r;
+  SettingsPlan plan;
+  if ((r = PlanSettings(o, &plan)) != EXIT_DONE) return r;
   Catalogue c;
   if ((r = BuildCatalogue(o, &c)) != EXIT_DONE) return r;
   const ListedPlugin* p = nullptr;
   if ((r = PickPlugin(o, &c, &p)) != EXIT_DONE) return r;
   ServerLink* link = c.LinkFor(p->bits);
+  if ((r = CheckSettingsPlan(o, plan, link, *p)) != EXIT_DONE) return r;
   std::set<std::wstring> written;
   int failures = 0;
   size_t done = 0;
@@ -435,7 +510,7 @@ int CommandBatch(const CliOptions& o) {
       continue;
     }
     bool lost = false;
-    r = FilterOneFile(link, *p, in, &image, out, &lost);
+    r = FilterOneFile(link, *p, in, &image, out, &lost, plan.start);
     if (r == EXIT_CANCELLED) return r;
     if (lost) return Fail(EXIT_FAILED, "batch stopped after " + std::to_string(done) + " of " +
                                            std::to_string(o.inputs.size()) + " files: the server is gone");

@@ -8,6 +8,7 @@
 #include "editor/cli/choices.h"
 #include "editor/cli/image_codec.h"
 #include "editor/plughost_client.h"
+#include "settings/settings_block.h"
 
 struct ServerLink {
   PlughostClient client{};
@@ -47,10 +48,24 @@ struct CancelSignals {
 // to close, so a cancel stops the server (LINK_CANCELLED).
 int RunAboutJob(ServerLink* link, int64_t index, const CancelSignals& cancel, ProgressProc watch, void* context,
                 std::string* message);
-// Runs a Filter job on `image`, polls until it ends, and on success replaces
-// the pixels with the filtered ones. *message gets the server's text.
+// How a Filter job starts when not as a plain start: REQ_FILTER_START_EX's
+// mode and settings block (empty for none).
+struct StartSettings {
+  uint32_t mode;
+  std::string block;
+};
+
+// Runs a Filter job on `image` (a plain start when `start` is null), polls
+// until it ends, and on success replaces the pixels with the filtered ones.
+// *message gets the server's text.
 int RunFilterJob(ServerLink* link, int64_t index, RasterImage* image, ProgressProc progress, void* context,
-                 const CancelSignals& cancel, std::string* message);
+                 const CancelSignals& cancel, std::string* message, const StartSettings* start = nullptr);
+
+// LINK_OK when the server knows recorded settings (protocol 2 or later);
+// LINK_FAILED with a reason when it is older.
+int CheckSettingsServed(ServerLink* link, std::string* error);
+// The settings the last Filter job recorded.
+int FetchRecordedSettings(ServerLink* link, RecordedSettings* settings, std::string* error);
 
 // How often the job is polled; well inside the server's one-minute read limit.
 constexpr uint32_t POLL_INTERVAL_MS = 100;

@@ -170,28 +170,72 @@ int RunAboutJob(ServerLink* link, int64_t index, const CancelSignals& cancel, Pr
   }
 }
 
+int CheckSettingsServed(ServerLink* link, std::string* error) {
+  ServerInfoReply info;
+  if (!PlughostServerInfo(&link->client, &info)) {
+    *error = LostText(link);
+    return LINK_LOST;
+  }
+  if (info.protocolVersion >= 2 && (info.servedKinds >> REQ_FETCH_SETTINGS & 1) != 0) return LINK_OK;
+  *error = "this server does not keep plug-in settings (protocol " + std::to_string(info.protocolVersion) +
+           "); it needs protocol 2";
+  return LINK_FAILED;
+}
+
+int FetchRecordedSettings(ServerLink* link, RecordedSettings* settings, std::string* error) {
+  PlughostReply reply;
+  if (!PlughostFetchSettings(&link->client, &reply)) {
+    *error = LostText(link);
+    return LINK_LOST;
+  }
+  SettingsView view;
+  int result = LINK_OK;
+  if (reply.header.argument != ST_OK) {
+    *error = "the server has no settings of the run (status " + std::to_string(reply.header.argument) + ")";
+    result = LINK_FAILED;
+  } else if (ParseSettingsBlock(reply.payload, reply.length, &view) != SETTINGS_OK) {
+    *error = "the server sent settings that do not read";
+    result = LINK_FAILED;
+  } else {
+    *settings = SettingsFromView(view);
+  }
+  PlughostFreeReply(&reply);
+  return result;
+}
+
 int RunFilterJob(ServerLink* link, int64_t index, RasterImage* image, ProgressProc progress, void* context,
-                 const CancelSignals& cancel, std::string* message) {
+                 const CancelSignals& cancel, std::string* message, const StartSettings* start) {
   uint64_t pixelBytes = static_cast<uint64_t>(image->width) * image->height * 4;
   if (pixelBytes > MAX_IMAGE_PIXEL_BYTES || image->bgra.size() < pixelBytes) {
     *message = "the image is too large to send";
     return LINK_FAILED;
   }
+  // A start with settings puts its header and settings before the image, in
+  // the one payload.
+  const uint32_t prefix = start != nullptr ? PlughostStartExPrefixBytes(static_cast<uint32_t>(start->block.size())) : 0;
+  if (start != nullptr && (prefix == 0 || start->block.size() > UINT32_MAX ||
+                           prefix + uint64_t{IMAGE_HEADER_BYTES} + pixelBytes > UINT32_MAX)) {
+    *message = "the image and its settings are too large to send";
+    return LINK_FAILED;
+  }
   std::vector<uint8_t> block;
   try {
-    block.resize(IMAGE_HEADER_BYTES + static_cast<size_t>(pixelBytes));
+    block.resize(prefix + IMAGE_HEADER_BYTES + static_cast<size_t>(pixelBytes));
   } catch (...) {
     *message = "out of memory for the image";
     return LINK_FAILED;
   }
+  if (start != nullptr)
+    PlughostWriteStartExPrefix(block.data(), start->mode, start->block.data(),
+                               static_cast<uint32_t>(start->block.size()));
   // The filter is told the file's resolution (72 dpi where it gives none).
   ImageBlockHeader head{image->width, image->height, DEFAULT_DPI, DEFAULT_DPI};
   ResolutionDpi(image->metadata.resolution, &head.horizontalResolution, &head.verticalResolution);
-  memcpy(block.data(), &head, sizeof(head));
-  memcpy(block.data() + IMAGE_HEADER_BYTES, image->bgra.data(), static_cast<size_t>(pixelBytes));
+  memcpy(block.data() + prefix, &head, sizeof(head));
+  memcpy(block.data() + prefix + IMAGE_HEADER_BYTES, image->bgra.data(), static_cast<size_t>(pixelBytes));
   PlughostReply reply;
-  if (!PlughostRequest(&link->client, REQ_FILTER_START, index, block.data(), static_cast<uint32_t>(block.size()),
-                       &reply)) {
+  if (!PlughostRequest(&link->client, start != nullptr ? REQ_FILTER_START_EX : REQ_FILTER_START, index, block.data(),
+                       static_cast<uint32_t>(block.size()), &reply)) {
     *message = LostText(link);
     return LINK_LOST;
   }

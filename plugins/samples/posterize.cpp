@@ -249,8 +249,8 @@ void PosterizeStrip(FilterRecord* fr, const Settings& s) {
   uint8_t table[256];
   const int steps = s.levels - 1;
   for (int v = 0; v < 256; ++v) table[v] = static_cast<uint8_t>(((v * steps + 127) / 255 * 255 + steps / 2) / steps);
-  // Pixel bytes are blue, green, red, then transparency.
-  const bool use[3] = {Uses(s, 'B'), Uses(s, 'G'), Uses(s, 'R')};
+  // A tile's planes are red, green, blue, then transparency.
+  const bool use[3] = {Uses(s, 'R'), Uses(s, 'G'), Uses(s, 'B')};
   const int rows = fr->outRect.bottom - fr->outRect.top;
   const int columns = fr->outRect.right - fr->outRect.left;
   for (int y = 0; y < rows; ++y) {

@@ -135,8 +135,8 @@ void RecordFields(const FilterRecord* fr) {
   Line("descriptor.playInfo", dp->playInfo);
   Line("descriptor.writeCount", dp->writeDescriptorProcs->numWriteDescriptorProcs);
   Line("descriptor.readCount", dp->readDescriptorProcs->numReadDescriptorProcs);
-  Line("descriptor.openWrite",
-       reinterpret_cast<intptr_t>(dp->writeDescriptorProcs->openWriteDescriptorProc()));
+  Line("descriptor.handle", dp->descriptor != nullptr);
+  Line("descriptor.openWrite", dp->writeDescriptorProcs->openWriteDescriptorProc() != nullptr);
   Line("errorString.set", fr->errorString != nullptr);
   Line("channelPortProcs.version", fr->channelPortProcs->channelPortProcsVersion);
   Line("channelPortProcs.count", fr->channelPortProcs->numChannelPortProcs);

@@ -19,10 +19,18 @@
 //   preview-wait          Parameters signals READY, waits for GO, then keeps a preview up to
 //                         date through advanceState (200 calls 1 ms apart) until it answers an
 //                         error, which Parameters answers
+//   descriptor-write      Finish writes a descriptor with a value of every type (an object
+//                         inside) and keeps 7 parameter bytes, "trouble"
+//   descriptor-read       Start logs what it is offered (playInfo, parameters) and reads every
+//                         value of the descriptor through the read procedure of its type
+//   descriptor-dispose    Start disposes of the descriptor and leaves its address in place
+//   descriptor-hostile    Start calls the descriptor procedures with bad tokens, pointers,
+//                         handles, keys and types, and logs each answer
 // Every selector it receives is appended to PLUGHOST_PROBE_REPORT, if set.
 // READY and GO name two events: PLUGHOST_TROUBLE_READY, PLUGHOST_TROUBLE_GO.
 #include <windows.h>
 
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -215,6 +223,193 @@ void Coordinates32(FilterRecord* fr, int16_t selector, int16_t* result) {
   }
 }
 
+// ---- Descriptors.
+
+void LogLine(const char* format, ...) __attribute__((format(printf, 1, 2)));
+void LogLine(const char* format, ...) {
+  char line[512];
+  va_list args;
+  va_start(args, format);
+  vsnprintf(line, sizeof(line), format, args);
+  va_end(args);
+  Log(line);
+}
+
+// A four-character code as text, for the log.
+const char* Code(uint32_t code, char (&text)[5]) {
+  for (int i = 0; i < 4; ++i) text[i] = static_cast<char>(code >> (24 - 8 * i));
+  text[4] = 0;
+  return text;
+}
+
+Handle TextHandle(FilterRecord* fr, const char* text) {
+  const int32_t n = static_cast<int32_t>(strlen(text));
+  Handle h = fr->handleProcs->newProc(n);
+  if (h != nullptr) memcpy(*h, text, static_cast<size_t>(n));
+  return h;
+}
+
+// A handle's characters as a C string (cut to fit), then the handle disposed of.
+const char* HandleText(FilterRecord* fr, Handle h, char (&text)[64]) {
+  text[0] = 0;
+  if (h == nullptr) return text;
+  int32_t n = fr->handleProcs->getSizeProc(h);
+  if (n > 63) n = 63;
+  memcpy(text, *h, static_cast<size_t>(n));
+  text[n] = 0;
+  fr->handleProcs->disposeProc(h);
+  return text;
+}
+
+void WriteEveryType(FilterRecord* fr) {
+  PIDescriptorParameters* dp = fr->descriptorParameters;
+  WriteDescriptorProcs* w = dp->writeDescriptorProcs;
+  PIWriteDescriptor t = w->openWriteDescriptorProc();
+  const double red = 255.0, gamma = 1.5, radius = 2.5;
+  w->putFloatProc(t, FourCC("Rd  "), &red);
+  Handle inner = nullptr;
+  w->closeWriteDescriptorProc(t, &inner);
+  PIDescriptorSimpleReference reference{};
+  reference.desiredClass = FourCC("Lyr ");
+  reference.keyForm = FourCC("indx");
+  reference.keyData.index = 3;
+  Handle name = TextHandle(fr, "warm"), path = TextHandle(fr, "C:\\data");
+  t = w->openWriteDescriptorProc();
+  w->putIntegerProc(t, FourCC("Lvls"), -7);
+  w->putFloatProc(t, FourCC("Gmma"), &gamma);
+  w->putUnitFloatProc(t, FourCC("Rds "), FourCC("#Pxl"), &radius);
+  w->putBooleanProc(t, FourCC("Inv "), 1);
+  w->putTextProc(t, FourCC("Nm  "), name);
+  w->putAliasProc(t, FourCC("Pth "), path);
+  w->putEnumeratedProc(t, FourCC("Md  "), FourCC("Mthd"), FourCC("Prcp"));
+  w->putClassProc(t, FourCC("Lyr "), FourCC("Lyr "));
+  w->putSimpleReferenceProc(t, FourCC("Ref "), &reference);
+  w->putObjectProc(t, FourCC("Clr "), FourCC("RGBC"), inner);
+  w->putCountProc(t, FourCC("Cnt "), 3);
+  w->putStringProc(t, FourCC("Str "), reinterpret_cast<const uint8_t*>("\x0BPascal text"));
+  w->putScopedClassProc(t, FourCC("SCls"), FourCC("Cls "));
+  w->putScopedObjectProc(t, FourCC("SObj"), FourCC("Obj "), inner);
+  Handle written = nullptr;
+  LogLine("close %d", w->closeWriteDescriptorProc(t, &written));
+  Handle done[] = {inner, name, path, dp->descriptor};
+  for (Handle h : done) fr->handleProcs->disposeProc(h);
+  dp->descriptor = written;
+  fr->parameters = TextHandle(fr, "trouble");
+}
+
+// Logs every value as "read KEY TYPE VALUE", objects' values after their key.
+void ReadEveryValue(FilterRecord* fr, Handle descriptor, const char* prefix) {
+  ReadDescriptorProcs* r = fr->descriptorParameters->readDescriptorProcs;
+  DescriptorKeyID keys[] = {FourCC("Lvls"), 0};
+  PIReadDescriptor t = r->openReadDescriptorProc(descriptor, keys);
+  if (t == nullptr) return LogLine("read %snothing", prefix);
+  DescriptorKeyID key;
+  DescriptorTypeID type;
+  int32_t flags;
+  char k[5], c[5], d[5], at[64], inner[64], text[64];
+  while (r->getKeyProc(t, &key, &type, &flags)) {
+    snprintf(at, sizeof(at), "%s%s %s", prefix, Code(key, k), Code(type, c));
+    int32_t i = 0;
+    uint32_t u = 0;
+    double f = 0;
+    Boolean b = 0;
+    Handle h = nullptr;
+    PIDescriptorSimpleReference ref{};
+    OSErr e = noErr;
+    if (type == FourCC("long")) {
+      e = r->getIntegerProc(t, &i);
+      LogLine("read %s %d", at, i);
+    } else if (type == FourCC("doub")) {
+      e = r->getFloatProc(t, &f);
+      LogLine("read %s %g", at, f);
+    } else if (type == FourCC("UntF")) {
+      e = r->getUnitFloatProc(t, &u, &f);
+      LogLine("read %s %s %g", at, Code(u, d), f);
+    } else if (type == FourCC("bool")) {
+      e = r->getBooleanProc(t, &b);
+      LogLine("read %s %d", at, b);
+    } else if (type == FourCC("TEXT") || type == FourCC("alis")) {
+      e = type == FourCC("TEXT") ? r->getTextProc(t, &h) : r->getAliasProc(t, &h);
+      LogLine("read %s %s", at, HandleText(fr, h, text));
+    } else if (type == FourCC("enum") || type == FourCC("type") || type == FourCC("GlbC")) {
+      e = type == FourCC("enum") ? r->getEnumeratedProc(t, &u) : r->getClassProc(t, &u);
+      LogLine("read %s %s", at, Code(u, d));
+    } else if (type == FourCC("obj ")) {
+      e = r->getSimpleReferenceProc(t, &ref);
+      LogLine("read %s %s %s %d", at, Code(ref.desiredClass, d), Code(ref.keyForm, c), ref.keyData.index);
+    } else if (type == FourCC("Objc") || type == FourCC("GlbO")) {
+      e = r->getObjectProc(t, &u, &h);
+      LogLine("read %s %s", at, Code(u, d));
+      snprintf(inner, sizeof(inner), "%s%s/", prefix, Code(key, k));
+      ReadEveryValue(fr, h, inner);
+      fr->handleProcs->disposeProc(h);
+    }
+    if (e != noErr) LogLine("read %s failed %d", at, e);
+  }
+  LogLine("read %sclose %d", prefix, r->closeReadDescriptorProc(t));
+}
+
+// Every answer must be an error code; none may fault the host.
+void HostileDescriptorCalls(FilterRecord* fr) {
+  PIDescriptorParameters* dp = fr->descriptorParameters;
+  WriteDescriptorProcs* w = dp->writeDescriptorProcs;
+  ReadDescriptorProcs* r = dp->readDescriptorProcs;
+  auto bad = [](auto* typed) { return reinterpret_cast<decltype(typed)>(kBad); };
+  PIWriteDescriptor madeUp = reinterpret_cast<PIWriteDescriptor>(static_cast<uintptr_t>(0x12345601));
+  LogLine("hostile put-made-up-token %d", w->putIntegerProc(madeUp, FourCC("Lvls"), 1));
+  PIWriteDescriptor t = w->openWriteDescriptorProc();
+  LogLine("hostile put-float-bad-pointer %d", w->putFloatProc(t, FourCC("Gmma"), bad(static_cast<double*>(nullptr))));
+  LogLine("hostile put-text-bad-handle %d", w->putTextProc(t, FourCC("Nm  "), bad(static_cast<Handle>(nullptr))));
+  LogLine("hostile put-string-bad-pointer %d", w->putStringProc(t, FourCC("Str "), bad(static_cast<uint8_t*>(nullptr))));
+  LogLine("hostile put-key-zero %d", w->putIntegerProc(t, 0, 1));
+  LogLine("hostile put-integer %d", w->putIntegerProc(t, FourCC("Lvls"), 4));
+  Handle plain = TextHandle(fr, "plain");
+  LogLine("hostile put-object-plain-handle %d", w->putObjectProc(t, FourCC("Obj "), FourCC("Obj "), plain));
+  LogLine("hostile close-bad-out %d", w->closeWriteDescriptorProc(t, bad(static_cast<Handle*>(nullptr))));
+  LogLine("hostile close-again %d", w->closeWriteDescriptorProc(t, nullptr));
+  LogLine("hostile open-bad-handle %d", r->openReadDescriptorProc(bad(static_cast<Handle>(nullptr)), nullptr) != nullptr);
+  LogLine("hostile open-plain-handle %d", r->openReadDescriptorProc(plain, nullptr) != nullptr);
+  fr->handleProcs->disposeProc(plain);
+  DescriptorKeyID key;
+  DescriptorTypeID type;
+  LogLine("hostile key-made-up-token %d",
+          r->getKeyProc(reinterpret_cast<PIReadDescriptor>(madeUp), &key, &type, nullptr));
+  t = w->openWriteDescriptorProc();
+  w->putIntegerProc(t, FourCC("Lvls"), 4);
+  w->putIntegerProc(t, FourCC("Dpth"), 8);
+  Handle good = nullptr;
+  w->closeWriteDescriptorProc(t, &good);
+  PIReadDescriptor rt = r->openReadDescriptorProc(good, bad(static_cast<DescriptorKeyID*>(nullptr)));
+  LogLine("hostile open-bad-key-array %d", rt != nullptr);
+  int32_t value = 0;
+  LogLine("hostile read-before-key %d", r->getIntegerProc(rt, &value));
+  LogLine("hostile key %d", r->getKeyProc(rt, &key, &type, nullptr));
+  Handle text = nullptr;
+  LogLine("hostile read-wrong-type %d", r->getTextProc(rt, &text));
+  LogLine("hostile read-bad-pointer %d", r->getIntegerProc(rt, bad(static_cast<int32_t*>(nullptr))));
+  LogLine("hostile key-bad-pointer %d", r->getKeyProc(rt, bad(static_cast<DescriptorKeyID*>(nullptr)), &type, nullptr));
+  LogLine("hostile close-read %d", r->closeReadDescriptorProc(rt));
+  LogLine("hostile close-read-again %d", r->closeReadDescriptorProc(rt));
+  fr->handleProcs->disposeProc(good);
+}
+
+// The descriptor modes' work at `selector`.
+void Descriptors(FilterRecord* fr, int16_t selector) {
+  PIDescriptorParameters* dp = fr->descriptorParameters;
+  if (selector == filterSelectorFinish && Mode("descriptor-write")) WriteEveryType(fr);
+  if (selector != filterSelectorStart) return;
+  if (Mode("descriptor-read")) {
+    const int32_t size = fr->parameters != nullptr ? fr->handleProcs->getSizeProc(fr->parameters) : 0;
+    LogLine("playInfo %d", dp->playInfo);
+    LogLine("parameters %.*s", static_cast<int>(size), fr->parameters != nullptr ? *fr->parameters : "");
+    ReadEveryValue(fr, dp->descriptor, "");
+  } else if (Mode("descriptor-dispose")) {
+    fr->handleProcs->disposeProc(dp->descriptor);
+  } else if (Mode("descriptor-hostile")) {
+    HostileDescriptorCalls(fr);
+  }
+}
+
 const char* kSelectorNames[] = {"about", "parameters", "prepare", "start", "continue", "finish"};
 
 }  // namespace
@@ -232,6 +427,7 @@ extern "C" __declspec(dllexport) void PluginMain(int16_t selector, void* block, 
     return;
   }
   FilterRecord* fr = static_cast<FilterRecord*>(block);
+  if (strncmp(gMode, "descriptor-", 11) == 0) Descriptors(fr, selector);
   if (Mode("coords32")) {
     Coordinates32(fr, selector, result);
     return;

@@ -11,6 +11,7 @@
 #include "tests/editor/tool_runner.h"
 #include "tests/support/display.h"
 #include "tests/support/conversation.h"
+#include "tests/support/server_session.h"
 
 namespace {
 
@@ -169,6 +170,45 @@ TEST(CliEndToEnd, BatchWritesEveryFile) {
   ASSERT_EQ(0u, run.exitCode) << run.err;
   ExpectInverted(a, outDir + L"\\a.png");
   ExpectInverted(b, outDir + L"\\b.bmp");
+}
+
+// Posterize as a file gives it: levels 3 on red and green.
+void ExpectPosterized(const std::wstring& before, const std::wstring& after) {
+  RasterImage a = Decoded(before), b = Decoded(after);
+  ASSERT_EQ(a.bgra.size(), b.bgra.size());
+  for (size_t i = 0; i < a.bgra.size(); ++i) {
+    const bool named = i % 4 == 1 || i % 4 == 2;  // green, red
+    ASSERT_EQ(named ? PosterizeReference(a.bgra[i], 3) : a.bgra[i], b.bgra[i]) << "byte " << i;
+  }
+}
+
+TEST(CliEndToEnd, AHandWrittenFileRunsPosterizeHeadlessAndWhatItSavesReplaysAlike) {
+  std::wstring work = FreshFolder(L"e2e");
+  std::wstring hand = work + L"\\hand.json", saved = work + L"\\saved.json";
+  const std::string text = "{\"plugin\": {\"name\": \"Posterize\"},\n \"descriptor\": {\"Lvls\": 3, \"Chnl\": \"RG\"}}\n";
+  WriteBytes(hand, std::vector<uint8_t>(text.begin(), text.end()));
+  std::wstring in = BesideTest(L"sample.png");
+  ToolRun run = RunTool({L"run", L"--quiet", L"--settings", hand, L"--save-settings", saved, SamplesFolder(), L"Posterize", in,
+                         work + L"\\first.png"});
+  ASSERT_TRUE(run.finished);
+  ASSERT_EQ(0u, run.exitCode) << run.err;
+  EXPECT_EQ("wrote " + Narrow(work) + "\\first.png\nwrote " + Narrow(saved) + "\n", run.out);
+  ExpectPosterized(in, work + L"\\first.png");
+  std::vector<uint8_t> json = ReadBytes(saved);
+  EXPECT_NE(std::string::npos, std::string(json.begin(), json.end()).find("\"Lvls\": 3")) << "a file a person can read";
+
+  ToolRun again = RunTool({L"run", L"--quiet", L"--settings", saved, SamplesFolder(), L"Posterize", in, work + L"\\again.png"});
+  ASSERT_EQ(0u, again.exitCode) << again.err;
+  EXPECT_EQ(ReadBytes(work + L"\\first.png"), ReadBytes(work + L"\\again.png"));
+
+  // The same file drives batch, image after image.
+  std::wstring a = work + L"\\a.png", b = work + L"\\b.bmp", outDir = work + L"\\out";
+  WriteBytes(a, TestImageFile(17, 5, true));
+  WriteBytes(b, TestImageFile(3, 9, false));
+  ToolRun batch = RunTool({L"batch", L"--quiet", L"--mkdir", L"--settings", hand, SamplesFolder(), L"Posterize", outDir, a, b});
+  ASSERT_EQ(0u, batch.exitCode) << batch.err;
+  ExpectPosterized(a, outDir + L"\\a.png");
+  ExpectPosterized(b, outDir + L"\\b.bmp");
 }
 
 TEST(CliEndToEnd, CancelBeforeTheFirstPollCancelsTheJob) {

@@ -2,6 +2,8 @@
 // (cli_fake_server), so that every outcome of a job can be arranged.
 #include <windows.h>
 
+#include <cstring>
+
 #include "editor/cli/image_codec.h"
 #include "gtest/gtest.h"
 #include "plughost_version.h"
@@ -271,6 +273,56 @@ TEST(CliBadInput, EachGivesOneLineAndANonZeroCode) {
   // Only what the test itself wrote.
   std::vector<std::wstring> left = FolderEntries(s.work);
   EXPECT_EQ(3u, left.size());
+}
+
+TEST(CliSettings, AFileThatDoesNotReadIsRefusedWithItsPlaceBeforeAnyServerStarts) {
+  FakeSetup s(L"ok");
+  std::wstring good = s.Input(L"good.png");
+  std::wstring file = s.work + L"\\settings.json";
+  struct Row {
+    const char* text;
+    const char* fragment;
+  };
+  const Row rows[] = {
+      {"{\"descriptor\": {\"Lvls\": 4\n  \"Chnl\": \"RGB\"}}", "settings.json:2:3: ',' or '}' was expected"},
+      {"{\"descriptor\": {\"Md  \": {\"mood\": 3}}}", "settings.json:1:25: unknown type of value"},
+      {"{\"descriptor\": {\"Lvl\": 4}}", "settings.json:1:24: key \"Lvl\" is not a four-character code"},
+      {"{\"descriptor\": {\"Lvls\": 4294967296}}", "settings.json:1:25: an integer must fit 32 bits"},
+  };
+  for (const Row& r : rows) {
+    WriteBytes(file, std::vector<uint8_t>(r.text, r.text + strlen(r.text)));
+    for (const std::vector<std::wstring>& args :
+         {std::vector<std::wstring>{L"run", L"--settings", file, s.folder, L"Invert", good, s.work + L"\\o.png"},
+          std::vector<std::wstring>{L"batch", s.folder, L"Invert", s.work, good, L"--settings", file}}) {
+      ToolRun run = s.Run(args);
+      SCOPED_TRACE(r.fragment);
+      ASSERT_TRUE(run.finished);
+      EXPECT_EQ(1u, run.exitCode);
+      ExpectOneErrorLine(run, r.fragment);
+    }
+  }
+  ToolRun missing = s.Run({L"run", L"--settings", s.work + L"\\none.json", s.folder, L"Invert", good, s.work + L"\\o.png"});
+  ExpectOneErrorLine(missing, "settings file not found");
+  EXPECT_EQ(0u, s.Count("start")) << "a server was started";
+}
+
+TEST(CliSettings, AServerThatKeepsNoSettingsIsToldApartBeforeAnyJob) {
+  FakeSetup s(L"ok");  // answers the server information request as an older server does
+  std::wstring file = s.work + L"\\settings.json";
+  const std::string text = "{\"descriptor\": {\"Lvls\": 4}}";
+  WriteBytes(file, std::vector<uint8_t>(text.begin(), text.end()));
+  for (const std::vector<std::wstring>& args :
+       {std::vector<std::wstring>{L"--settings", file}, std::vector<std::wstring>{L"--dialog"},
+        std::vector<std::wstring>{L"--save-settings", s.work + L"\\saved.json"}}) {
+    std::vector<std::wstring> all = {L"run", s.folder, L"Invert", s.Input(L"in.png"), s.work + L"\\o.png"};
+    all.insert(all.end(), args.begin(), args.end());
+    ToolRun run = s.Run(all);
+    ASSERT_TRUE(run.finished);
+    EXPECT_EQ(1u, run.exitCode);
+    ExpectOneErrorLine(run, "this server does not keep plug-in settings (protocol 1)");
+  }
+  EXPECT_EQ(0u, s.Count("request 20"));
+  EXPECT_EQ(0u, s.Count("request 25"));
 }
 
 TEST(CliBadInput, AFolderWithoutPlugins) {

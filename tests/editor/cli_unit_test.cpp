@@ -118,6 +118,13 @@ TEST(CliArguments, CommandsTakeTheirArguments) {
   ASSERT_EQ(1, version.ok) << version.error;
   EXPECT_EQ(CLI_VERSION, version.options.command);
   EXPECT_EQ(CLI_HELP, Parse({L"--version", L"run", L"-h"}).options.command);
+
+  Parsed settings = Parse({L"run", L"--dialog", L"--settings", L"s.json", L"F", L"P", L"i", L"o",
+                           L"--save-settings", L"t.json"});
+  ASSERT_EQ(1, settings.ok) << settings.error;
+  EXPECT_TRUE(settings.options.dialog);
+  EXPECT_EQ(L"s.json", settings.options.settingsFile);
+  EXPECT_EQ(L"t.json", settings.options.saveSettingsFile);
 }
 
 TEST(CliArguments, HelpNamesTheCommandAsked) {
@@ -165,6 +172,10 @@ TEST(CliArguments, RefusalsSayWhy) {
       {{L"batch", L"F", L"P", L"out", L"a.png", L"-"}, "batch: - (standard input or output) works with run only"},
       {{L"batch", L"F", L"P", L"-", L"a.png"}, "batch: - (standard input or output) works with run only"},
       {{L"help", L"frobnicate"}, "help: unknown command frobnicate"},
+      {{L"batch", L"F", L"P", L"out", L"a.png", L"--dialog"}, "--dialog applies to run only"},
+      {{L"batch", L"F", L"P", L"out", L"a.png", L"--save-settings", L"s.json"}, "--save-settings applies to run only"},
+      {{L"list", L"F", L"--settings", L"s.json"}, "--settings applies to run and batch only"},
+      {{L"run", L"F", L"P", L"i", L"o", L"--settings"}, "--settings needs a value"},
   };
   for (const Row& r : rows) {
     Parsed p = Parse(r.args);

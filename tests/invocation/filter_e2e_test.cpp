@@ -3,89 +3,17 @@
 
 #include <cmath>
 #include <cstring>
-#include <map>
-#include <sstream>
 
 #include "gtest/gtest.h"
 #include "invocation/filter_call.h"
 #include "invocation/filter_setup.h"
 #include "call/plugin_records.h"
-#include "tests/support/conversation.h"
+#include "tests/invocation/sample_session.h"
 #include "tests/support/display.h"
 
 namespace {
 
-// A server with host settings and the samples catalogued.
-struct SampleSession {
-  ServerSession s;
-  Catalogue catalogue;
-  int64_t scanStatus = -1;
-  SampleSession() {
-    if (!s.started) return;
-    SetHost(s);
-    scanStatus = Scan(s, SamplesFolder(), &catalogue);
-  }
-  int Index(const wchar_t* name) const { return catalogue.Find(name); }
-};
-
-// Runs one filter job to its end and fetches the image.
-struct Outcome {
-  int64_t startStatus = -1, pollStatus = -1, fetchStatus = -1;
-  JobStatusRecord last{};
-  TestImage image;
-};
-
-Outcome RunFilter(SampleSession& ss, const wchar_t* plugin, const TestImage& input) {
-  Outcome o;
-  o.startStatus = StartFilter(ss.s, ss.Index(plugin), input);
-  if (o.startStatus != ST_OK) return o;
-  o.pollStatus = PollUntilDone(ss.s, REQ_FILTER_POLL, &o.last);
-  o.fetchStatus = Fetch(ss.s, &o.image);
-  return o;
-}
-
 std::wstring MessageOf(const JobStatusRecord& r) { return std::wstring(r.message); }
-
-std::map<std::string, std::string> ParseReport(const std::string& text) {
-  std::map<std::string, std::string> values;
-  std::istringstream in(text);
-  std::string line;
-  while (std::getline(in, line)) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();  // the plug-ins write text mode
-    size_t space = line.find(' ');
-    if (space != std::string::npos) values[line.substr(0, space)] = line.substr(space + 1);
-  }
-  return values;
-}
-
-// A fresh report the Probe sample writes for servers started while it lives.
-struct ProbeReport {
-  std::wstring path;
-  explicit ProbeReport(const wchar_t* stem) : path(TempFile(stem)) {
-    SetTestEnvironment(L"PLUGHOST_PROBE_REPORT", path.c_str());
-  }
-  ~ProbeReport() {
-    SetTestEnvironment(L"PLUGHOST_PROBE_REPORT", nullptr);
-    DeleteFileW(path.c_str());
-  }
-  std::map<std::string, std::string> Values() const { return ParseReport(ReadWholeFile(path)); }
-};
-
-// Sets the trouble mode and a fresh selector log for servers started next.
-struct TroubleMode {
-  std::wstring log = TempFile(L"trouble");
-  explicit TroubleMode(const wchar_t* mode) {
-    SetTestEnvironment(L"PLUGHOST_TROUBLE", mode);
-    SetTestEnvironment(L"PLUGHOST_PROBE_REPORT", log.c_str());
-  }
-  ~TroubleMode() {
-    SetTestEnvironment(L"PLUGHOST_TROUBLE", nullptr);
-    SetTestEnvironment(L"PLUGHOST_PROBE_REPORT", nullptr);
-    DeleteFileW(log.c_str());
-  }
-  std::vector<std::string> Selectors() const { return Lines(ReadWholeFile(log)); }
-  void Reset() const { DeleteFileW(log.c_str()); }
-};
 
 }  // namespace
 
@@ -383,7 +311,8 @@ TEST(FilterJob, ProbeSeesTheRecordAsPromised) {
       {"imageServicesProcs.version", "1"}, {"imageServicesProcs.count", "6"}, {"propertyProcs.version", "1"},
       {"propertyProcs.count", "2"}, {"inTileHeight", "200"}, {"inTileWidth", "300"}, {"outTileHeight", "200"},
       {"absTileWidth", "300"}, {"descriptor.recordInfo", "1"}, {"descriptor.playInfo", "0"},
-      {"descriptor.writeCount", "14"}, {"descriptor.readCount", "18"}, {"descriptor.openWrite", "0"},
+      {"descriptor.writeCount", "16"}, {"descriptor.readCount", "18"}, {"descriptor.openWrite", "1"},
+      {"descriptor.handle", "0"},
       {"errorString.set", "1"}, {"channelPortProcs.version", "1"}, {"channelPortProcs.count", "3"},
       {"document.imageMode", "3"}, {"document.depth", "8"}, {"document.bounds.bottom", "200"},
       {"document.bounds.right", "300"}, {"document.redLUT.200", "200"},

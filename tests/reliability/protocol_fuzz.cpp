@@ -7,6 +7,8 @@
 #include <initializer_list>
 #include <vector>
 
+#include "settings/descriptor_bytes.h"
+#include "settings/settings_block.h"
 #include "tests/support/conversation.h"
 
 namespace {
@@ -83,6 +85,7 @@ struct Fuzzer {
         break;
       case REQ_ABOUT_START:
       case REQ_FILTER_START:
+      case REQ_FILTER_START_EX:
         ok = In(st, {ST_OK, ST_NOT_READY, ST_BAD_INDEX, ST_BAD_PAYLOAD, ST_NO_IMAGE, ST_THREAD_FAILED});
         ok = ok && (n == 0 || (st == ST_THREAD_FAILED && n % 2 == 0 && n >= 8));
         if (kind == REQ_ABOUT_START) ok = ok && !In(st, {ST_BAD_PAYLOAD, ST_NO_IMAGE});
@@ -115,6 +118,23 @@ struct Fuzzer {
       case REQ_FILTER_ABORT:
         ok = In(st, {ST_OK, ST_BAD_INDEX}) && n == 0;
         break;
+      case REQ_SERVER_INFO: {
+        ServerInfoReply info{};
+        if (n == sizeof(info)) memcpy(&info, reply.payload, sizeof(info));
+        const uint64_t extensions = 1ull << REQ_SERVER_INFO | 1ull << REQ_FILTER_START_EX | 1ull << REQ_FETCH_SETTINGS;
+        ok = st == ST_OK && n == SERVER_INFO_BYTES && info.protocolVersion == PROTOCOL_VERSION &&
+             (info.servedKinds & extensions) == extensions;
+        break;
+      }
+      case REQ_FETCH_SETTINGS:
+        ok = In(st, {ST_OK, ST_BAD_INDEX, ST_NOT_READY, ST_NO_MEMORY});
+        if (st == ST_OK) {
+          SettingsView view;
+          ok = ok && ParseSettingsBlock(reply.payload, n, &view) == SETTINGS_OK;
+        } else {
+          ok = ok && n == 0;
+        }
+        break;
       default:
         ok = st == ST_OK && n == 0;
     }
@@ -138,6 +158,35 @@ struct Fuzzer {
       memcpy(block.data() + (rng.Chance(50) ? 0 : 4), &big, 4);
     }
     return block;
+  }
+
+  // A start-ex header, settings (a block, junk or none) and an image, with
+  // any of them bent now and then.
+  std::vector<uint8_t> StartExPayload() {
+    std::vector<uint8_t> settings;
+    if (rng.Chance(60)) {
+      RecordedSettings r;
+      r.name = u"Posterize";
+      r.hasDescriptor = true;
+      AppendDescriptorU32(&r.descriptor, 0x4C766C73, DK_INTEGER, rng.Below(300));
+      std::string block;
+      BuildSettingsBlock(r, &block);
+      settings.assign(block.begin(), block.end());
+      if (rng.Chance(20)) settings[rng.Below(static_cast<uint32_t>(settings.size()))] ^= 0x40;
+    } else if (rng.Chance(30)) {
+      settings = RandomBytes(rng.Below(80));
+    }
+    FilterStartExHeader h{START_EX_HEADER_BYTES, rng.Below(5), rng.Chance(90) ? 0u : rng.Below(3),
+                          static_cast<uint32_t>(settings.size())};
+    if (rng.Chance(10)) h.settingsBytes = rng.Next();
+    if (rng.Chance(5)) h.headerBytes = rng.Below(40);
+    std::vector<uint8_t> payload(sizeof(h));
+    memcpy(payload.data(), &h, sizeof(h));
+    if (h.headerBytes > sizeof(h) && h.headerBytes < 64) payload.resize(h.headerBytes);
+    payload.insert(payload.end(), settings.begin(), settings.end());
+    std::vector<uint8_t> image = Image(1 + rng.Below(20), 1 + rng.Below(20), rng.Chance(10) ? 1 : 0);
+    payload.insert(payload.end(), image.begin(), image.end());
+    return payload;
   }
 
   std::vector<uint8_t> PollPayload(uint32_t n) {
@@ -190,10 +239,12 @@ struct Fuzzer {
     }
     if (pick < 55) return Send(REQ_FETCH_IMAGE, 0, RandomBytes(rng.Chance(80) ? 0 : rng.Below(64)));
     if (pick < 60) return Send(REQ_FILTER_ABORT, 0, {});
+    if (pick < 64) return Send(REQ_FILTER_START_EX, Index(), StartExPayload());
+    if (pick < 67) return Send(rng.Chance(50) ? REQ_SERVER_INFO : REQ_FETCH_SETTINGS, 0, RandomBytes(rng.Below(8)));
     // Kinds the server does not serve, and reply-flagged kinds, with anything.
     uint32_t kind = rng.Chance(50) ? rng.Next() : (rng.Below(32) | (rng.Chance(20) ? REPLY_FLAG : 0));
     if (kind == REQ_QUIT) kind = 2;
-    if (kind >= REQ_SCAN_FOLDER && kind <= REQ_FILTER_ABORT) kind += 100;
+    if (kind >= REQ_SCAN_FOLDER && kind <= REQ_FETCH_SETTINGS) kind += 100;
     return Send(kind, static_cast<int64_t>(rng.Next()), RandomBytes(rng.Below(300)));
   }
 

@@ -4,6 +4,7 @@
 #pragma once
 #include "call/plugin_call.h"
 #include "call/plugin_records.h"
+#include "services/descriptor_procs.h"
 
 inline PluginCall* TestCall() {
   static PluginCall call;
@@ -18,7 +19,9 @@ inline void PublishJob(JobRecord* job, TileExchange* tiles = nullptr) {
     EndPluginCall(call);
     return;
   }
+  static DescriptorTokens tokens;
   InitPluginCall(call, job, ThePluginRecords());
   call->tiles = tiles;
+  call->descriptorTokens = &tokens;
   BeginPluginCall(call);
 }

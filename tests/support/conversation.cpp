@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <cmath>
 #include <cstring>
 
 TestImage TestImage::Pattern(uint32_t w, uint32_t h) {
@@ -72,6 +73,26 @@ int64_t StartFilter(ServerSession& s, int64_t index, const TestImage& image) {
   return s.Request(REQ_FILTER_START, index, block.data(), static_cast<uint32_t>(block.size()));
 }
 
+int64_t StartFilterEx(ServerSession& s, int64_t index, uint32_t mode, const std::string& settings,
+                      const TestImage& image) {
+  std::vector<uint8_t> block = image.Block();
+  int64_t status = -1;
+  if (!PlughostFilterStartEx(&s.client, index, mode, settings.data(), static_cast<uint32_t>(settings.size()),
+                             block.data(), static_cast<uint32_t>(block.size()), &status))
+    return -1;
+  return status;
+}
+
+int64_t FetchSettings(ServerSession& s, RecordedSettings* out) {
+  std::vector<uint8_t> reply;
+  int64_t status = s.Request(REQ_FETCH_SETTINGS, 0, nullptr, 0, &reply);
+  if (status != ST_OK || out == nullptr) return status;
+  SettingsView view;
+  if (ParseSettingsBlock(reply.data(), reply.size(), &view) != SETTINGS_OK) return -2;
+  *out = SettingsFromView(view);
+  return status;
+}
+
 int64_t Poll(ServerSession& s, uint32_t pollKind, JobStatusRecord* out) {
   JobStatusRecord request;
   memset(&request, 0x5C, sizeof(request));  // sentinels: what the server does not set comes back
@@ -119,5 +140,11 @@ Rendezvous::~Rendezvous() {
 
 bool Rendezvous::WaitReady(uint32_t ms) { return WaitForSingleObject(ready, ms) == WAIT_OBJECT_0; }
 void Rendezvous::Go() { SetEvent(go); }
+
+uint8_t PosterizeReference(uint8_t value, int levels) {
+  const int steps = levels - 1;
+  const long k = lround(value * steps / 255.0);
+  return static_cast<uint8_t>(lround(k * 255.0 / steps));
+}
 
 void SetTestEnvironment(const wchar_t* name, const wchar_t* value) { SetEnvironmentVariableW(name, value); }

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "settings/settings_block.h"
 #include "tests/support/files.h"
 #include "tests/support/server_session.h"
 
@@ -29,6 +30,12 @@ std::wstring SamplesFolder();
 int64_t SetHost(ServerSession& s, uint32_t foreground = 0x00FF8000, uint32_t background = 0x00336699);
 int64_t Scan(ServerSession& s, const std::wstring& folder, Catalogue* out = nullptr);
 int64_t StartFilter(ServerSession& s, int64_t index, const TestImage& image);
+// REQ_FILTER_START_EX with a settings block (none when empty).
+int64_t StartFilterEx(ServerSession& s, int64_t index, uint32_t mode, const std::string& settings,
+                      const TestImage& image);
+// REQ_FETCH_SETTINGS; on ST_OK *out holds the parsed block (the status is
+// -2 when the reply does not parse).
+int64_t FetchSettings(ServerSession& s, RecordedSettings* out);
 // Polls until the job is no longer running; the final record is returned.
 // Every state seen is appended to `seen` when given.
 int64_t PollUntilDone(ServerSession& s, uint32_t pollKind, JobStatusRecord* last,
@@ -45,6 +52,10 @@ struct Rendezvous {
   bool WaitReady(uint32_t ms = 60000);
   void Go();
 };
+
+// The Posterize sample's value for one sample, computed independently: the
+// nearest of `levels` evenly spaced values.
+uint8_t PosterizeReference(uint8_t value, int levels);
 
 // Sets or clears an environment variable for servers started afterwards.
 void SetTestEnvironment(const wchar_t* name, const wchar_t* value);
