@@ -132,6 +132,8 @@ int main() {
   Figure("filter_job_and_polls", jobTime * 1e3, "ms");
   Figure("filter_fetch_request", fetchTime * 1e3, "ms");
   Figure("filter_polls", polls, "polls");
+  Figure("pipe_to_server_same_bytes", toServer * 1e3, "ms");
+  Figure("pipe_bare_same_bytes", back * 1e3, "ms");
   Figure("pipe_round_trip_same_bytes", baseline * 1e3, "ms");
   Figure("memcpy_same_bytes_both_ways", memcpyTime * 1e3, "ms");
   Figure("filter_e2e_vs_pipe", total / baseline, "x");

@@ -16,6 +16,7 @@ static const DispatchRow kDispatch[] = {
     {REQ_FILTER_POLL, HandleFilterPoll},
     {REQ_FETCH_IMAGE, HandleFetchImage},
     {REQ_FILTER_ABORT, HandleFilterAbort},
+    {REQ_JOB_WAIT, HandleJobWait},
 };
 
 RequestHandler FindRequestHandler(uint32_t kind) {

@@ -16,7 +16,8 @@ bool JobThreadRunning(const JobSlot* slot);
 bool RefuseStartWhileBusy(LoopState* state);
 // Closes the handle of a job that has ended but was never polled.
 void ForgetEndedJob(JobSlot* slot);
-// Creates the job thread at normal priority; false when it could not be made.
+// Creates the job thread at normal priority, with the slot's progress event
+// handed to the job; false when it could not be made.
 bool StartJobThread(JobSlot* slot, JobThreadMain main);
 // Fills the poll reply from the work copy, or sets ST_NO_MEMORY.
-bool AttachPollReply(LoopState* state, const JobSlot* slot);
+bool AttachPollReply(LoopState* state, JobSlot* slot);

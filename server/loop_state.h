@@ -13,6 +13,9 @@ struct JobSlot {
   JobRecord record;
   void* thread;  // the job thread's handle, or null
   JobStatusRecord work;
+  void* wake;               // the job's progress event, made at the first start
+  double repliedProgress;   // the progress the last poll reply carried
+  uint64_t startNumber;     // orders the slots' jobs: the higher started later
 };
 
 struct LoopState {
@@ -53,4 +56,5 @@ void HandleFilterStart(LoopState* state);
 void HandleFilterPoll(LoopState* state);
 void HandleFetchImage(LoopState* state);
 void HandleFilterAbort(LoopState* state);
+void HandleJobWait(LoopState* state);
 void HandleScanFolder(LoopState* state);

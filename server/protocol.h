@@ -16,7 +16,13 @@ enum RequestKind : uint32_t {
   // Asks the running Filter job to stop; an older server answers it as an
   // unknown kind (ST_OK), so editors may send it safely.
   REQ_FILTER_ABORT = 23,
+  // A Filter or About poll that waits, up to the header's argument in
+  // milliseconds (at most 1000), for the job to end or its progress to move
+  // by a per cent since the last poll reply.
+  REQ_JOB_WAIT = 27,
 };
+
+constexpr int64_t JOB_WAIT_LIMIT_MS = 1000;
 
 constexpr uint32_t REPLY_FLAG = 0x40000000u;
 
