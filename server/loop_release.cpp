@@ -12,6 +12,7 @@ bool JobRunningAtLoopEnd() { return gJobRunningAtEnd; }
 
 void ReleaseLoopState(LoopState* state) {
   const bool jobRunning = AnyJobRunning(state);
+  ReleaseSpareRegion();
   if (state->about.thread != nullptr) CloseHandle(state->about.thread);
   if (state->filter.thread != nullptr) CloseHandle(state->filter.thread);
   state->about.thread = nullptr;

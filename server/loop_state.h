@@ -2,6 +2,7 @@
 #pragma once
 #include <cstdint>
 
+#include "server/clock.h"
 #include "server/job_record.h"
 #include "server/memory.h"
 #include "server/pipe_channel.h"
@@ -31,10 +32,13 @@ struct LoopState {
   OwnedBlock requestPayload;  // a handler that keeps it moves it out
   MessageHeader reply;
   OwnedBlock replyPayload;
+  ClockStamp spareSince;  // when the last reply went out
 };
 
 // Payloads are read, and their memory committed, in pieces of this size.
 constexpr uint32_t PAYLOAD_PIECE_BYTES = 1u << 20;
+// How long a released image's region is kept for the next request.
+constexpr uint32_t SPARE_IDLE_MS = 2000;
 
 using RequestHandler = void (*)(LoopState* state);
 

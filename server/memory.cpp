@@ -67,6 +67,35 @@ bool OwnZeroedBlock(OwnedBlock* block, uint64_t length) {
   return true;
 }
 
+static OwnedBlock gSpare;
+
+void RecycleOwnedBlock(OwnedBlock* block) {
+  if (block->kind != BLOCK_REGION) return ReleaseOwnedBlock(block);
+  ReleaseSpareRegion();
+  gSpare = *block;
+  *block = OwnedBlock{};
+}
+
+bool TakeRegion(OwnedBlock* block, uint64_t length) {
+  ReleaseOwnedBlock(block);
+  if (gSpare.data != nullptr && gSpare.reserved >= length && gSpare.reserved / 2 <= length) {
+    *block = gSpare;
+    block->length = length;
+    gSpare = OwnedBlock{};
+    return true;
+  }
+  ReleaseSpareRegion();
+  block->data = static_cast<uint8_t*>(ReserveRegion(length));
+  if (block->data == nullptr) return false;
+  block->kind = BLOCK_REGION;
+  block->length = length;
+  block->reserved = length;
+  return true;
+}
+
+void ReleaseSpareRegion() { ReleaseOwnedBlock(&gSpare); }
+bool HoldsSpareRegion() { return gSpare.data != nullptr; }
+
 void MoveOwnedBlock(OwnedBlock* to, OwnedBlock* from) {
   if (to == from) return;
   ReleaseOwnedBlock(to);
