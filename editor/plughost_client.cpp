@@ -112,22 +112,35 @@ int PlughostSendRaw(PlughostClient* client, const void* bytes, uint32_t length) 
   return Transfer(client, const_cast<void*>(bytes), length, true, client->replyTimeoutMs) ? 1 : 0;
 }
 
-int PlughostSend(PlughostClient* client, uint32_t kind, int64_t argument, const void* payload, uint32_t length) {
+int PlughostSendParts(PlughostClient* client, uint32_t kind, int64_t argument, const void* head, uint32_t headLength,
+                      const void* body, uint32_t bodyLength) {
+  if (bodyLength > UINT32_MAX - headLength) return 0;
   MessageHeader header;
   memset(&header, 0, sizeof(header));
   header.kind = kind;
   header.argument = argument;
-  header.payloadLength = length;
+  header.payloadLength = headLength + bodyLength;
   if (!PlughostSendRaw(client, &header, sizeof(header))) return 0;
-  if (length != 0 && !PlughostSendRaw(client, payload, length)) return 0;
+  if (headLength != 0 && !PlughostSendRaw(client, head, headLength)) return 0;
+  if (bodyLength != 0 && !PlughostSendRaw(client, body, bodyLength)) return 0;
   return 1;
 }
 
-int PlughostReceive(PlughostClient* client, PlughostReply* reply) {
+int PlughostSend(PlughostClient* client, uint32_t kind, int64_t argument, const void* payload, uint32_t length) {
+  return PlughostSendParts(client, kind, argument, payload, length, nullptr, 0);
+}
+
+int PlughostReceiveInto(PlughostClient* client, PlughostReply* reply, void* head, uint32_t headLength, void* body,
+                        uint32_t bodyLength) {
   memset(reply, 0, sizeof(*reply));
   if (!Transfer(client, &reply->header, sizeof(MessageHeader), false, client->replyTimeoutMs)) return 0;
   uint32_t length = reply->header.payloadLength;
   if (length == 0) return 1;
+  if (static_cast<uint64_t>(headLength) + bodyLength == length) {
+    reply->length = length;
+    if (headLength != 0 && !Transfer(client, head, headLength, false, client->replyTimeoutMs)) return 0;
+    return bodyLength == 0 || Transfer(client, body, bodyLength, false, client->replyTimeoutMs) ? 1 : 0;
+  }
   reply->payload = static_cast<uint8_t*>(HeapAlloc(GetProcessHeap(), 0, length));
   if (reply->payload == nullptr) return 0;
   reply->length = length;
@@ -136,6 +149,10 @@ int PlughostReceive(PlughostClient* client, PlughostReply* reply) {
     return 0;
   }
   return 1;
+}
+
+int PlughostReceive(PlughostClient* client, PlughostReply* reply) {
+  return PlughostReceiveInto(client, reply, nullptr, 0, nullptr, 0);
 }
 
 int PlughostRequest(PlughostClient* client, uint32_t kind, int64_t argument, const void* payload, uint32_t length,

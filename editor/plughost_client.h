@@ -31,9 +31,20 @@ int PlughostStart(PlughostClient* client, const wchar_t* serverExe);
 
 // Header and payload, each in one write.
 int PlughostSend(PlughostClient* client, uint32_t kind, int64_t argument, const void* payload, uint32_t length);
+// A payload of two parts, each written from where it lies: an ImageBlock's
+// header and the editor's own pixels need not be copied into one block.
+int PlughostSendParts(PlughostClient* client, uint32_t kind, int64_t argument, const void* head, uint32_t headLength,
+                      const void* body, uint32_t bodyLength);
 // Writes raw bytes (for tests of malformed traffic).
 int PlughostSendRaw(PlughostClient* client, const void* bytes, uint32_t length);
 int PlughostReceive(PlughostClient* client, PlughostReply* reply);
+// A reply whose payload, when it is exactly headLength + bodyLength bytes,
+// lands in the caller's memory: its start in `head`, the rest in `body` (a
+// fetched image's header and the editor's own pixel buffer). reply->payload
+// then stays null and reply->length tells the length. Any other payload is
+// received as PlughostReceive receives it.
+int PlughostReceiveInto(PlughostClient* client, PlughostReply* reply, void* head, uint32_t headLength, void* body,
+                        uint32_t bodyLength);
 int PlughostRequest(PlughostClient* client, uint32_t kind, int64_t argument, const void* payload, uint32_t length,
                     PlughostReply* reply);
 void PlughostFreeReply(PlughostReply* reply);
