@@ -112,22 +112,15 @@ int PlughostSendRaw(PlughostClient* client, const void* bytes, uint32_t length) 
   return Transfer(client, const_cast<void*>(bytes), length, true, client->replyTimeoutMs) ? 1 : 0;
 }
 
-int PlughostSendParts(PlughostClient* client, uint32_t kind, int64_t argument, const void* head, uint32_t headLength,
-                      const void* body, uint32_t bodyLength) {
-  if (bodyLength > UINT32_MAX - headLength) return 0;
+int PlughostSend(PlughostClient* client, uint32_t kind, int64_t argument, const void* payload, uint32_t length) {
   MessageHeader header;
   memset(&header, 0, sizeof(header));
   header.kind = kind;
   header.argument = argument;
-  header.payloadLength = headLength + bodyLength;
+  header.payloadLength = length;
   if (!PlughostSendRaw(client, &header, sizeof(header))) return 0;
-  if (headLength != 0 && !PlughostSendRaw(client, head, headLength)) return 0;
-  if (bodyLength != 0 && !PlughostSendRaw(client, body, bodyLength)) return 0;
+  if (length != 0 && !PlughostSendRaw(client, payload, length)) return 0;
   return 1;
-}
-
-int PlughostSend(PlughostClient* client, uint32_t kind, int64_t argument, const void* payload, uint32_t length) {
-  return PlughostSendParts(client, kind, argument, payload, length, nullptr, 0);
 }
 
 int PlughostReceiveInto(PlughostClient* client, PlughostReply* reply, void* head, uint32_t headLength, void* body,

@@ -31,10 +31,6 @@ int PlughostStart(PlughostClient* client, const wchar_t* serverExe);
 
 // Header and payload, each in one write.
 int PlughostSend(PlughostClient* client, uint32_t kind, int64_t argument, const void* payload, uint32_t length);
-// A payload of two parts, each written from where it lies: an ImageBlock's
-// header and the editor's own pixels need not be copied into one block.
-int PlughostSendParts(PlughostClient* client, uint32_t kind, int64_t argument, const void* head, uint32_t headLength,
-                      const void* body, uint32_t bodyLength);
 // Writes raw bytes (for tests of malformed traffic).
 int PlughostSendRaw(PlughostClient* client, const void* bytes, uint32_t length);
 int PlughostReceive(PlughostClient* client, PlughostReply* reply);
