@@ -45,6 +45,27 @@ int PlughostRequest(PlughostClient* client, uint32_t kind, int64_t argument, con
                     PlughostReply* reply);
 void PlughostFreeReply(PlughostReply* reply);
 
+// An image in memory shared with the server: a section holding an
+// ImageBlock, mapped here. The editor writes the pixels after the header and
+// leaves them alone while a job runs; a copy of its own is its only
+// safeguard should the server die mid-job.
+struct PlughostSharedImage {
+  void* section;
+  uint8_t* block;  // the header; width × height × 4 bytes of pixels follow
+  uint64_t bytes;
+};
+// Creates the section for a width × height image and writes its header.
+int PlughostCreateSharedImage(PlughostSharedImage* image, uint32_t width, uint32_t height, double horizontalResolution,
+                              double verticalResolution);
+void PlughostFreeSharedImage(PlughostSharedImage* image);
+// Starts a Filter job on a shared image in one call: duplicates the section
+// into the server and sends the extended start, with the settings block
+// given (may be empty). *status gets the reply's status. A job so started
+// is fetched with REQ_FETCH_IMAGE as usual; its reply carries no payload,
+// the pixels being in the section already.
+int PlughostStartSharedFilter(PlughostClient* client, int64_t index, uint32_t mode, const void* settings,
+                              uint32_t settingsLength, const PlughostSharedImage* image, int64_t* status);
+
 // Sends REQ_QUIT (no reply follows).
 int PlughostQuit(PlughostClient* client);
 // Closes our end of the pipe; the server then ends.

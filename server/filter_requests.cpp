@@ -89,6 +89,8 @@ void HandleFetchImage(LoopState* state) {
   if (state->image.data == nullptr) return SetStatus(state, ST_NO_IMAGE);
   // The running filter writes into the held image in place.
   if (JobThreadRunning(&state->filter)) return SetStatus(state, ST_NOT_READY);
+  // Pixels in the editor's own section are there already: the view is let go.
+  if (state->image.kind == BLOCK_MAPPING) return ReleaseOwnedBlock(&state->image);
   state->reply.payloadLength = static_cast<uint32_t>(state->image.length);
   MoveOwnedBlock(&state->replyPayload, &state->image);
 }

@@ -107,9 +107,30 @@ void ReleaseOwnedBlock(OwnedBlock* block) {
   switch (block->kind) {
     case BLOCK_GLOBAL: FreeBlock(block->data); break;
     case BLOCK_REGION: ReleaseRegion(block->data); break;
+    case BLOCK_MAPPING:
+      UnmapSectionView(block->view);
+      if (block->section != nullptr) CloseHandle(block->section);
+      break;
     case BLOCK_NONE: break;
   }
   *block = OwnedBlock{};
+}
+
+void* MapSectionView(void* section, uint64_t offset, uint64_t* viewBytes, uint32_t* error) {
+  *viewBytes = 0;
+  void* view = MapViewOfFile(section, FILE_MAP_READ | FILE_MAP_WRITE, static_cast<DWORD>(offset >> 32),
+                             static_cast<DWORD>(offset), 0);
+  *error = view == nullptr ? GetLastError() : 0;
+  if (view == nullptr) return nullptr;
+  InterlockedIncrement64(&gOutstanding);
+  // What the view really spans, whatever the editor said of the section.
+  MEMORY_BASIC_INFORMATION info;
+  if (VirtualQuery(view, &info, sizeof(info)) == sizeof(info) && info.BaseAddress == view) *viewBytes = info.RegionSize;
+  return view;
+}
+
+void UnmapSectionView(void* view) {
+  if (view != nullptr && UnmapViewOfFile(view)) InterlockedDecrement64(&gOutstanding);
 }
 
 void SetAllocationFailureAt(uint64_t n) {

@@ -69,6 +69,17 @@ struct ImageBlockHeader {
   // width × height × 4 bytes of blue, green, red, alpha follow
 };
 
+// How an extended Filter start's payload ends when its image lies in a
+// section of the editor's: the section's handle as the server knows it (the
+// editor duplicated it into the server, which then owns it) and the offset
+// of the ImageBlock in the section.
+constexpr uint32_t IMAGE_SOURCE_INLINE = 0;
+constexpr uint32_t IMAGE_SOURCE_SHARED = 1;
+struct SharedImageRef {
+  uint64_t section;
+  uint64_t offset;
+};
+
 struct PluginEntry {
   wchar_t path[260];
   wchar_t name[256];
@@ -99,6 +110,7 @@ static_assert(offsetof(MessageHeader, argument) == 8);
 static_assert(offsetof(MessageHeader, payloadLength) == 28);
 static_assert(sizeof(HostSettings) == 12);
 static_assert(sizeof(ImageBlockHeader) == 24);
+static_assert(sizeof(SharedImageRef) == 16);
 static_assert(sizeof(PluginEntry) == 1544);
 static_assert(offsetof(PluginEntry, name) == 520);
 static_assert(offsetof(PluginEntry, entryPoint) == 1032);
