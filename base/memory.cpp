@@ -70,6 +70,35 @@ bool OwnZeroedBlock(OwnedBlock* block, uint64_t length) {
   return true;
 }
 
+static OwnedBlock gSpare;
+
+void RecycleOwnedBlock(OwnedBlock* block) {
+  if (block->kind != BLOCK_REGION) return ReleaseOwnedBlock(block);
+  ReleaseSpareRegion();
+  gSpare = *block;
+  *block = OwnedBlock{};
+}
+
+bool TakeRegion(OwnedBlock* block, uint64_t length) {
+  ReleaseOwnedBlock(block);
+  if (gSpare.data != nullptr && gSpare.reserved >= length && gSpare.reserved / 2 <= length) {
+    *block = gSpare;
+    block->length = length;
+    gSpare = OwnedBlock{};
+    return true;
+  }
+  ReleaseSpareRegion();
+  block->data = static_cast<uint8_t*>(ReserveRegion(length));
+  if (block->data == nullptr) return false;
+  block->kind = BLOCK_REGION;
+  block->length = length;
+  block->reserved = length;
+  return true;
+}
+
+void ReleaseSpareRegion() { ReleaseOwnedBlock(&gSpare); }
+bool HoldsSpareRegion() { return gSpare.data != nullptr; }
+
 void MoveOwnedBlock(OwnedBlock* to, OwnedBlock* from) {
   if (to == from) return;
   ReleaseOwnedBlock(to);
@@ -81,9 +110,30 @@ void ReleaseOwnedBlock(OwnedBlock* block) {
   switch (block->kind) {
     case BLOCK_GLOBAL: FreeBlock(block->data); break;
     case BLOCK_REGION: ReleaseRegion(block->data); break;
+    case BLOCK_MAPPING:
+      UnmapSectionView(block->view);
+      if (block->section != nullptr) CloseHandle(block->section);
+      break;
     case BLOCK_NONE: break;
   }
   *block = OwnedBlock{};
+}
+
+void* MapSectionView(void* section, uint64_t offset, uint64_t* viewBytes, uint32_t* error) {
+  *viewBytes = 0;
+  void* view = MapViewOfFile(section, FILE_MAP_READ | FILE_MAP_WRITE, static_cast<DWORD>(offset >> 32),
+                             static_cast<DWORD>(offset), 0);
+  *error = view == nullptr ? GetLastError() : 0;
+  if (view == nullptr) return nullptr;
+  ++gOutstanding;
+  // What the view really spans, whatever the editor said of the section.
+  MEMORY_BASIC_INFORMATION info;
+  if (VirtualQuery(view, &info, sizeof(info)) == sizeof(info) && info.BaseAddress == view) *viewBytes = info.RegionSize;
+  return view;
+}
+
+void UnmapSectionView(void* view) {
+  if (view != nullptr && UnmapViewOfFile(view)) --gOutstanding;
 }
 
 void SetAllocationFailureAt(uint64_t n) {

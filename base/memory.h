@@ -27,6 +27,7 @@ enum BlockKind : uint8_t {
   BLOCK_NONE = 0,
   BLOCK_GLOBAL = 1,  // AllocFixed / AllocZeroed
   BLOCK_REGION = 2,  // ReserveRegion, committed as it filled
+  BLOCK_MAPPING = 3,  // a view of the editor's section, and the section's handle
 };
 
 // A block that passes from owner to owner (request payload → held image →
@@ -35,6 +36,9 @@ struct OwnedBlock {
   uint8_t* data;
   uint64_t length;  // bytes in use
   BlockKind kind;
+  uint64_t reserved;  // a region's address space, at least `length`
+  void* view;         // a mapping's view (data may lie past its start)
+  void* section;      // a mapping's section handle, closed with the view
 };
 
 // A zero-filled global block of `length` bytes; false (and an empty block) on failure.
@@ -42,6 +46,29 @@ bool OwnZeroedBlock(OwnedBlock* block, uint64_t length);
 // Moves `from` into `to` (releasing what `to` held) and leaves `from` empty.
 void MoveOwnedBlock(OwnedBlock* to, OwnedBlock* from);
 void ReleaseOwnedBlock(OwnedBlock* block);
+
+// One released region is kept, committed, for the next payload of about its
+// size: the first write to a freshly committed page costs a fault, and for a
+// large image those faults cost a third as much as the pipe moving it. Only
+// the request loop keeps and takes it.
+// Keeps a region block as the spare (releasing an older one); releases any
+// other kind. The block is left empty.
+void RecycleOwnedBlock(OwnedBlock* block);
+// A region of at least `length` bytes, its pages committed as far as they
+// were used before: the spare when it is no more than twice that size, else
+// a fresh reservation (the spare is released first, so that its address
+// space is free). Only a fresh reservation counts as an allocation.
+bool TakeRegion(OwnedBlock* block, uint64_t length);
+// Releases the spare, if there is one.
+void ReleaseSpareRegion();
+bool HoldsSpareRegion();
+
+// Maps a view of `section` from `offset` (a multiple of the allocation
+// granularity) to the section's end, for reading and writing, and answers
+// the bytes it spans; null on failure, with the system's error code in
+// *error. A view counts as an outstanding block until it is unmapped.
+void* MapSectionView(void* section, uint64_t offset, uint64_t* viewBytes, uint32_t* error);
+void UnmapSectionView(void* view);
 
 // Test hooks: the n-th allocation of any kind from now on fails (0 disables);
 // the number of allocations made (of every kind, or of one), and of blocks

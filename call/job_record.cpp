@@ -8,7 +8,13 @@ int32_t JobProgress(JobRecord* record, int32_t done, int32_t total) {
     Sleep(0);
     return 1;
   }
-  job->progressValue = total > 0 ? static_cast<double>(done) / static_cast<double>(total) : 0.0;
+  const double value = total > 0 ? static_cast<double>(done) / static_cast<double>(total) : 0.0;
+  job->progressValue = value;
+  // A plug-in may report every row: the event is set once per step, not per call.
+  if (job->wake != nullptr && (value - job->signalledProgress >= JOB_WAKE_STEP || value < job->signalledProgress)) {
+    job->signalledProgress = value;
+    SetEvent(job->wake);
+  }
   // A plug-in reporting in a tight loop must not starve the request loop.
   Sleep(0);
   return job->abortRequest == 0 ? 1 : 0;

@@ -1,6 +1,7 @@
 // A job's inputs and outcome, shared by the request loop and the job thread.
 // The loop writes the inputs before the thread starts and reads the results
-// after it has ended; only progressValue is read while the job runs.
+// after it has ended; only progressValue is read while the job runs, and
+// `wake` is signalled for the request loop's waiting polls.
 #pragma once
 #include <atomic>
 #include <cstdint>
@@ -42,7 +43,15 @@ struct JobRecord {
   uint8_t* recorded;
   uint32_t recordedBytes;
   uint8_t settingsTaken;  // the loop has taken `recorded` over
+  // An auto-reset event set when progress has moved a step since the last
+  // time it was set (null: nobody waits). Set by the job thread only.
+  void* wake;
+  double signalledProgress;
 };
+
+// The progress step that wakes a waiting poll: one per cent, less a little
+// for the rounding of fractions such as 57/100 − 56/100.
+constexpr double JOB_WAKE_STEP = 0.01 - 1e-9;
 
 // 1 go on, 0 stop. Stores done / total and lets the request loop run.
 int32_t JobProgress(JobRecord* record, int32_t done, int32_t total);

@@ -199,11 +199,17 @@ int PlughostSend(PlughostClient* client, uint32_t kind, int64_t argument, const 
   return 1;
 }
 
-int PlughostReceive(PlughostClient* client, PlughostReply* reply) {
+int PlughostReceiveInto(PlughostClient* client, PlughostReply* reply, void* head, uint32_t headLength, void* body,
+                        uint32_t bodyLength) {
   memset(reply, 0, sizeof(*reply));
   if (!Transfer(client, &reply->header, sizeof(MessageHeader), false, client->replyTimeoutMs)) return 0;
   uint32_t length = reply->header.payloadLength;
   if (length == 0) return 1;
+  if (static_cast<uint64_t>(headLength) + bodyLength == length) {
+    reply->length = length;
+    if (headLength != 0 && !Transfer(client, head, headLength, false, client->replyTimeoutMs)) return 0;
+    return bodyLength == 0 || Transfer(client, body, bodyLength, false, client->replyTimeoutMs) ? 1 : 0;
+  }
   reply->payload = static_cast<uint8_t*>(HeapAlloc(GetProcessHeap(), 0, length));
   if (reply->payload == nullptr) return 0;
   reply->length = length;
@@ -212,6 +218,10 @@ int PlughostReceive(PlughostClient* client, PlughostReply* reply) {
     return 0;
   }
   return 1;
+}
+
+int PlughostReceive(PlughostClient* client, PlughostReply* reply) {
+  return PlughostReceiveInto(client, reply, nullptr, 0, nullptr, 0);
 }
 
 int PlughostRequest(PlughostClient* client, uint32_t kind, int64_t argument, const void* payload, uint32_t length,
@@ -267,6 +277,60 @@ int PlughostFilterStartEx(PlughostClient* client, int64_t index, uint32_t mode, 
   const int sent = PlughostRequest(client, REQ_FILTER_START_EX, index, payload, prefix + imageLength, &reply);
   HeapFree(GetProcessHeap(), 0, payload);
   if (!sent) return 0;
+  *status = reply.header.argument;
+  PlughostFreeReply(&reply);
+  return 1;
+}
+
+int PlughostCreateSharedImage(PlughostSharedImage* image, uint32_t width, uint32_t height, double horizontalResolution,
+                              double verticalResolution) {
+  memset(image, 0, sizeof(*image));
+  const uint64_t bytes = IMAGE_HEADER_BYTES + static_cast<uint64_t>(width) * height * 4;
+  if (width == 0 || height == 0 || bytes > static_cast<uint64_t>(SIZE_MAX)) return 0;
+  image->section = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, static_cast<DWORD>(bytes >> 32),
+                                      static_cast<DWORD>(bytes), nullptr);
+  if (image->section == nullptr) return 0;
+  image->block = static_cast<uint8_t*>(MapViewOfFile(image->section, FILE_MAP_ALL_ACCESS, 0, 0, 0));
+  if (image->block == nullptr) {
+    PlughostFreeSharedImage(image);
+    return 0;
+  }
+  image->bytes = bytes;
+  ImageBlockHeader header{width, height, horizontalResolution, verticalResolution};
+  memcpy(image->block, &header, sizeof(header));
+  return 1;
+}
+
+void PlughostFreeSharedImage(PlughostSharedImage* image) {
+  if (image->block != nullptr) UnmapViewOfFile(image->block);
+  if (image->section != nullptr) CloseHandle(image->section);
+  memset(image, 0, sizeof(*image));
+}
+
+int PlughostStartSharedFilter(PlughostClient* client, int64_t index, uint32_t mode, const void* settings,
+                              uint32_t settingsLength, const PlughostSharedImage* image, int64_t* status) {
+  *status = -1;
+  if (image->section == nullptr || client->process == nullptr) return 0;
+  const uint64_t length = sizeof(FilterStartExHeader) + static_cast<uint64_t>(settingsLength) + sizeof(SharedImageRef);
+  if (length > UINT32_MAX) return 0;
+  uint8_t* payload = static_cast<uint8_t*>(HeapAlloc(GetProcessHeap(), 0, static_cast<SIZE_T>(length)));
+  if (payload == nullptr) return 0;
+  // The server owns this handle from here on and closes it with the job.
+  HANDLE remote = nullptr;
+  if (!DuplicateHandle(GetCurrentProcess(), image->section, client->process, &remote, 0, FALSE,
+                       DUPLICATE_SAME_ACCESS)) {
+    HeapFree(GetProcessHeap(), 0, payload);
+    return 0;
+  }
+  FilterStartExHeader head{START_EX_HEADER_BYTES, mode, IMAGE_SOURCE_SHARED, settingsLength};
+  SharedImageRef ref{static_cast<uint64_t>(reinterpret_cast<uintptr_t>(remote)), 0};
+  memcpy(payload, &head, sizeof(head));
+  if (settingsLength != 0) memcpy(payload + sizeof(head), settings, settingsLength);
+  memcpy(payload + sizeof(head) + settingsLength, &ref, sizeof(ref));
+  PlughostReply reply;
+  int ok = PlughostRequest(client, REQ_FILTER_START_EX, index, payload, static_cast<uint32_t>(length), &reply);
+  HeapFree(GetProcessHeap(), 0, payload);
+  if (!ok) return 0;
   *status = reply.header.argument;
   PlughostFreeReply(&reply);
   return 1;

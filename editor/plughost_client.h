@@ -37,6 +37,13 @@ int PlughostSend(PlughostClient* client, uint32_t kind, int64_t argument, const 
 // Writes raw bytes (for tests of malformed traffic).
 int PlughostSendRaw(PlughostClient* client, const void* bytes, uint32_t length);
 int PlughostReceive(PlughostClient* client, PlughostReply* reply);
+// A reply whose payload, when it is exactly headLength + bodyLength bytes,
+// lands in the caller's memory: its start in `head`, the rest in `body` (a
+// fetched image's header and the editor's own pixel buffer). reply->payload
+// then stays null and reply->length tells the length. Any other payload is
+// received as PlughostReceive receives it.
+int PlughostReceiveInto(PlughostClient* client, PlughostReply* reply, void* head, uint32_t headLength, void* body,
+                        uint32_t bodyLength);
 int PlughostRequest(PlughostClient* client, uint32_t kind, int64_t argument, const void* payload, uint32_t length,
                     PlughostReply* reply);
 void PlughostFreeReply(PlughostReply* reply);
@@ -68,6 +75,26 @@ void PlughostWriteStartExPrefix(void* payload, uint32_t mode, const void* settin
 // REQ_FETCH_SETTINGS: on ST_OK the reply's payload is the settings block the
 // last Filter job recorded.
 int PlughostFetchSettings(PlughostClient* client, PlughostReply* reply);
+// An image in memory shared with the server: a section holding an
+// ImageBlock, mapped here. The editor writes the pixels after the header and
+// leaves them alone while a job runs; a copy of its own is its only
+// safeguard should the server die mid-job.
+struct PlughostSharedImage {
+  void* section;
+  uint8_t* block;  // the header; width × height × 4 bytes of pixels follow
+  uint64_t bytes;
+};
+// Creates the section for a width × height image and writes its header.
+int PlughostCreateSharedImage(PlughostSharedImage* image, uint32_t width, uint32_t height, double horizontalResolution,
+                              double verticalResolution);
+void PlughostFreeSharedImage(PlughostSharedImage* image);
+// Starts a Filter job on a shared image in one call: duplicates the section
+// into the server and sends the extended start, with the settings block
+// given (may be empty). *status gets the reply's status. A job so started
+// is fetched with REQ_FETCH_IMAGE as usual; its reply carries no payload,
+// the pixels being in the section already.
+int PlughostStartSharedFilter(PlughostClient* client, int64_t index, uint32_t mode, const void* settings,
+                              uint32_t settingsLength, const PlughostSharedImage* image, int64_t* status);
 
 // Sends REQ_QUIT (no reply follows).
 int PlughostQuit(PlughostClient* client);

@@ -19,6 +19,7 @@ static const DispatchRow kDispatch[] = {
     {REQ_SERVER_INFO, HandleServerInfo},
     {REQ_FILTER_START_EX, HandleFilterStartEx},
     {REQ_FETCH_SETTINGS, HandleFetchSettings},
+    {REQ_JOB_WAIT, HandleJobWait},
 };
 
 RequestHandler FindRequestHandler(uint32_t kind) {

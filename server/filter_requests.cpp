@@ -5,6 +5,7 @@
 #include "wire/image_block.h"
 #include "server/job_threads.h"
 #include "server/loop_state.h"
+#include "server/shared_image.h"
 #include "base/memory.h"
 #include "base/text.h"
 
@@ -16,31 +17,50 @@ static unsigned long __stdcall FilterThreadMain(void* parameter) {
 
 static void ReleaseHeldImage(LoopState* state) {
   ReleaseOwnedBlock(&state->image);
+  ReleaseOwnedBlock(&state->sharedStart);
   state->imageOffset = 0;
 }
 
 // The checks every Filter start shares, from the image on, and the start
-// itself. The image begins `imageOffset` bytes into the payload; `replay`
-// points into the payload too, and moves with it into the held block.
-static void StartFilterJob(LoopState* state, uint32_t imageOffset, uint32_t mode, const SettingsView& replay) {
-  const uint32_t imageBytes = state->request.payloadLength - imageOffset;
-  // The header first, then its pixels: a 1 x 1 image is 28 bytes long.
-  if (state->requestPayload.data == nullptr || uint64_t{imageOffset} + IMAGE_HEADER_BYTES > state->request.payloadLength)
-    return SetStatus(state, ST_BAD_PAYLOAD);
+// itself. The image begins `imageOffset` bytes into the payload, or, when
+// `shared` names one, in a section of the editor's; `replay` points into the
+// payload, which is held as long as the image.
+static void StartFilterJob(LoopState* state, uint32_t imageOffset, uint32_t mode, const SettingsView& replay,
+                           const SharedImageRef* shared = nullptr) {
   ImageBlockHeader header;
-  memcpy(&header, state->requestPayload.data + imageOffset, sizeof(header));
-  if (!ImageBlockComplete(imageBytes, header)) {
+  OwnedBlock mapped{};
+  ReplyStatus refusal = ST_OK;
+  if (shared != nullptr) {
+    // Only the copy of the header is trusted: the editor can still write to
+    // the section.
+    refusal = MapSharedImage(shared->section, shared->offset, &mapped, &header);
+  } else {
+    // The header first, then its pixels: a 1 x 1 image is 28 bytes long.
+    if (state->requestPayload.data == nullptr ||
+        uint64_t{imageOffset} + IMAGE_HEADER_BYTES > state->request.payloadLength)
+      return SetStatus(state, ST_BAD_PAYLOAD);
+    memcpy(&header, state->requestPayload.data + imageOffset, sizeof(header));
+    if (!ImageBlockComplete(state->request.payloadLength - imageOffset, header)) refusal = ST_NO_IMAGE;
+  }
+  if (refusal != ST_OK) {
     // A start that fails here leaves no image held, as an editor would expect
     // of a start that did nothing — unless a running job still uses it.
     if (!JobThreadRunning(&state->filter)) ReleaseHeldImage(state);
-    return SetStatus(state, ST_NO_IMAGE);
+    return SetStatus(state, refusal);
   }
-  if (RefuseStartWhileBusy(state)) return;
+  if (RefuseStartWhileBusy(state)) return ReleaseOwnedBlock(&mapped);
   KeepRecordedSettings(state);
   ForgetEndedJob(&state->filter);
 
   // An image the editor never fetched is released here, exactly once.
-  MoveOwnedBlock(&state->image, &state->requestPayload);
+  ReleaseHeldImage(state);
+  if (shared != nullptr) {
+    MoveOwnedBlock(&state->image, &mapped);
+    MoveOwnedBlock(&state->sharedStart, &state->requestPayload);
+    imageOffset = 0;
+  } else {
+    MoveOwnedBlock(&state->image, &state->requestPayload);
+  }
   state->imageOffset = imageOffset;
 
   JobRecord* record = &state->filter.record;
@@ -84,8 +104,9 @@ void HandleFilterStart(LoopState* state) {
   StartFilterJob(state, 0, START_MODE_PLAIN, SettingsView{});
 }
 
-// Where the image is, as the header names it: only inline images so far.
-static bool ImageSourceServed(uint32_t source) { return source == IMAGE_SOURCE_INLINE; }
+static bool ImageSourceServed(uint32_t source) {
+  return source == IMAGE_SOURCE_INLINE || source == IMAGE_SOURCE_SHARED;
+}
 
 void HandleFilterStartEx(LoopState* state) {
   if (!StartReady(state)) return;
@@ -101,7 +122,13 @@ void HandleFilterStartEx(LoopState* state) {
   if (h.settingsBytes != 0 &&
       ParseSettingsBlock(state->requestPayload.data + h.headerBytes, h.settingsBytes, &replay) != SETTINGS_OK)
     return SetStatus(state, ST_BAD_PAYLOAD);
-  StartFilterJob(state, h.headerBytes + h.settingsBytes, h.mode, replay);
+  const uint32_t after = h.headerBytes + h.settingsBytes;
+  if (h.imageSource == IMAGE_SOURCE_INLINE) return StartFilterJob(state, after, h.mode, replay);
+  // A section handle and offset end the payload, instead of the ImageBlock.
+  if (length != uint64_t{after} + sizeof(SharedImageRef)) return SetStatus(state, ST_BAD_PAYLOAD);
+  SharedImageRef ref;
+  memcpy(&ref, state->requestPayload.data + after, sizeof(ref));
+  StartFilterJob(state, after, h.mode, replay, &ref);
 }
 
 void HandleFilterPoll(LoopState* state) {
@@ -136,6 +163,8 @@ void HandleFetchImage(LoopState* state) {
   if (state->image.data == nullptr) return SetStatus(state, ST_NO_IMAGE);
   // The running filter writes into the held image in place.
   if (JobThreadRunning(&state->filter)) return SetStatus(state, ST_NOT_READY);
+  // Pixels in the editor's own section are there already: the view is let go.
+  if (state->image.kind == BLOCK_MAPPING) return ReleaseHeldImage(state);
   // A start's header and settings before the image stay behind.
   state->reply.payloadLength = static_cast<uint32_t>(state->image.length - state->imageOffset);
   state->replyOffset = state->imageOffset;

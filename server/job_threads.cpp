@@ -38,6 +38,15 @@ void ForgetEndedJob(JobSlot* slot) {
 }
 
 bool StartJobThread(LoopState* state, JobSlot* slot, JobThreadMain main) {
+  static uint64_t started = 0;
+  // Without the event a waiting poll still sees the job end, and its
+  // progress when the wait runs out.
+  if (slot->wake == nullptr) slot->wake = osCreateEventW(nullptr, FALSE, FALSE, nullptr);
+  if (slot->wake != nullptr) osResetEvent(slot->wake);
+  slot->record.wake = slot->wake;
+  slot->record.signalledProgress = 0.0;
+  slot->repliedProgress = 0.0;
+  slot->startNumber = ++started;
   HANDLE thread = osCreateThread(nullptr, 0, reinterpret_cast<LPTHREAD_START_ROUTINE>(main), &slot->record, 0, nullptr);
   if (thread == nullptr) {
     wchar_t text[80];
@@ -51,9 +60,10 @@ bool StartJobThread(LoopState* state, JobSlot* slot, JobThreadMain main) {
   return true;
 }
 
-bool AttachPollReply(LoopState* state, const JobSlot* slot) {
+bool AttachPollReply(LoopState* state, JobSlot* slot) {
   uint8_t* payload = AttachReplyPayload(state, JOB_STATUS_BYTES);
   if (payload == nullptr) return false;
   memcpy(payload, &slot->work, JOB_STATUS_BYTES);
+  slot->repliedProgress = slot->work.progress;
   return true;
 }

@@ -1,5 +1,7 @@
 #include "server/system_calls.h"
 
+#include <initializer_list>
+
 #include "server/loop_state.h"
 #include "base/memory.h"
 #include "server/request_loop.h"
@@ -11,18 +13,25 @@ bool JobRunningAtLoopEnd() { return gJobRunningAtEnd; }
 void ReleaseLoopState(LoopState* state) {
   const bool jobRunning = AnyJobRunning(state);
   KeepRecordedSettings(state);
+  ReleaseSpareRegion();
   if (state->about.thread != nullptr) osCloseHandle(state->about.thread);
   if (state->filter.thread != nullptr) osCloseHandle(state->filter.thread);
   state->about.thread = nullptr;
   state->filter.thread = nullptr;
   if (jobRunning) {
-    // The job may still read the image or its catalogue entry; the process
-    // ends right after the loop, and the job with it.
+    // The job may still read the image or its catalogue entry, or set its
+    // progress event; the process ends right after the loop, and the job
+    // with it.
     gJobRunningAtEnd = true;
     return;
   }
   ReleaseOwnedBlock(&state->settings);
+  for (JobSlot* slot : {&state->about, &state->filter}) {
+    if (slot->wake != nullptr) osCloseHandle(slot->wake);
+    slot->wake = nullptr;
+  }
   ReleaseOwnedBlock(&state->image);
+  ReleaseOwnedBlock(&state->sharedStart);
   FreeBlock(state->catalogue);
   state->catalogue = nullptr;
 }

@@ -4,6 +4,7 @@
 
 #include "call/job_record.h"
 #include "base/memory.h"
+#include "base/clock.h"
 #include "server/pipe_channel.h"
 #include "wire/protocol.h"
 
@@ -13,6 +14,9 @@ struct JobSlot {
   JobRecord record;
   void* thread;  // the job thread's handle, or null
   JobStatusRecord work;
+  void* wake;               // the job's progress event, made at the first start
+  double repliedProgress;   // the progress the last poll reply carried
+  uint64_t startNumber;     // orders the slots' jobs: the higher started later
 };
 
 struct LoopState {
@@ -22,6 +26,9 @@ struct LoopState {
   PluginCatalog* catalogue;
   OwnedBlock image;      // the held ImageBlock, with what came before it in its request
   uint64_t imageOffset;  // where the ImageBlock begins in `image`
+  // A start whose image lies in the editor's section: its request, whose
+  // settings the job replays, kept for as long as the image is held.
+  OwnedBlock sharedStart;
   JobSlot about;
   JobSlot filter;
   OwnedBlock settings;  // the settings block the last ended Filter job recorded
@@ -32,10 +39,13 @@ struct LoopState {
   MessageHeader reply;
   OwnedBlock replyPayload;
   uint64_t replyOffset;  // where the reply's payload begins in replyPayload
+  ClockStamp spareSince;  // when the last reply went out
 };
 
 // Payloads are read, and their memory committed, in pieces of this size.
 constexpr uint32_t PAYLOAD_PIECE_BYTES = 1u << 20;
+// How long a released image's region is kept for the next request.
+constexpr uint32_t SPARE_IDLE_MS = 2000;
 
 using RequestHandler = void (*)(LoopState* state);
 
@@ -71,4 +81,5 @@ void HandleServerInfo(LoopState* state);
 void HandleFetchSettings(LoopState* state);
 // Takes over the settings block an ended Filter job recorded, once.
 void KeepRecordedSettings(LoopState* state);
+void HandleJobWait(LoopState* state);
 void HandleScanFolder(LoopState* state);

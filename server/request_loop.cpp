@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "server/job_threads.h"
+#include "base/clock.h"
 #include "server/loop_state.h"
 #include "base/memory.h"
 #include "base/guard.h"
@@ -29,9 +30,10 @@ uint8_t* AttachReplyPayload(LoopState* state, uint32_t length) {
 // Reads a payload of `length` bytes into memory that is committed only as the
 // bytes arrive, one piece at a time: a header may announce up to 4 GiB, and
 // an editor that then sends ten bytes and closes must cost no more than one
-// piece. Small payloads, most of them, take one global block. The block is
-// not cleared first: a successful read overwrites every byte, and a failed
-// one ends the loop.
+// piece. Small payloads, most of them, take one global block; a large one
+// takes the region the last image left, when that fits. The block is not
+// cleared first: a successful read overwrites every byte, and a failed one
+// ends the loop.
 static bool ReadPayload(PipeChannel* channel, uint32_t length, OwnedBlock* out) {
   if (length <= PAYLOAD_PIECE_BYTES) {
     out->data = static_cast<uint8_t*>(AllocFixed(length));
@@ -40,10 +42,7 @@ static bool ReadPayload(PipeChannel* channel, uint32_t length, OwnedBlock* out) 
     out->length = length;
     return PipeRead(channel, out->data, length);
   }
-  out->data = static_cast<uint8_t*>(ReserveRegion(length));
-  if (out->data == nullptr) return false;
-  out->kind = BLOCK_REGION;
-  out->length = length;
+  if (!TakeRegion(out, length)) return false;
   for (uint64_t offset = 0; offset < length; offset += PAYLOAD_PIECE_BYTES) {
     const uint32_t piece = static_cast<uint32_t>(length - offset < PAYLOAD_PIECE_BYTES ? length - offset
                                                                                       : PAYLOAD_PIECE_BYTES);
@@ -60,6 +59,8 @@ bool AnyJobRunning(const LoopState* state) {
 void AnswerRequest(LoopState* state) {
   memset(&state->reply, 0, sizeof(state->reply));
   state->replyOffset = 0;
+  // The spare serves only the request right after the one that left it.
+  ReleaseSpareRegion();
   state->reply.kind = state->request.kind | REPLY_FLAG;
   SetStatus(state, ST_OK);
 
@@ -68,7 +69,7 @@ void AnswerRequest(LoopState* state) {
   // with ST_FAULT and whatever payload it had prepared.
   if (handler != nullptr && !Guarded([&] { handler(state); })) SetStatus(state, ST_FAULT);
 
-  ReleaseOwnedBlock(&state->requestPayload);  // unless a handler moved it out
+  RecycleOwnedBlock(&state->requestPayload);  // unless a handler moved it out
 }
 
 // One request: read, answer, reply. False ends the loop.
@@ -89,8 +90,18 @@ static bool ServeOne(LoopState* state) {
   bool ok = PipeWrite(&state->channel, &state->reply, sizeof(MessageHeader));
   if (ok && state->reply.payloadLength != 0 && state->replyPayload.data != nullptr)
     ok = PipeWrite(&state->channel, state->replyPayload.data + state->replyOffset, state->reply.payloadLength);
-  ReleaseOwnedBlock(&state->replyPayload);
+  RecycleOwnedBlock(&state->replyPayload);
+  state->spareSince = ClockNow();
   return ok;
+}
+
+// Called by the pipe before a transfer and at every slice of its wait: a
+// spare region that no request came for is given back.
+static int32_t ReleaseIdleSpare(void* userData) {
+  const LoopState* state = static_cast<const LoopState*>(userData);
+  if (HoldsSpareRegion() && MillisecondsFromSeconds(ClockElapsed(state->spareSince, ClockNow())) >= SPARE_IDLE_MS)
+    ReleaseSpareRegion();
+  return 1;
 }
 
 bool RunServer(const wchar_t* commandLine) {
@@ -102,6 +113,8 @@ bool RunServer(const wchar_t* commandLine) {
   BoundedCopyW(name, PATH_UNITS, commandLine != nullptr ? commandLine : L"");
   if (!IsBadStringW(name) && name[0] != 0) TrimW(name, kCommandLineTrimSet);
   if (!PipeConnect(&state.channel, name)) return false;
+  state.channel.continueHook = ReleaseIdleSpare;
+  state.channel.hookUserData = &state;
 
   osSetThreadPriority(osGetCurrentThread(), THREAD_PRIORITY_HIGHEST);
   while (ServeOne(&state)) {

@@ -26,11 +26,17 @@ enum RequestKind : uint32_t {
   // No payload; reply the settings block the last Filter job recorded:
   // ST_BAD_INDEX before any has ended, ST_NOT_READY while one runs.
   REQ_FETCH_SETTINGS = 26,
+  // A Filter or About poll that waits, up to the header's argument in
+  // milliseconds (at most 1000), for the job to end or its progress to move
+  // by a per cent since the last poll reply.
+  REQ_JOB_WAIT = 27,
 };
+
+constexpr int64_t JOB_WAIT_LIMIT_MS = 1000;
 
 // What REQ_SERVER_INFO reports; an editor reads an empty ST_OK reply as
 // protocol 1.
-constexpr uint32_t PROTOCOL_VERSION = 2;
+constexpr uint32_t PROTOCOL_VERSION = 3;  // 3: shared-memory images
 
 // How a REQ_FILTER_START_EX job runs.
 enum StartMode : uint32_t {
@@ -43,7 +49,7 @@ enum StartMode : uint32_t {
 // Where a REQ_FILTER_START_EX finds its image.
 enum ImageSource : uint32_t {
   IMAGE_SOURCE_INLINE = 0,  // the ImageBlock follows the settings in the payload
-  IMAGE_SOURCE_SHARED = 1,  // reserved; answered ST_BAD_PAYLOAD
+  IMAGE_SOURCE_SHARED = 1,  // a SharedImageRef ends the payload instead
 };
 
 constexpr uint32_t REPLY_FLAG = 0x40000000u;
@@ -89,6 +95,15 @@ struct ImageBlockHeader {
   double horizontalResolution;
   double verticalResolution;
   // width × height × 4 bytes of blue, green, red, alpha follow
+};
+
+// How an extended Filter start's payload ends when its image lies in a
+// section of the editor's: the section's handle as the server knows it (the
+// editor duplicated it into the server, which then owns it) and the offset
+// of the ImageBlock in the section.
+struct SharedImageRef {
+  uint64_t section;
+  uint64_t offset;
 };
 
 struct PluginEntry {
@@ -150,6 +165,7 @@ static_assert(offsetof(MessageHeader, argument) == 8);
 static_assert(offsetof(MessageHeader, payloadLength) == 28);
 static_assert(sizeof(HostSettings) == 12);
 static_assert(sizeof(ImageBlockHeader) == 24);
+static_assert(sizeof(SharedImageRef) == 16);
 static_assert(sizeof(PluginEntry) == 1544);
 static_assert(offsetof(PluginEntry, name) == 520);
 static_assert(offsetof(PluginEntry, entryPoint) == 1032);

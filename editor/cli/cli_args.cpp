@@ -16,7 +16,7 @@ const char kToolUsage[] =
     "  list FOLDER [--json] [--all]      list the plug-ins found in a folder tree\n"
     "  about FOLDER PLUGIN               show a plug-in's About box\n"
     "  run FOLDER PLUGIN IN OUT          run a filter on an image file, write the result\n"
-    "  batch FOLDER PLUGIN OUTDIR IN...  run a filter on many files with one server\n"
+    "  batch FOLDER PLUGIN OUTDIR IN...  run a filter on many files, -j N servers at once\n"
     "  help [COMMAND]                    this text, or one command's\n"
     "\n"
     "PLUGIN is a plug-in's name or its index in the list. A name that several\n"
@@ -35,6 +35,8 @@ const char kToolUsage[] =
     "  --settings FILE      run, batch: replay the settings in FILE (JSON), no dialog\n"
     "  --dialog             run: show the plug-in's dialog, opened with --settings' values\n"
     "  --save-settings FILE run: write the settings the run recorded to FILE\n"
+    "  -j, --jobs N         batch: run N servers at once (default: one per processor\n"
+    "                       with --settings, else 1)\n"
     "  --progress           a progress bar even when stderr is not a terminal\n"
     "  --quiet              no progress bar\n"
     "  --server64 EXE       use EXE instead of plughost64.exe beside the tool\n"
@@ -110,9 +112,13 @@ const std::string kRunUsage = std::string(
 const std::string kBatchUsage = std::string(
     "usage: plughost-cli batch FOLDER PLUGIN OUTDIR IN... [options]\n"
     "\n"
-    "Runs the filter PLUGIN on every IN through one server and writes each result\n"
-    "to OUTDIR under the input's name: as BMP for a .bmp input, else as PNG.\n"
-    "\n") + kKeeps + "\n" + kSettings + "\noptions:\n" + kImageOptions +
+    "Runs the filter PLUGIN on every IN and writes each result to OUTDIR under the\n"
+    "input's name: as BMP for a .bmp input, else as PNG. With -j N, N servers work\n"
+    "at once, each on one file at a time; the results are printed in the order of\n"
+    "the inputs. Ctrl+C stops them all.\n"
+    "\n") + kKeeps + "\n" + kSettings + "\noptions:\n" +
+    "  -j, --jobs N         run N servers at once, 1 to 64 (default: one per processor\n"
+    "                       with --settings, else 1, since a plug-in may show a dialog)\n" + kImageOptions +
     "  --settings FILE      replay the settings in FILE on every image, without the dialog\n" + kServerOptions;
 
 const std::string kHelpUsage =
@@ -172,6 +178,7 @@ const OptionRow kOptions[] = {
     {L"--server64", nullptr, nullptr, &CliOptions::server64, FOR_ANY, nullptr},
     {L"--server32", nullptr, nullptr, &CliOptions::server32, FOR_ANY, nullptr},
     {L"--cancel-event", nullptr, nullptr, &CliOptions::cancelEvent, FOR_ANY, nullptr},
+    {L"--jobs", L"-j", nullptr, &CliOptions::jobsText, For(CLI_BATCH), "batch only"},
 };
 constexpr size_t kOptionCount = sizeof(kOptions) / sizeof(kOptions[0]);
 
@@ -182,7 +189,23 @@ bool Fail(std::string* error, const std::string& text) {
 
 std::string U8(const std::wstring& text) { return Utf16ToUtf8(text.c_str()); }
 
+// A whole number from 1 to MAX_BATCH_JOBS in plain digits, or 0.
+uint32_t JobCount(const std::wstring& text) {
+  if (text.empty() || text.size() > 2) return 0;
+  uint32_t n = 0;
+  for (wchar_t c : text) {
+    if (c < L'0' || c > L'9') return 0;
+    n = n * 10 + static_cast<uint32_t>(c - L'0');
+  }
+  return n <= MAX_BATCH_JOBS ? n : 0;
+}
+
 }  // namespace
+
+uint32_t DefaultBatchJobs(bool mayShowDialog, uint32_t processors) {
+  if (mayShowDialog || processors < 1) return 1;
+  return processors < MAX_BATCH_JOBS ? processors : MAX_BATCH_JOBS;
+}
 
 const char* CliUsage(CliCommand topic) {
   for (const CommandRow& r : kCommands)
@@ -291,6 +314,9 @@ int ParseCliArguments(int argc, const wchar_t* const* argv, CliOptions* options,
       for (size_t i = 3; i < positional.size(); ++i)
         if (positional[i] == kStandardStream)
           return Fail(error, "batch: - (standard input or output) works with run only");
+      if (!options->jobsText.empty() && (options->jobs = JobCount(options->jobsText)) == 0)
+        return Fail(error, "-j takes a number of servers from 1 to " + std::to_string(MAX_BATCH_JOBS) + ", not " +
+                               U8(options->jobsText));
       break;
   }
   return 1;

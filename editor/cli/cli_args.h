@@ -21,6 +21,8 @@ struct CliOptions {
   std::wstring output;  // run; "-" is standard output
   std::wstring outputFolder;        // batch
   std::vector<std::wstring> inputs;  // batch
+  std::wstring jobsText;             // batch: -j as given
+  uint32_t jobs = 0;                 // batch: servers at once; 0 for the default
   bool json = false;   // list
   bool all = false;    // list: also the modules that gave no entry, and why
   bool quiet = false;  // no progress bar
@@ -36,6 +38,14 @@ struct CliOptions {
   // without a console to send Ctrl+C through.
   std::wstring cancelEvent;
 };
+
+// The most servers batch runs at once.
+constexpr uint32_t MAX_BATCH_JOBS = 64;
+
+// How many servers batch runs when -j is not given: one per processor, but
+// only one where a plug-in may show a dialog, since dialogs of several
+// servers at once would all wait for the same person.
+uint32_t DefaultBatchJobs(bool mayShowDialog, uint32_t processors);
 
 // The file name that stands for standard input or output.
 extern const wchar_t kStandardStream[];

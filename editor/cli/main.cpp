@@ -9,6 +9,7 @@
 #include "editor/cli/cli_args.h"
 #include "editor/cli/file_win32.h"
 #include "editor/cli/json_text.h"
+#include "editor/cli/ordered_work.h"
 #include "editor/cli/server_link.h"
 #include "editor/hidden_window.h"
 #include "plughost_version.h"
@@ -31,12 +32,27 @@ BOOL WINAPI OnConsoleControl(DWORD type) {
   return TRUE;
 }
 
-void Out(const std::string& text) { fwrite(text.data(), 1, text.size(), stdout); }
+// What a batch worker would print, kept until its file's turn comes.
+struct OutputLine {
+  bool error;  // stderr, else stdout
+  std::string text;
+};
+thread_local std::vector<OutputLine>* tCaptured = nullptr;
+
+void Out(const std::string& text) {
+  if (tCaptured != nullptr) return tCaptured->push_back(OutputLine{false, text});
+  fwrite(text.data(), 1, text.size(), stdout);
+}
+
+void ErrorLine(const std::string& line) {
+  if (tCaptured != nullptr) return tCaptured->push_back(OutputLine{true, line});
+  fflush(stdout);
+  fputs(line.c_str(), stderr);
+}
 
 // Every failure ends in one line on stderr.
 int Fail(int code, const std::string& text) {
-  fflush(stdout);
-  fprintf(stderr, "plughost-cli: %s\n", text.c_str());
+  ErrorLine("plughost-cli: " + text + "\n");
   return code;
 }
 
@@ -46,10 +62,7 @@ std::string U8(const std::wstring& text) { return Utf16ToUtf8(text.c_str()); }
 std::string InputName(const std::wstring& path) { return path == kStandardStream ? "standard input" : U8(path); }
 std::string OutputName(const std::wstring& path) { return path == kStandardStream ? "standard output" : U8(path); }
 
-void Note(const std::string& kind, const std::string& text) {
-  fflush(stdout);
-  fprintf(stderr, "plughost-cli: %s: %s\n", kind.c_str(), text.c_str());
-}
+void Note(const std::string& kind, const std::string& text) { ErrorLine("plughost-cli: " + kind + ": " + text + "\n"); }
 
 // Whether the progress bar is drawn: where a person watches standard error,
 // or when asked for. In a log its carriage returns would only be clutter.
@@ -85,6 +98,7 @@ struct Catalogue {
   std::vector<ListedPlugin> plugins;
   std::vector<SurveyedModule> modules;  // list --all: every module, judged
   std::string note32;  // why 32-bit plug-ins are missing, if they are
+  std::wstring fullFolder;  // the folder as the servers were given it
   ~Catalogue() {
     StopServerLink(&links[0]);
     StopServerLink(&links[1]);
@@ -139,6 +153,7 @@ int BuildCatalogue(const CliOptions& given, Catalogue* c) {
   if (n == 0 || n >= MAX_PATH)
     return Fail(EXIT_FAILED, "the plug-in folder's full path is longer than 259 characters: " + U8(given.folder));
   o.folder = full;
+  c->fullFolder = full;
   // The processor of each module decides which server can load it.
   ModuleCensus census;
   SurveyPluginModules(o.folder, &census, o.all ? &c->modules : nullptr);
@@ -429,15 +444,19 @@ int SaveSettingsFile(ServerLink* link, const std::wstring& path) {
   return EXIT_DONE;
 }
 
-// One image through the chosen plug-in. EXIT_* code; the failure already printed.
+// One image through the chosen plug-in (a plain start when `start` is null),
+// its progress to `progress` (null: the progress bar). EXIT_* code; the
+// failure already printed.
 int FilterOneFile(ServerLink* link, const ListedPlugin& p, const std::wstring& in, RasterImage* image,
-                  const std::wstring& out, bool* serverLost, const StartSettings* start) {
+                  const std::wstring& out, bool* serverLost, const StartSettings* start,
+                  ProgressProc progress = nullptr, void* context = nullptr) {
   std::string error;
-  ProgressState progress{false, -1};
+  ProgressState bar{false, -1};
   CancelSignals cancel{gAbortEvent, gForceEvent};
   std::string message;
-  int r = RunFilterJob(link, p.serverIndex, image, ShowProgress, &progress, cancel, &message, start);
-  EndProgress(&progress);
+  int r = progress != nullptr ? RunFilterJob(link, p.serverIndex, image, progress, context, cancel, &message, start)
+                              : RunFilterJob(link, p.serverIndex, image, ShowProgress, &bar, cancel, &message, start);
+  EndProgress(&bar);
   if (r == LINK_LOST) *serverLost = true;
   if (r == LINK_CANCELLED) {
     *serverLost = !link->started || WaitForSingleObject(link->client.process, 0) == WAIT_OBJECT_0;
@@ -479,6 +498,117 @@ int CommandRun(const CliOptions& o) {
   return r;
 }
 
+// Batch: one file per item, each worker with a server of its own (the first
+// one the catalogue's). With one worker everything is printed as it happens;
+// with more, each file's lines wait for its turn in the order of the inputs.
+struct BatchItem {
+  std::wstring in, out;
+  bool duplicate = false;  // its output is that of an earlier input
+  bool ran = false;        // a batch that stopped early never runs the rest
+  int code = EXIT_DONE;
+  bool lost = false;  // the server was gone
+  std::vector<OutputLine> lines;
+};
+
+struct BatchWorker {
+  ServerLink own;
+  ServerLink* link = nullptr;
+  volatile double progress = 0;
+  std::string startError;
+};
+
+struct Batch {
+  const CliOptions* o;
+  const ListedPlugin* plugin;
+  Catalogue* catalogue;
+  uint32_t host;
+  bool parallel;
+  const StartSettings* start;  // null: the plain start
+  std::vector<BatchItem> items;
+  std::vector<BatchWorker> workers;
+  ProgressState bar{false, -1};
+  size_t delivered = 0;
+};
+
+// A further server that lists the same plug-in at the same index.
+bool StartBatchWorker(void* context, uint32_t index) {
+  Batch* b = static_cast<Batch*>(context);
+  BatchWorker& w = b->workers[index];
+  if (index == 0) {
+    w.link = b->catalogue->LinkFor(b->plugin->bits);
+    return true;
+  }
+  std::vector<ListedPlugin> listed;
+  const int bits = b->plugin->bits;
+  int r = StartServerLink(&w.own, ServerPath(*b->o, bits), bits, b->host, &w.startError);
+  if (r == LINK_OK) r = ScanWithServer(&w.own, b->catalogue->fullFolder, &listed, &w.startError);
+  const size_t at = static_cast<size_t>(b->plugin->serverIndex);
+  if (r == LINK_OK && (at >= listed.size() || listed[at].path != b->plugin->path ||
+                       listed[at].entryPoint != b->plugin->entryPoint)) {
+    w.startError = "it listed the plug-ins otherwise";
+    r = LINK_FAILED;
+  }
+  if (r != LINK_OK) {
+    StopServerLink(&w.own);
+    return false;
+  }
+  w.link = &w.own;
+  return true;
+}
+
+void StopBatchWorker(void* context, uint32_t index) {
+  Batch* b = static_cast<Batch*>(context);
+  if (index != 0) StopServerLink(&b->workers[index].own);
+}
+
+void NoteWorkerProgress(void* context, double progress) { static_cast<BatchWorker*>(context)->progress = progress; }
+
+bool RunBatchItem(void* context, uint32_t worker, size_t index) {
+  Batch* b = static_cast<Batch*>(context);
+  BatchWorker& w = b->workers[worker];
+  BatchItem& item = b->items[index];
+  tCaptured = b->parallel ? &item.lines : nullptr;
+  item.ran = true;
+  if (item.duplicate) {
+    item.code = Fail(EXIT_FAILED, U8(item.in) + ": skipped, its output " + U8(item.out) +
+                                      " was written from an earlier input");
+  } else {
+    std::string error;
+    RasterImage image;
+    if (!LoadImageFile(item.in, &image, &error)) {
+      item.code = Fail(EXIT_FAILED, error);
+    } else {
+      item.code = FilterOneFile(w.link, *b->plugin, item.in, &image, item.out, &item.lost, b->start,
+                                b->parallel ? NoteWorkerProgress : nullptr, &w);
+      if (item.code == EXIT_DONE) Out("wrote " + U8(item.out) + "\n");
+    }
+  }
+  tCaptured = nullptr;
+  w.progress = 0;
+  // A cancel, or a server gone, ends the batch: no worker starts another file.
+  return !item.lost && item.code != EXIT_CANCELLED;
+}
+
+void DeliverBatchItem(void* context, size_t index) {
+  Batch* b = static_cast<Batch*>(context);
+  BatchItem& item = b->items[index];
+  if (!item.lines.empty()) EndProgress(&b->bar);
+  for (const OutputLine& line : item.lines) {
+    if (line.error) ErrorLine(line.text);
+    else Out(line.text);
+  }
+  fflush(stdout);
+  ++b->delivered;
+}
+
+// The bar of the whole batch: files done, and the parts of those under way.
+void ShowBatchProgress(void* context) {
+  Batch* b = static_cast<Batch*>(context);
+  double sum = static_cast<double>(b->delivered);
+  for (const BatchWorker& w : b->workers) sum += w.progress;
+  ShowProgress(&b->bar, sum / static_cast<double>(b->items.size()));
+}
+
 int CommandBatch(const CliOptions& o) {
   int r = EnsureFolder(o.outputFolder, o.makeFolders);
   if (r != EXIT_DONE) return r;
@@ -488,39 +618,44 @@ int CommandBatch(const CliOptions& o) {
   if ((r = BuildCatalogue(o, &c)) != EXIT_DONE) return r;
   const ListedPlugin* p = nullptr;
   if ((r = PickPlugin(o, &c, &p)) != EXIT_DONE) return r;
-  ServerLink* link = c.LinkFor(p->bits);
-  if ((r = CheckSettingsPlan(o, plan, link, *p)) != EXIT_DONE) return r;
+  if ((r = CheckSettingsPlan(o, plan, c.LinkFor(p->bits), *p)) != EXIT_DONE) return r;
+  Batch b{&o, p, &c, HostWindowHandle(), false, plan.start};
   std::set<std::wstring> written;
-  int failures = 0;
-  size_t done = 0;
   for (const std::wstring& in : o.inputs) {
-    std::wstring out = BatchOutputPath(o.outputFolder, in);
-    std::wstring key = out;
+    BatchItem item;
+    item.in = in;
+    item.out = BatchOutputPath(o.outputFolder, in);
+    std::wstring key = item.out;
     for (wchar_t& ch : key) ch = static_cast<wchar_t>(towlower(ch == L'/' ? L'\\' : ch));
-    if (!written.insert(key).second) {
-      Fail(EXIT_FAILED, U8(in) + ": skipped, its output " + U8(out) + " was written from an earlier input");
-      ++failures;
-      continue;
-    }
-    std::string error;
-    RasterImage image;
-    if (!LoadImageFile(in, &image, &error)) {
-      Fail(EXIT_FAILED, error);
-      ++failures;
-      continue;
-    }
-    bool lost = false;
-    r = FilterOneFile(link, *p, in, &image, out, &lost, plan.start);
-    if (r == EXIT_CANCELLED) return r;
-    if (lost) return Fail(EXIT_FAILED, "batch stopped after " + std::to_string(done) + " of " +
-                                           std::to_string(o.inputs.size()) + " files: the server is gone");
-    if (r == EXIT_DONE) {
-      ++done;
-      Out("wrote " + U8(out) + "\n");
-      fflush(stdout);
-    } else {
-      ++failures;
-    }
+    item.duplicate = !written.insert(key).second;
+    b.items.push_back(std::move(item));
+  }
+  // Replayed settings show no dialog; without them any plug-in may show one,
+  // and dialogs of several servers at once would only confuse.
+  const bool mayShowDialog = plan.start == nullptr || plan.start->mode == START_MODE_DIALOG;
+  uint32_t jobs = o.jobs != 0 ? o.jobs : DefaultBatchJobs(mayShowDialog, GetActiveProcessorCount(ALL_PROCESSOR_GROUPS));
+  if (jobs > b.items.size()) jobs = static_cast<uint32_t>(b.items.size());
+  b.parallel = jobs > 1;
+  b.workers = std::vector<BatchWorker>(jobs);
+  OrderedWork work{&b, StartBatchWorker, RunBatchItem, StopBatchWorker, DeliverBatchItem,
+                   b.parallel ? ShowBatchProgress : nullptr, 100};
+  RunOrderedWork(work, b.items.size(), jobs);
+  EndProgress(&b.bar);
+  for (size_t i = 1; i < b.workers.size(); ++i)
+    if (!b.workers[i].startError.empty())
+      Note("note", "server " + std::to_string(i + 1) + " of " + std::to_string(jobs) +
+                       " did not start, the others did its share: " + b.workers[i].startError);
+  size_t done = 0, failures = 0;
+  for (const BatchItem& item : b.items) {
+    done += item.ran && item.code == EXIT_DONE;
+    failures += item.ran && item.code != EXIT_DONE;
+  }
+  // The first file, in the order given, that ended the batch decides how it ends.
+  for (const BatchItem& item : b.items) {
+    if (item.code == EXIT_CANCELLED) return EXIT_CANCELLED;
+    if (item.lost)
+      return Fail(EXIT_FAILED, "batch stopped after " + std::to_string(done) + " of " +
+                                   std::to_string(o.inputs.size()) + " files: the server is gone");
   }
   if (failures > 0)
     return Fail(EXIT_FAILED, std::to_string(failures) + " of " + std::to_string(o.inputs.size()) + " files failed");

@@ -114,12 +114,13 @@ int ScanWithServer(ServerLink* link, const std::wstring& folder, std::vector<Lis
   return result;
 }
 
-// One poll; LINK_OK with *status filled, or LINK_LOST / LINK_FAILED.
-static int Poll(ServerLink* link, uint32_t kind, JobStatusRecord* status, std::string* error) {
+// One poll (for REQ_JOB_WAIT, `argument` is the wait); LINK_OK with *status
+// filled, or LINK_LOST / LINK_FAILED.
+static int Poll(ServerLink* link, uint32_t kind, JobStatusRecord* status, std::string* error, int64_t argument = 0) {
   JobStatusRecord request;
   memset(&request, 0, sizeof(request));
   PlughostReply reply;
-  if (!PlughostRequest(&link->client, kind, 0, &request, sizeof(request), &reply)) {
+  if (!PlughostRequest(&link->client, kind, argument, &request, sizeof(request), &reply)) {
     *error = LostText(link);
     return LINK_LOST;
   }
@@ -218,6 +219,8 @@ int RunFilterJob(ServerLink* link, int64_t index, RasterImage* image, ProgressPr
     *message = "the image and its settings are too large to send";
     return LINK_FAILED;
   }
+  // The server takes each payload piece from one write: the request goes as
+  // one block. The pixels come back straight into the image.
   std::vector<uint8_t> block;
   try {
     block.resize(prefix + IMAGE_HEADER_BYTES + static_cast<size_t>(pixelBytes));
@@ -233,6 +236,7 @@ int RunFilterJob(ServerLink* link, int64_t index, RasterImage* image, ProgressPr
   ResolutionDpi(image->metadata.resolution, &head.horizontalResolution, &head.verticalResolution);
   memcpy(block.data() + prefix, &head, sizeof(head));
   memcpy(block.data() + prefix + IMAGE_HEADER_BYTES, image->bgra.data(), static_cast<size_t>(pixelBytes));
+  const uint32_t bodyBytes = static_cast<uint32_t>(pixelBytes);
   PlughostReply reply;
   if (!PlughostRequest(&link->client, start != nullptr ? REQ_FILTER_START_EX : REQ_FILTER_START, index, block.data(),
                        static_cast<uint32_t>(block.size()), &reply)) {
@@ -259,7 +263,9 @@ int RunFilterJob(ServerLink* link, int64_t index, RasterImage* image, ProgressPr
       }
       PlughostFreeReply(&reply);
     }
-    int r = Poll(link, REQ_FILTER_POLL, &status, message);
+    // The server answers at the job's end or a per cent of progress, and
+    // within the interval otherwise, so a cancel is passed on promptly.
+    int r = Poll(link, REQ_JOB_WAIT, &status, message, POLL_INTERVAL_MS);
     if (r != LINK_OK) return r;
     if (progress != nullptr) progress(context, status.progress);
     if (status.state != JOB_RUNNING) break;
@@ -269,15 +275,14 @@ int RunFilterJob(ServerLink* link, int64_t index, RasterImage* image, ProgressPr
       *message = "cancelled; the server was stopped";
       return LINK_CANCELLED;
     }
-    // Wait for the next poll, waking at once when cancel is asked.
-    HANDLE wait = abortSent ? cancel.forceEvent : cancel.abortEvent;
-    if (wait != nullptr) WaitForSingleObject(wait, POLL_INTERVAL_MS);
-    else Sleep(POLL_INTERVAL_MS);
   }
   *message = StatusMessage(status);
-  // The held image is released only by a fetch; take it back whatever the outcome.
+  // The held image is released only by a fetch; take it back whatever the
+  // outcome, into the image: a failed job's pixels come back as they were sent.
   PlughostReply fetched;
-  bool gotImage = PlughostRequest(&link->client, REQ_FETCH_IMAGE, 0, nullptr, 0, &fetched) != 0;
+  ImageBlockHeader back{};
+  bool gotImage = PlughostSend(&link->client, REQ_FETCH_IMAGE, 0, nullptr, 0) &&
+                  PlughostReceiveInto(&link->client, &fetched, &back, sizeof(back), image->bgra.data(), bodyBytes);
   if (status.state == JOB_CANCELLED) {
     if (gotImage) PlughostFreeReply(&fetched);
     if (message->empty()) *message = "cancelled";
@@ -294,18 +299,13 @@ int RunFilterJob(ServerLink* link, int64_t index, RasterImage* image, ProgressPr
     return LINK_LOST;
   }
   int result = LINK_OK;
-  ImageBlockHeader back;
-  if (fetched.header.argument != ST_OK || fetched.length < IMAGE_HEADER_BYTES + pixelBytes) {
+  // A payload of the expected length landed in place; any other was kept aside.
+  if (fetched.header.argument != ST_OK || fetched.payload != nullptr || fetched.length == 0) {
     *message = "the server sent back no image (status " + std::to_string(fetched.header.argument) + ")";
     result = LINK_FAILED;
-  } else {
-    memcpy(&back, fetched.payload, sizeof(back));
-    if (back.width != image->width || back.height != image->height) {
-      *message = "the server sent back an image of another size";
-      result = LINK_FAILED;
-    } else {
-      memcpy(image->bgra.data(), fetched.payload + IMAGE_HEADER_BYTES, static_cast<size_t>(pixelBytes));
-    }
+  } else if (back.width != image->width || back.height != image->height) {
+    *message = "the server sent back an image of another size";
+    result = LINK_FAILED;
   }
   PlughostFreeReply(&fetched);
   return result;

@@ -380,6 +380,44 @@ TEST(CliBatch, StopsWhenTheServerDies) {
   EXPECT_TRUE(FolderEntries(outDir).empty());
 }
 
+// Two servers at once, an unreadable file among good ones: the lines come in
+// the order of the inputs, whichever server finished first.
+TEST(CliBatch, ServersAtOncePrintInTheOrderOfTheInputs) {
+  FakeSetup s(L"ok");
+  std::wstring outDir = FreshFolder(L"batch-out");
+  std::wstring junk = s.work + L"\\c.png";
+  WriteBytes(junk, {1, 2, 3});
+  ToolRun run = s.Run({L"batch", L"-j", L"2", s.folder, L"Invert", outDir, s.Input(L"a.png"), junk,
+                       s.Input(L"b.bmp", 3, 3), s.Input(L"d.png", 5, 2)});
+  ASSERT_TRUE(run.finished);
+  EXPECT_EQ(1u, run.exitCode) << "one input was unreadable";
+  const std::string out = Narrow(outDir);
+  EXPECT_EQ("wrote " + out + "\\a.png\nwrote " + out + "\\b.bmp\nwrote " + out + "\\d.png\n", run.out);
+  std::vector<std::string> errors = Lines(run.err);
+  ASSERT_EQ(2u, errors.size()) << run.err;
+  EXPECT_NE(std::string::npos, errors[0].find("c.png")) << errors[0];
+  EXPECT_NE(std::string::npos, errors[1].find("1 of 4 files failed")) << errors[1];
+  EXPECT_EQ(2u, s.Count("start"));
+  EXPECT_EQ(3u, s.Count("request 20"));
+  EXPECT_EQ(3u, FolderEntries(outDir).size());
+  EXPECT_EQ(5u, Decoded(outDir + L"\\d.png").width);
+}
+
+// Ctrl+C reaches every server that has a job; no further file is started.
+TEST(CliBatch, CancelStopsEveryServer) {
+  FakeSetup s(L"cancel");
+  std::wstring outDir = FreshFolder(L"batch-out");
+  ToolRun run = RunAndCancel(&s, {L"batch", L"-j", L"2", s.folder, L"Invert", outDir, s.Input(L"a.png"),
+                                  s.Input(L"b.png"), s.Input(L"c.png")});
+  ASSERT_TRUE(run.finished);
+  EXPECT_EQ(3u, run.exitCode) << run.err;
+  EXPECT_EQ("", run.out);
+  EXPECT_NE(std::string::npos, run.err.find("The user cancelled")) << run.err;
+  EXPECT_LE(s.Count("request 20"), 2u) << "a file was started after the cancel";
+  EXPECT_EQ(s.Count("request 20"), s.Count("request 23")) << "a running job was not asked to stop";
+  EXPECT_TRUE(FolderEntries(outDir).empty());
+}
+
 TEST(CliAbout, PollsUntilTheBoxCloses) {
   FakeSetup s(L"aboutbox");
   ToolRun run = s.Run({L"about", s.folder, L"1"});

@@ -9,6 +9,7 @@
 #include "editor/cli/image_codec.h"
 #include "editor/cli/image_metadata.h"
 #include "editor/cli/json_text.h"
+#include "editor/cli/ordered_work.h"
 #include "editor/cli/pe_machine.h"
 #include "editor/cli/pixel_order.h"
 #include "editor/cli/png_chunks.h"
@@ -92,6 +93,12 @@ TEST(CliArguments, CommandsTakeTheirArguments) {
   EXPECT_EQ(L"b.bmp", batch.options.inputs[1]);
   EXPECT_EQ(L"x.exe", batch.options.server64);
   EXPECT_TRUE(batch.options.quiet);
+  EXPECT_EQ(0u, batch.options.jobs) << "no -j: the default";
+  for (const wchar_t* jobs : {L"-j", L"--jobs"}) {
+    Parsed p = Parse({L"batch", jobs, L"64", L"F", L"0", L"outdir", L"a.png"});
+    ASSERT_EQ(1, p.ok) << p.error;
+    EXPECT_EQ(64u, p.options.jobs);
+  }
 
   Parsed list = Parse({L"list", L"F", L"--json"});
   ASSERT_EQ(1, list.ok);
@@ -176,12 +183,27 @@ TEST(CliArguments, RefusalsSayWhy) {
       {{L"batch", L"F", L"P", L"out", L"a.png", L"--save-settings", L"s.json"}, "--save-settings applies to run only"},
       {{L"list", L"F", L"--settings", L"s.json"}, "--settings applies to run and batch only"},
       {{L"run", L"F", L"P", L"i", L"o", L"--settings"}, "--settings needs a value"},
+      {{L"batch", L"F", L"P", L"out", L"a.png", L"-j", L"0"}, "-j takes a number of servers from 1 to 64, not 0"},
+      {{L"batch", L"F", L"P", L"out", L"a.png", L"--jobs", L"65"}, "-j takes a number of servers from 1 to 64, not 65"},
+      {{L"batch", L"F", L"P", L"out", L"a.png", L"-j", L"+2"}, "-j takes a number of servers from 1 to 64, not +2"},
+      {{L"batch", L"F", L"P", L"out", L"a.png", L"-j"}, "-j needs a value"},
+      {{L"run", L"F", L"P", L"i", L"o", L"-j", L"2"}, "--jobs applies to batch only"},
   };
   for (const Row& r : rows) {
     Parsed p = Parse(r.args);
     EXPECT_EQ(0, p.ok) << "expected a refusal: " << r.expected;
     EXPECT_EQ(r.expected, p.error);
   }
+}
+
+TEST(CliArguments, BatchRunsOneServerWhereADialogMayShowElseOnePerProcessor) {
+  struct Row {
+    bool mayShowDialog;
+    uint32_t processors, expected;
+  };
+  const Row rows[] = {{true, 8, 1}, {false, 8, 8}, {false, 1, 1}, {false, 0, 1}, {false, 200, MAX_BATCH_JOBS}};
+  for (const Row& r : rows)
+    EXPECT_EQ(r.expected, DefaultBatchJobs(r.mayShowDialog, r.processors)) << r.mayShowDialog << " " << r.processors;
 }
 
 TEST(JsonText, EscapesQuotesBackslashesAndControls) {
@@ -902,4 +924,69 @@ TEST(ImageCodec, SixteenBitFilesAreRoundedAndSaySo) {
   std::set<uint8_t> values;
   for (size_t i = 0; i < image.bgra.size(); i += 4) values.insert(image.bgra[i]);
   EXPECT_EQ(64u, values.size());
+}
+
+namespace {
+
+// Items and workers as a row describes them; item 0 may be made to wait
+// until item 1 has ended, so that the two end out of order.
+struct WorkScript {
+  uint32_t refusedWorkers = 0;  // setUp fails for workers below this
+  size_t stopAt = SIZE_MAX;     // run answers false for this item
+  bool firstWaitsForSecond = false;
+  HANDLE secondDone = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  std::vector<uint32_t> ranOn = std::vector<uint32_t>(8, ~0u);
+  std::vector<size_t> delivered;
+  volatile LONG tornDown = 0;
+  ~WorkScript() { CloseHandle(secondDone); }
+};
+
+OrderedWork ScriptedWork(WorkScript* w) {
+  OrderedWork work{};
+  work.context = w;
+  work.setUp = [](void* c, uint32_t worker) { return worker >= static_cast<WorkScript*>(c)->refusedWorkers; };
+  work.run = [](void* c, uint32_t worker, size_t item) {
+    WorkScript* w = static_cast<WorkScript*>(c);
+    if (item == 0 && w->firstWaitsForSecond) WaitForSingleObject(w->secondDone, 60000);
+    w->ranOn[item] = worker;
+    if (item == 1) SetEvent(w->secondDone);
+    return item != w->stopAt;
+  };
+  work.tearDown = [](void* c, uint32_t) { InterlockedIncrement(&static_cast<WorkScript*>(c)->tornDown); };
+  work.deliver = [](void* c, size_t item) { static_cast<WorkScript*>(c)->delivered.push_back(item); };
+  return work;
+}
+
+}  // namespace
+
+TEST(OrderedWork, DeliversInItemOrderAndStopsWhereAnItemSaysSo) {
+  struct Row {
+    const char* what;
+    uint32_t workers, refused;
+    size_t stopAt;
+    bool outOfOrder;
+    size_t expectedRan;
+  };
+  const Row rows[] = {
+      {"item 1 ends before item 0", 2, 0, SIZE_MAX, true, 5},
+      {"one worker could not start", 3, 1, SIZE_MAX, false, 5},
+      {"no worker could start", 2, 2, SIZE_MAX, false, 0},
+      {"one worker, stopped at item 2", 1, 0, 2, false, 3},
+  };
+  for (const Row& r : rows) {
+    WorkScript script;
+    script.refusedWorkers = r.refused;
+    script.stopAt = r.stopAt;
+    script.firstWaitsForSecond = r.outOfOrder;
+    OrderedWork work = ScriptedWork(&script);
+    EXPECT_EQ(r.expectedRan, RunOrderedWork(work, 5, r.workers)) << r.what;
+    std::vector<size_t> expected;
+    for (size_t i = 0; i < r.expectedRan; ++i) expected.push_back(i);
+    EXPECT_EQ(expected, script.delivered) << r.what;
+    for (size_t i = 0; i < r.expectedRan; ++i) EXPECT_GE(script.ranOn[i], r.refused) << r.what << ": item " << i;
+    if (r.outOfOrder) {
+      EXPECT_NE(script.ranOn[0], script.ranOn[1]) << "both items on one worker";
+    }
+    EXPECT_EQ(static_cast<LONG>(r.workers > r.refused ? r.workers - r.refused : 0), script.tornDown) << r.what;
+  }
 }

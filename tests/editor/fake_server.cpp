@@ -94,6 +94,7 @@ int wmain(int argc, wchar_t** argv) {
   HWND host = nullptr;
   int polls = 0;
   bool abortAsked = false;
+  double lastProgress = -1;
   for (;;) {
     MessageHeader h;
     if (!ReadAll(&h, sizeof(h))) break;
@@ -146,6 +147,7 @@ int wmain(int argc, wchar_t** argv) {
       case REQ_FILTER_START:
         image = payload;
         polls = 0;
+        lastProgress = -1;
         abortAsked = false;
         Reply(h.kind, ST_OK, nullptr, 0);
         break;
@@ -153,6 +155,7 @@ int wmain(int argc, wchar_t** argv) {
         abortAsked = true;
         Reply(h.kind, ST_OK, nullptr, 0);
         break;
+      case REQ_JOB_WAIT:
       case REQ_FILTER_POLL: {
         ++polls;
         if (strcmp(gMode, "die") == 0) ExitProcess(7);
@@ -178,6 +181,10 @@ int wmain(int argc, wchar_t** argv) {
           for (size_t i = IMAGE_HEADER_BYTES; i + 3 < image.size(); i += 4)
             for (int c = 0; c < 3; ++c) image[i + c] = static_cast<uint8_t>(255 - image[i + c]);
         }
+        // A wait without news runs out, as the server's does.
+        if (h.kind == REQ_JOB_WAIT && status.state == JOB_RUNNING && status.progress == lastProgress)
+          Sleep(static_cast<DWORD>(h.argument < 0 ? 0 : h.argument > JOB_WAIT_LIMIT_MS ? JOB_WAIT_LIMIT_MS : h.argument));
+        lastProgress = status.progress;
         Reply(h.kind, ST_OK, &status, sizeof(status));
         if (status.state == JOB_RUNNING) SignalEvent(L"PLUGHOST_FAKE_RUNNING");
         break;

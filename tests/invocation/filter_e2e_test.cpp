@@ -50,6 +50,55 @@ TEST(FilterJob, InvertGivesExactPixelsOnAnOddNonSquareImage) {
   EXPECT_EQ(72.0, o.image.hres);
 }
 
+// The same job with the image in a section of the editor's: the same pixels
+// as through the pipe, in place, whatever the editor does to the header or
+// its own handle once the job has started.
+TEST(FilterJob, SharedImageGivesThePipeJobsPixelsInPlace) {
+  SampleSession ss;
+  const TestImage input = TestImage::Pattern(101, 150);
+  Outcome piped = RunFilter(ss, L"Invert", input);
+  ASSERT_EQ(ST_OK, piped.fetchStatus);
+
+  PlughostSharedImage shared;
+  ASSERT_TRUE(PlughostCreateSharedImage(&shared, input.width, input.height, 72.0, 72.0));
+  memcpy(shared.block + sizeof(ImageBlockHeader), input.pixels.data(), input.pixels.size());
+  int64_t status = -1;
+  ASSERT_TRUE(PlughostStartSharedFilter(&ss.s.client, ss.Index(L"Invert"), START_MODE_PLAIN, nullptr, 0, &shared,
+                                        &status));
+  ASSERT_EQ(ST_OK, status);
+  // The server took its own copy of the header and its own handle.
+  ImageBlockHeader lie{0x7FFFFFFF, 0x7FFFFFFF, 1, 1};
+  memcpy(shared.block, &lie, sizeof(lie));
+  CloseHandle(static_cast<HANDLE>(shared.section));
+  shared.section = nullptr;
+  JobStatusRecord r;
+  ASSERT_EQ(ST_OK, PollUntilDone(ss.s, REQ_FILTER_POLL, &r));
+  EXPECT_EQ(JOB_DONE, r.state);
+  std::vector<uint8_t> reply{1};
+  EXPECT_EQ(ST_OK, ss.s.Request(REQ_FETCH_IMAGE, 0, nullptr, 0, &reply));
+  EXPECT_TRUE(reply.empty()) << "the pixels are in the section already";
+  EXPECT_EQ(0, memcmp(piped.image.pixels.data(), shared.block + sizeof(ImageBlockHeader), input.pixels.size()));
+  EXPECT_EQ(ST_NO_IMAGE, Fetch(ss.s, nullptr)) << "the view went with the fetch";
+
+  // A section too small for its header's promise, and a handle that is no
+  // section, are refused and run nothing.
+  PlughostSharedImage small;
+  ASSERT_TRUE(PlughostCreateSharedImage(&small, 4, 4, 72.0, 72.0));
+  ImageBlockHeader tall{4, 4000, 72, 72};
+  memcpy(small.block, &tall, sizeof(tall));
+  EXPECT_TRUE(PlughostStartSharedFilter(&ss.s.client, ss.Index(L"Invert"), START_MODE_PLAIN, nullptr, 0, &small,
+                                        &status));
+  EXPECT_EQ(ST_NO_IMAGE, status);
+  PlughostSharedImage notSection = small;
+  notSection.section = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+  EXPECT_TRUE(PlughostStartSharedFilter(&ss.s.client, ss.Index(L"Invert"), START_MODE_PLAIN, nullptr, 0, &notSection,
+                                        &status));
+  EXPECT_EQ(ST_NO_IMAGE, status);
+  CloseHandle(static_cast<HANDLE>(notSection.section));
+  PlughostFreeSharedImage(&small);
+  PlughostFreeSharedImage(&shared);
+}
+
 TEST(FilterJob, BlurMatchesAnIndependentReference) {
   SampleSession ss;
   TestImage input = TestImage::Pattern(45, 70);
@@ -487,4 +536,91 @@ TEST(FilterRequests, AFetchBeforeTheLastPollDoesNotLockTheServerOut) {
   Outcome o = RunFilter(ss, L"Invert", input);
   EXPECT_EQ(ST_OK, o.startStatus);
   EXPECT_EQ(JOB_DONE, o.last.state);
+}
+
+namespace {
+
+struct Waited {
+  int64_t status = -1;
+  JobStatusRecord record{};
+  double ms = 0;
+};
+
+double Milliseconds() {
+  LARGE_INTEGER c, f;
+  QueryPerformanceCounter(&c);
+  QueryPerformanceFrequency(&f);
+  return static_cast<double>(c.QuadPart) * 1000.0 / static_cast<double>(f.QuadPart);
+}
+
+// A waiting poll whose reply is taken after `meanwhile` has run.
+template <class F>
+Waited WaitPoll(ServerSession& s, int64_t limitMs, F&& meanwhile) {
+  Waited w;
+  JobStatusRecord request{};
+  const double start = Milliseconds();
+  if (!PlughostSend(&s.client, REQ_JOB_WAIT, limitMs, &request, sizeof(request))) return w;
+  meanwhile();
+  PlughostReply reply;
+  if (!PlughostReceive(&s.client, &reply)) return w;
+  w.ms = Milliseconds() - start;
+  w.status = reply.header.argument;
+  if (reply.length == sizeof(JobStatusRecord)) memcpy(&w.record, reply.payload, sizeof(w.record));
+  PlughostFreeReply(&reply);
+  return w;
+}
+
+Waited WaitPoll(ServerSession& s, int64_t limitMs) {
+  return WaitPoll(s, limitMs, [] {});
+}
+
+}  // namespace
+
+// The plug-in reports half and blocks; the About box stays open until told.
+// Replies that come on progress or at the end come well before the limit.
+TEST(JobWait, ReturnsOnProgressOnItsLimitAndAtTheEndForBothJobKinds) {
+  struct Row {
+    const wchar_t* mode;
+    bool filter;
+  };
+  const Row rows[] = {{L"progress-wait", true}, {L"about-wait", false}};
+  for (const Row& row : rows) {
+    SCOPED_TRACE(Narrow(row.mode));
+    TroubleMode trouble(row.mode);
+    Rendezvous meet;
+    SampleSession ss;
+    const int index = ss.Index(L"Trouble");
+    ASSERT_EQ(ST_OK, row.filter ? StartFilter(ss.s, index, TestImage::Pattern(8, 8))
+                                : ss.s.Request(REQ_ABOUT_START, index, nullptr, 0));
+    ASSERT_TRUE(meet.WaitReady());
+    Waited w;
+    if (row.filter) {
+      w = WaitPoll(ss.s, JOB_WAIT_LIMIT_MS);  // half done since the last reply: no waiting
+      ASSERT_EQ(ST_OK, w.status);
+      EXPECT_EQ(JOB_RUNNING, w.record.state);
+      EXPECT_DOUBLE_EQ(0.5, w.record.progress);
+      EXPECT_LT(w.ms, JOB_WAIT_LIMIT_MS);
+    }
+    // Nothing moves: the wait runs out at the cap, not at the minute asked for.
+    w = WaitPoll(ss.s, 60000);
+    ASSERT_EQ(ST_OK, w.status);
+    EXPECT_EQ(JOB_RUNNING, w.record.state);
+    EXPECT_GE(w.ms, JOB_WAIT_LIMIT_MS - 20);
+    EXPECT_LT(w.ms, 30000);
+    // Let go while a wait is under way: the end (and the last progress) wake it.
+    w = WaitPoll(ss.s, JOB_WAIT_LIMIT_MS, [&] { meet.Go(); });
+    double progress = w.record.progress;
+    for (int i = 0; i < 10 && w.status == ST_OK && w.record.state == JOB_RUNNING; ++i) {
+      EXPECT_LT(w.ms, JOB_WAIT_LIMIT_MS);
+      w = WaitPoll(ss.s, JOB_WAIT_LIMIT_MS);
+      if (w.record.state == JOB_RUNNING) {
+        EXPECT_GE(w.record.progress, progress + 0.01) << "a reply without news came before the limit";
+      }
+      progress = w.record.progress;
+    }
+    ASSERT_EQ(ST_OK, w.status);
+    EXPECT_EQ(JOB_DONE, w.record.state);
+    EXPECT_LT(w.ms, JOB_WAIT_LIMIT_MS);
+    EXPECT_EQ(ST_BAD_INDEX, WaitPoll(ss.s, JOB_WAIT_LIMIT_MS).status) << "the ended job was not forgotten";
+  }
 }

@@ -67,14 +67,14 @@ uint32_t ItemCount(const std::string& d) {
 
 }  // namespace
 
-TEST(ServerInfo, ReportsProtocolTwoAndTheKindsItServes) {
+TEST(ServerInfo, ReportsItsProtocolAndTheKindsItServes) {
   ServerSession s;
   ServerInfoReply info{};
   ASSERT_TRUE(PlughostServerInfo(&s.client, &info));
-  EXPECT_EQ(2u, info.protocolVersion);
+  EXPECT_EQ(PROTOCOL_VERSION, info.protocolVersion);
   EXPECT_EQ(kPlughostVersionNumber, info.productVersion);
   uint64_t expected = 1ull << REQ_QUIT;
-  for (uint32_t kind = REQ_SCAN_FOLDER; kind <= REQ_FETCH_SETTINGS; ++kind) expected |= 1ull << kind;
+  for (uint32_t kind = REQ_SCAN_FOLDER; kind <= REQ_JOB_WAIT; ++kind) expected |= 1ull << kind;
   EXPECT_EQ(expected, info.servedKinds);
 }
 

@@ -224,3 +224,40 @@ TEST(PayloadMemory, HugeAnnouncementCommitsOnePieceAndEndsAtTheClose) {
   ASSERT_NE(~0u, hugeMs) << "the server did not end with 0";
   EXPECT_LE(hugeMs, 10 * idleMs + 500) << "idle server took " << idleMs << " ms";
 }
+
+// Two images of one size in a row: the second lands in the pages the first
+// one's fetch left behind, and nothing is left over at the end.
+TEST(PayloadMemory, TheLastImagesRegionServesTheNextImageOfItsSize) {
+  std::wstring trace = TempFile(L"trace"), report = TempFile(L"leaks");
+  SetTestEnvironment(L"PLUGHOST_ALLOC_TRACE", trace.c_str());
+  SetTestEnvironment(L"PLUGHOST_LEAK_REPORT", report.c_str());
+  PlughostClient client;
+  bool launched = PlughostCreatePipe(&client, nullptr) && PlughostLaunch(&client, FaultyServer().c_str(), nullptr);
+  SetTestEnvironment(L"PLUGHOST_ALLOC_TRACE", nullptr);
+  SetTestEnvironment(L"PLUGHOST_LEAK_REPORT", nullptr);
+  ASSERT_TRUE(launched);
+  {
+    ServerSession s(client);
+    Catalogue cat;
+    SetHost(s);
+    ASSERT_EQ(ST_OK, Scan(s, SamplesFolder(), &cat));
+    TestImage image = TestImage::Pattern(600, 600);  // larger than one payload piece
+    for (int round = 0; round < 2; ++round) {
+      ASSERT_EQ(ST_OK, StartFilter(s, cat.Find(L"Invert"), image));
+      JobStatusRecord r;
+      ASSERT_EQ(ST_OK, PollUntilDone(s, REQ_FILTER_POLL, &r));
+      TestImage back;
+      ASSERT_EQ(ST_OK, Fetch(s, &back));
+      EXPECT_EQ(255 - image.pixels[0], back.pixels[0]) << "round " << round;
+      EXPECT_EQ(image.pixels[3], back.pixels[3]) << "round " << round;
+    }
+    EXPECT_EQ(0u, s.Quit());
+  }
+  const unsigned long long size = IMAGE_HEADER_BYTES + 600ull * 600 * 4;
+  int reservations = 0;
+  for (const TracedAllocation& row : ReadTrace(trace)) reservations += row.kind == ALLOC_RESERVE && row.size == size;
+  EXPECT_EQ(1, reservations);
+  EXPECT_EQ("0", ReadWholeFile(report).substr(0, 1)) << "blocks left at the end: " << ReadWholeFile(report);
+  DeleteFileW(trace.c_str());
+  DeleteFileW(report.c_str());
+}

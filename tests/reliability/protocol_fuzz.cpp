@@ -9,6 +9,7 @@
 
 #include "settings/descriptor_bytes.h"
 #include "settings/settings_block.h"
+#include "server/loop_state.h"
 #include "tests/support/conversation.h"
 
 namespace {
@@ -94,6 +95,7 @@ struct Fuzzer {
         break;
       case REQ_ABOUT_POLL:
       case REQ_FILTER_POLL:
+      case REQ_JOB_WAIT:
         ok = In(st, {ST_OK, ST_BAD_PAYLOAD, ST_BAD_INDEX, ST_NO_IMAGE, ST_NO_MEMORY});
         ok = ok && (st == ST_OK ? n == JOB_STATUS_BYTES : n == 0);
         if (st == ST_OK && n == JOB_STATUS_BYTES) {
@@ -235,6 +237,8 @@ struct Fuzzer {
     if (pick < 27) return Send(REQ_ABOUT_START, Index(), RandomBytes(rng.Below(8)));
     if (pick < 45) {
       uint32_t n = rng.Chance(85) ? JOB_STATUS_BYTES : rng.Below(600);
+      // Waits of a few milliseconds, or of none: the fuzz is about replies, not time.
+      if (rng.Chance(20)) return Send(REQ_JOB_WAIT, static_cast<int64_t>(rng.Below(6)) - 2, PollPayload(n));
       return Send(rng.Chance(70) ? REQ_FILTER_POLL : REQ_ABOUT_POLL, 0, PollPayload(n));
     }
     if (pick < 55) return Send(REQ_FETCH_IMAGE, 0, RandomBytes(rng.Chance(80) ? 0 : rng.Below(64)));
@@ -244,7 +248,7 @@ struct Fuzzer {
     // Kinds the server does not serve, and reply-flagged kinds, with anything.
     uint32_t kind = rng.Chance(50) ? rng.Next() : (rng.Below(32) | (rng.Chance(20) ? REPLY_FLAG : 0));
     if (kind == REQ_QUIT) kind = 2;
-    if (kind >= REQ_SCAN_FOLDER && kind <= REQ_FETCH_SETTINGS) kind += 100;
+    if (FindRequestHandler(kind) != nullptr) kind += 100;
     return Send(kind, static_cast<int64_t>(rng.Next()), RandomBytes(rng.Below(300)));
   }
 

@@ -182,3 +182,43 @@ TEST(RequestLoop, PipeClosedMidPayloadEndsTheLoopQuietly) {
   ASSERT_TRUE(PlughostSendRaw(&s.client, "half", 4));
   EXPECT_EQ(0u, s.CloseAndWait());
 }
+
+// An image fetched into two places: the header and the editor's own pixels.
+// A reply of another length arrives as usual.
+TEST(ClientLibrary, ImageFetchedIntoTheEditorsBuffers) {
+  ServerSession s;
+  ASSERT_TRUE(s.started);
+  Catalogue catalogue;
+  SetHost(s);
+  ASSERT_EQ(ST_OK, Scan(s, SamplesFolder(), &catalogue));
+  TestImage image = TestImage::Pattern(3, 5);
+  const uint32_t pixelBytes = static_cast<uint32_t>(image.pixels.size());
+  PlughostReply reply;
+  ASSERT_EQ(ST_OK, StartFilter(s, catalogue.Find(L"Invert"), image));
+  JobStatusRecord r;
+  ASSERT_EQ(ST_OK, PollUntilDone(s, REQ_FILTER_POLL, &r));
+  ImageBlockHeader back{};
+  std::vector<uint8_t> pixels(pixelBytes);
+  ASSERT_TRUE(PlughostSend(&s.client, REQ_FETCH_IMAGE, 0, nullptr, 0));
+  ASSERT_TRUE(PlughostReceiveInto(&s.client, &reply, &back, sizeof(back), pixels.data(), pixelBytes));
+  EXPECT_EQ(ST_OK, reply.header.argument);
+  EXPECT_EQ(nullptr, reply.payload);
+  EXPECT_EQ(sizeof(back) + pixelBytes, reply.length);
+  EXPECT_EQ(3u, back.width);
+  EXPECT_EQ(5u, back.height);
+  EXPECT_EQ(255 - image.pixels[0], pixels[0]);
+  EXPECT_EQ(image.pixels.back(), pixels.back());
+  // A start without an image: a reply without payload.
+  ASSERT_TRUE(PlughostSend(&s.client, REQ_FILTER_START, catalogue.Find(L"Invert"), nullptr, 0));
+  ASSERT_TRUE(PlughostReceiveInto(&s.client, &reply, &back, sizeof(back), pixels.data(), pixelBytes));
+  EXPECT_EQ(ST_BAD_PAYLOAD, reply.header.argument);
+  EXPECT_EQ(0u, reply.length);
+  // A catalogue: a payload of another length, received whole.
+  std::wstring folder = SamplesFolder();
+  ASSERT_TRUE(PlughostSend(&s.client, REQ_SCAN_FOLDER, 0, folder.c_str(), static_cast<uint32_t>(folder.size() * 2)));
+  ASSERT_TRUE(PlughostReceiveInto(&s.client, &reply, &back, sizeof(back), pixels.data(), pixelBytes));
+  ASSERT_NE(nullptr, reply.payload);
+  EXPECT_EQ(sizeof(CatalogueReplyHeader) + catalogue.entries.size() * sizeof(PluginEntry), reply.length);
+  PlughostFreeReply(&reply);
+  EXPECT_EQ(0u, s.Quit());
+}

@@ -93,11 +93,11 @@ int64_t FetchSettings(ServerSession& s, RecordedSettings* out) {
   return status;
 }
 
-int64_t Poll(ServerSession& s, uint32_t pollKind, JobStatusRecord* out) {
+int64_t Poll(ServerSession& s, uint32_t pollKind, JobStatusRecord* out, int64_t argument) {
   JobStatusRecord request;
   memset(&request, 0x5C, sizeof(request));  // sentinels: what the server does not set comes back
   std::vector<uint8_t> reply;
-  int64_t status = s.Request(pollKind, 0, &request, sizeof(request), &reply);
+  int64_t status = s.Request(pollKind, argument, &request, sizeof(request), &reply);
   if (reply.size() == sizeof(JobStatusRecord)) memcpy(out, reply.data(), sizeof(*out));
   else memset(out, 0, sizeof(*out));
   return status;

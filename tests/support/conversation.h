@@ -40,7 +40,8 @@ int64_t FetchSettings(ServerSession& s, RecordedSettings* out);
 // Every state seen is appended to `seen` when given.
 int64_t PollUntilDone(ServerSession& s, uint32_t pollKind, JobStatusRecord* last,
                       std::vector<JobStatusRecord>* seen = nullptr);
-int64_t Poll(ServerSession& s, uint32_t pollKind, JobStatusRecord* out);
+// The argument is REQ_JOB_WAIT's limit in milliseconds.
+int64_t Poll(ServerSession& s, uint32_t pollKind, JobStatusRecord* out, int64_t argument = 0);
 int64_t Fetch(ServerSession& s, TestImage* out);
 
 // A named event pair the trouble plug-in meets the test at.
