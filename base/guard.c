@@ -199,7 +199,16 @@ static LONG CALLBACK GuardVectored(EXCEPTION_POINTERS* pointers) {
   DWORD code = pointers->ExceptionRecord->ExceptionCode;
   if (IsPassedOn(code)) return EXCEPTION_CONTINUE_SEARCH;
   GuardWalk walk = {pointers->ContextRecord, record, WALK_BREAKS};
-  if (GuardedRun(WalkFromFault, &walk, NULL, 1) && walk.verdict != WALK_BREAKS) return EXCEPTION_CONTINUE_SEARCH;
+  const int walked = GuardedRun(WalkFromFault, &walk, NULL, 1);
+  /* A walk that reaches the guard is left to the system only from code with
+     unwind information. From a routine without it, the system would reach
+     the guard too but could not restore the registers that routine and its
+     callers saved, and the guard would go on with theirs; resuming from the
+     guard's own capture puts every register back. */
+  DWORD64 base = 0;
+  const int described = RtlLookupFunctionEntry(pointers->ContextRecord->Rip, &base, NULL) != NULL;
+  if (walked && (walk.verdict == WALK_MEETS_HANDLER || (walk.verdict == WALK_REACHES_GUARD && described)))
+    return EXCEPTION_CONTINUE_SEARCH;
   record->code = code;
   record->taken = 1;
   *pointers->ContextRecord = record->resume;

@@ -47,6 +47,10 @@ struct plughost_session {
   bool fetchPending;
   uint32_t jobWidth, jobHeight;
   bool abortSent;
+  // What plughost_use_settings chose for the following filters.
+  uint32_t settingsMode;
+  uint8_t* settings;  // from the process heap; null for none
+  uint32_t settingsLength;
   std::atomic<LONG> cancels;  // plughost_cancel calls since the job started
   HANDLE cancelEvent;     // set with every cancel, to cut a wait short
   HANDLE stopEvent;       // ends the keep-alive thread
@@ -295,6 +299,7 @@ plughost_status Scan(plughost_session* s, const wchar_t* folder, bool replay) {
   if (status != PLUGHOST_OK) return status;
   bool changed = replay && !SameEntries(s->entries, s->entryCount, entries, count);
   if (s->entries != nullptr) HeapFree(GetProcessHeap(), 0, s->entries);
+  if (s->settings != nullptr) HeapFree(GetProcessHeap(), 0, s->settings);
   s->entries = entries;
   s->entryCount = count;
   if (!replay) wcscpy(s->scanFolder, folder);
@@ -363,14 +368,22 @@ plughost_status StartFilter(plughost_session* s, uint32_t index, const plughost_
   if (status != PLUGHOST_OK) return status;
   ImageBlockHeader head{image->width, image->height, image->horizontal_dpi > 0 ? image->horizontal_dpi : 72.0,
                         image->vertical_dpi > 0 ? image->vertical_dpi : 72.0};
+  // Settings go before the image, in the one payload the server takes.
+  const bool extended = s->settingsMode != PLUGHOST_MODE_PLAIN || s->settingsLength != 0;
+  const uint32_t prefix = extended ? PlughostStartExPrefixBytes(s->settingsLength) : 0;
+  if (extended && (prefix == 0 || prefix + IMAGE_HEADER_BYTES + pixelBytes > UINT32_MAX))
+    return Fail(s, PLUGHOST_ERROR_ARGUMENT, "the image and its settings are too large for the pipe");
+  if (extended && !PlughostServes(s->info, REQ_FILTER_START_EX))
+    return Fail(s, PLUGHOST_ERROR_UNSUPPORTED, "the server keeps no settings (protocol %u)", s->info.protocolVersion);
   // The server takes a payload in one piece: header and pixels together.
-  uint32_t length = static_cast<uint32_t>(IMAGE_HEADER_BYTES + pixelBytes);
+  uint32_t length = static_cast<uint32_t>(prefix + IMAGE_HEADER_BYTES + pixelBytes);
   auto* block = static_cast<uint8_t*>(HeapAlloc(GetProcessHeap(), 0, length));
   if (block == nullptr) return Fail(s, PLUGHOST_ERROR_NO_MEMORY, "no memory to send a %u-byte image", length);
-  memcpy(block, &head, IMAGE_HEADER_BYTES);
-  memcpy(block + IMAGE_HEADER_BYTES, image->pixels, static_cast<size_t>(pixelBytes));
+  if (extended) PlughostWriteStartExPrefix(block, s->settingsMode, s->settings, s->settingsLength);
+  memcpy(block + prefix, &head, IMAGE_HEADER_BYTES);
+  memcpy(block + prefix + IMAGE_HEADER_BYTES, image->pixels, static_cast<size_t>(pixelBytes));
   s->filterRunning = s->fetchPending = false;
-  status = Request(s, REQ_FILTER_START, index, block, length, nullptr, "the filter");
+  status = Request(s, extended ? REQ_FILTER_START_EX : REQ_FILTER_START, index, block, length, nullptr, "the filter");
   HeapFree(GetProcessHeap(), 0, block);
   if (status != PLUGHOST_OK) return status;
   s->filterRunning = true;
@@ -736,6 +749,43 @@ void plughost_cancel(plughost_session* s) {
   if (s == nullptr) return;
   ++s->cancels;
   SetEvent(s->cancelEvent);
+}
+
+// ---- Recorded settings ----
+
+plughost_status plughost_use_settings(plughost_session* s, uint32_t mode, const uint8_t* settings, uint32_t length) {
+  if (s == nullptr || mode > PLUGHOST_MODE_SILENT || (settings == nullptr && length != 0))
+    return PLUGHOST_ERROR_ARGUMENT;
+  if (!Enter(s)) return PLUGHOST_ERROR_BUSY;
+  uint8_t* copy = nullptr;
+  if (length != 0) {
+    copy = static_cast<uint8_t*>(HeapAlloc(GetProcessHeap(), 0, length));
+    if (copy == nullptr) return Leave(s, Fail(s, PLUGHOST_ERROR_NO_MEMORY, "no memory for %u bytes of settings", length));
+    memcpy(copy, settings, length);
+  }
+  if (s->settings != nullptr) HeapFree(GetProcessHeap(), 0, s->settings);
+  s->settings = copy;
+  s->settingsLength = length;
+  s->settingsMode = mode;
+  return Leave(s, PLUGHOST_OK);
+}
+
+plughost_status plughost_fetch_settings(plughost_session* s, uint8_t* buffer, uint32_t capacity, uint32_t* length) {
+  if (s == nullptr || length == nullptr || (buffer == nullptr && capacity != 0)) return PLUGHOST_ERROR_ARGUMENT;
+  if (!Enter(s)) return PLUGHOST_ERROR_BUSY;
+  *length = 0;
+  plughost_status status = EnsureServer(s, true, nullptr);
+  PlughostReply reply;
+  if (status == PLUGHOST_OK) status = Request(s, REQ_FETCH_SETTINGS, 0, nullptr, 0, &reply, "the settings");
+  if (status == PLUGHOST_SERVER_BAD_INDEX) return Leave(s, Fail(s, PLUGHOST_ERROR_NO_JOB, "no filter has ended yet"));
+  if (status != PLUGHOST_OK) return Leave(s, status);
+  *length = reply.length;
+  const uint32_t copied = reply.length < capacity ? reply.length : capacity;
+  if (copied != 0) memcpy(buffer, reply.payload, copied);
+  PlughostFreeReply(&reply);
+  if (*length > capacity)
+    return Leave(s, Fail(s, PLUGHOST_ERROR_SMALL_BUFFER, "the settings hold %u bytes", *length));
+  return Leave(s, PLUGHOST_OK);
 }
 
 // ---- The server ----

@@ -192,11 +192,28 @@ PLUGHOST_API plughost_status plughost_fetch(plughost_session* session, plughost_
 PLUGHOST_API void plughost_cancel(plughost_session* session);
 
 /* ---- Recorded plug-in settings ----
-   (Calls that fetch a plug-in's recorded settings and run it with them
-   without its dialog belong here.) */
+   The settings block is the server's own format (the README's "settings
+   block"); plughost-cli writes it as JSON. */
+
+/* How the following filter calls start: PLUGHOST_MODE_PLAIN (as a plain
+   start, the plug-in may show its dialog), _DIALOG (its dialog opens with the
+   settings), _REPLAY (no dialog: the settings are replayed) or _SILENT. The
+   settings block (`length` bytes, none when 0) is copied into the session.
+   Needs a server of protocol 2 or later (PLUGHOST_ERROR_UNSUPPORTED). */
+enum { PLUGHOST_MODE_PLAIN = 0, PLUGHOST_MODE_DIALOG = 1, PLUGHOST_MODE_REPLAY = 2, PLUGHOST_MODE_SILENT = 3 };
+PLUGHOST_API plughost_status plughost_use_settings(plughost_session* session, uint32_t mode, const uint8_t* settings,
+                                                   uint32_t length);
+/* The settings block the last filter recorded: *length gets its size, and up
+   to capacity bytes are copied into `buffer` (may be null when capacity is
+   0); PLUGHOST_ERROR_SMALL_BUFFER says that it holds more. PLUGHOST_ERROR_NO_JOB
+   before any filter has ended. */
+PLUGHOST_API plughost_status plughost_fetch_settings(plughost_session* session, uint8_t* buffer, uint32_t capacity,
+                                                     uint32_t* length);
 
 /* ---- Images in shared memory ----
-   (Calls that hand the server an image without copying it belong here.) */
+   The C++ layer (plughost_client.h: PlughostCreateSharedImage,
+   PlughostStartSharedFilter) hands the server an image in a section without
+   copying it; a C call for it is to come. */
 
 /* ---- The server ---- */
 

@@ -8,10 +8,10 @@
 #include <cstdint>
 #include <string>
 
-#include "wire/protocol.h"
+#include "wire/settings_header.h"
 
-// The header and its constants are wire records: wire/protocol.h declares
-// and pins them, beside the requests that carry the block.
+// The header and its constants are wire records: wire/settings_header.h
+// declares and pins them.
 constexpr uint32_t SETTINGS_HAS_DESCRIPTOR = 1;  // a descriptor was recorded (it may be empty)
 constexpr uint32_t SETTINGS_HAS_PARAMETERS = 2;  // parameter bytes were recorded (they may be none)
 constexpr uint32_t SETTINGS_NAME_MAX_UNITS = 255;

@@ -257,6 +257,36 @@ TEST(CApi, FiltersWholeOrInStepsWithProgress) {
   EXPECT_EQ(PLUGHOST_ERROR_NO_JOB, plughost_fetch(session.s, &stepped.image));
 }
 
+// What a filter recorded comes back as a settings block, and the next
+// filters replay it without their dialog.
+TEST(CApi, RecordedSettingsAreFetchedAndReplayed) {
+  Session session;
+  ASSERT_EQ(PLUGHOST_OK, session.Open(ServerExe(), Samples())) << session.Error();
+  uint32_t length = 0;
+  EXPECT_EQ(PLUGHOST_ERROR_NO_JOB, plughost_fetch_settings(session.s, nullptr, 0, &length));
+  uint32_t invert = session.Index("Invert");
+  TestImage first(6, 4);
+  ASSERT_EQ(PLUGHOST_OK, plughost_filter(session.s, invert, &first.image, nullptr, nullptr, nullptr)) << session.Error();
+  EXPECT_EQ(PLUGHOST_ERROR_SMALL_BUFFER, plughost_fetch_settings(session.s, nullptr, 0, &length));
+  ASSERT_GE(length, 32u) << "a settings block's header at least";
+  std::vector<uint8_t> settings(length);
+  ASSERT_EQ(PLUGHOST_OK, plughost_fetch_settings(session.s, settings.data(), length, &length)) << session.Error();
+  EXPECT_EQ(0, memcmp(settings.data(), "PHST", 4));
+
+  EXPECT_EQ(PLUGHOST_ERROR_ARGUMENT, plughost_use_settings(session.s, 4, nullptr, 0));
+  ASSERT_EQ(PLUGHOST_OK, plughost_use_settings(session.s, PLUGHOST_MODE_REPLAY, settings.data(), length));
+  TestImage replayed(6, 4);
+  ASSERT_EQ(PLUGHOST_OK, plughost_filter(session.s, invert, &replayed.image, nullptr, nullptr, nullptr))
+      << session.Error();
+  EXPECT_TRUE(replayed.Inverted());
+  // A block that is not one is refused by the server, and nothing runs.
+  settings[0] = 'X';
+  ASSERT_EQ(PLUGHOST_OK, plughost_use_settings(session.s, PLUGHOST_MODE_REPLAY, settings.data(), length));
+  TestImage refused(6, 4);
+  EXPECT_EQ(PLUGHOST_SERVER_BAD_PAYLOAD, plughost_filter(session.s, invert, &refused.image, nullptr, nullptr, nullptr));
+  EXPECT_TRUE(refused.Untouched());
+}
+
 TEST(CApi, AFilterIsCancelledFromItsCallbackOrAnotherThread) {
   for (bool fromThread : {false, true}) {
     SCOPED_TRACE(fromThread ? "plughost_cancel from another thread" : "the callback answers cancel");
