@@ -51,6 +51,8 @@ struct plughost_session {
   uint32_t settingsMode;
   uint8_t* settings;  // from the process heap; null for none
   uint32_t settingsLength;
+  PlughostSharedImage shared;  // plughost_shared_image_create's, if any
+  bool jobShared;              // the filter started works on `shared`
   std::atomic<LONG> cancels;  // plughost_cancel calls since the job started
   HANDLE cancelEvent;     // set with every cancel, to cut a wait short
   HANDLE stopEvent;       // ends the keep-alive thread
@@ -299,7 +301,6 @@ plughost_status Scan(plughost_session* s, const wchar_t* folder, bool replay) {
   if (status != PLUGHOST_OK) return status;
   bool changed = replay && !SameEntries(s->entries, s->entryCount, entries, count);
   if (s->entries != nullptr) HeapFree(GetProcessHeap(), 0, s->entries);
-  if (s->settings != nullptr) HeapFree(GetProcessHeap(), 0, s->settings);
   s->entries = entries;
   s->entryCount = count;
   if (!replay) wcscpy(s->scanFolder, folder);
@@ -355,19 +356,53 @@ void StatusToResult(const JobStatusRecord& status, plughost_result* result) {
   ToUtf8(status.message, 256, result->message, sizeof(result->message));
 }
 
+plughost_status StartPipedFilter(plughost_session* s, uint32_t index, const ImageBlockHeader& head,
+                                 const plughost_image* image);
+
 plughost_status StartFilter(plughost_session* s, uint32_t index, const plughost_image* image,
                             plughost_result* result) {
   if (image == nullptr || image->pixels == nullptr || image->width == 0 || image->height == 0)
     return Fail(s, PLUGHOST_ERROR_ARGUMENT, "the image needs pixels and a width and height above 0");
   uint64_t pixelBytes = static_cast<uint64_t>(image->width) * image->height * 4;
-  if (pixelBytes + IMAGE_HEADER_BYTES > UINT32_MAX)
-    return Fail(s, PLUGHOST_ERROR_ARGUMENT, "a %u x %u image is too large for the pipe", image->width,
-                image->height);
   plughost_status status = NeedPlugin(s, index);
   if (status == PLUGHOST_OK) status = EnsureServer(s, true, result);
   if (status != PLUGHOST_OK) return status;
   ImageBlockHeader head{image->width, image->height, image->horizontal_dpi > 0 ? image->horizontal_dpi : 72.0,
                         image->vertical_dpi > 0 ? image->vertical_dpi : 72.0};
+  s->filterRunning = s->fetchPending = false;
+  s->jobShared = s->shared.block != nullptr && image->pixels == s->shared.block + IMAGE_HEADER_BYTES &&
+                 pixelBytes + IMAGE_HEADER_BYTES <= s->shared.bytes;
+  if (s->jobShared) {
+    if (s->info.protocolVersion < 3)
+      return Fail(s, PLUGHOST_ERROR_UNSUPPORTED, "the server takes no shared images (protocol %u)",
+                  s->info.protocolVersion);
+    memcpy(s->shared.block, &head, IMAGE_HEADER_BYTES);
+    int64_t started = -1;
+    if (!PlughostStartSharedFilter(&s->client, index, s->settingsMode, s->settings, s->settingsLength, &s->shared,
+                                   &started))
+      return Lost(s, "the filter");
+    s->lastExchange = GetTickCount();
+    if (started != ST_OK)
+      return Fail(s, started > 0 && started < 64 ? static_cast<plughost_status>(started) : PLUGHOST_ERROR_BAD_REPLY,
+                  "the server refused the filter (status %lld)", static_cast<long long>(started));
+  } else {
+    status = StartPipedFilter(s, index, head, image);
+    if (status != PLUGHOST_OK) return status;
+  }
+  s->filterRunning = true;
+  s->jobWidth = image->width;
+  s->jobHeight = image->height;
+  s->abortSent = false;
+  return PLUGHOST_OK;
+}
+
+// The image in the request itself, after the settings when there are any.
+plughost_status StartPipedFilter(plughost_session* s, uint32_t index, const ImageBlockHeader& head,
+                                 const plughost_image* image) {
+  const uint64_t pixelBytes = static_cast<uint64_t>(image->width) * image->height * 4;
+  if (pixelBytes + IMAGE_HEADER_BYTES > UINT32_MAX)
+    return Fail(s, PLUGHOST_ERROR_ARGUMENT, "a %u x %u image is too large for the pipe", image->width,
+                image->height);
   // Settings go before the image, in the one payload the server takes.
   const bool extended = s->settingsMode != PLUGHOST_MODE_PLAIN || s->settingsLength != 0;
   const uint32_t prefix = extended ? PlughostStartExPrefixBytes(s->settingsLength) : 0;
@@ -382,15 +417,10 @@ plughost_status StartFilter(plughost_session* s, uint32_t index, const plughost_
   if (extended) PlughostWriteStartExPrefix(block, s->settingsMode, s->settings, s->settingsLength);
   memcpy(block + prefix, &head, IMAGE_HEADER_BYTES);
   memcpy(block + prefix + IMAGE_HEADER_BYTES, image->pixels, static_cast<size_t>(pixelBytes));
-  s->filterRunning = s->fetchPending = false;
-  status = Request(s, extended ? REQ_FILTER_START_EX : REQ_FILTER_START, index, block, length, nullptr, "the filter");
+  plughost_status status =
+      Request(s, extended ? REQ_FILTER_START_EX : REQ_FILTER_START, index, block, length, nullptr, "the filter");
   HeapFree(GetProcessHeap(), 0, block);
-  if (status != PLUGHOST_OK) return status;
-  s->filterRunning = true;
-  s->jobWidth = image->width;
-  s->jobHeight = image->height;
-  s->abortSent = false;
-  return PLUGHOST_OK;
+  return status;
 }
 
 // Passes a cancel on: the first asks the filter to stop, where the server
@@ -456,6 +486,12 @@ plughost_status Fetch(plughost_session* s, plughost_image* image) {
   PlughostReply reply;
   plughost_status status = Request(s, REQ_FETCH_IMAGE, 0, nullptr, 0, &reply, "the filtered image");
   if (status != PLUGHOST_OK) return status;
+  // A shared image's pixels are in place already: the reply carries none.
+  if (s->jobShared) {
+    const bool empty = reply.length == 0;
+    PlughostFreeReply(&reply);
+    return empty ? PLUGHOST_OK : Fail(s, PLUGHOST_ERROR_BAD_REPLY, "the server sent pixels of a shared image back");
+  }
   uint64_t pixelBytes = static_cast<uint64_t>(image->width) * image->height * 4;
   ImageBlockHeader head;
   memset(&head, 0, sizeof(head));
@@ -559,6 +595,8 @@ void plughost_session_destroy(plughost_session* s) {
   Disconnect(s, true);
   PlughostCloseHiddenWindow(&s->hidden);
   if (s->entries != nullptr) HeapFree(GetProcessHeap(), 0, s->entries);
+  if (s->settings != nullptr) HeapFree(GetProcessHeap(), 0, s->settings);
+  PlughostFreeSharedImage(&s->shared);
   HANDLE events[3] = {s->cancelEvent, s->stopEvent, s->wakeEvent};
   for (HANDLE h : events)
     if (h != nullptr) CloseHandle(h);
@@ -749,6 +787,34 @@ void plughost_cancel(plughost_session* s) {
   if (s == nullptr) return;
   ++s->cancels;
   SetEvent(s->cancelEvent);
+}
+
+// ---- Images in shared memory ----
+
+plughost_status plughost_shared_image_create(plughost_session* s, uint32_t width, uint32_t height,
+                                             plughost_image* image) {
+  if (s == nullptr || image == nullptr || width == 0 || height == 0) return PLUGHOST_ERROR_ARGUMENT;
+  if (!Enter(s)) return PLUGHOST_ERROR_BUSY;
+  if (s->filterRunning || s->fetchPending)
+    return Leave(s, Fail(s, PLUGHOST_ERROR_ARGUMENT, "a filter still works on the shared image"));
+  PlughostFreeSharedImage(&s->shared);
+  memset(image, 0, sizeof(*image));
+  if (!PlughostCreateSharedImage(&s->shared, width, height, 72.0, 72.0))
+    return Leave(s, Fail(s, PLUGHOST_ERROR_NO_MEMORY, "no shared memory for a %u x %u image", width, height));
+  image->width = width;
+  image->height = height;
+  image->horizontal_dpi = image->vertical_dpi = 72.0;
+  image->pixels = s->shared.block + IMAGE_HEADER_BYTES;
+  return Leave(s, PLUGHOST_OK);
+}
+
+void plughost_shared_image_free(plughost_session* s, plughost_image* image) {
+  if (s == nullptr || !Enter(s)) return;
+  if (image != nullptr && s->shared.block != nullptr && image->pixels == s->shared.block + IMAGE_HEADER_BYTES) {
+    PlughostFreeSharedImage(&s->shared);
+    memset(image, 0, sizeof(*image));
+  }
+  Leave(s, PLUGHOST_OK);
 }
 
 // ---- Recorded settings ----

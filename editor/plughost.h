@@ -211,9 +211,15 @@ PLUGHOST_API plughost_status plughost_fetch_settings(plughost_session* session, 
                                                      uint32_t* length);
 
 /* ---- Images in shared memory ----
-   The C++ layer (plughost_client.h: PlughostCreateSharedImage,
-   PlughostStartSharedFilter) hands the server an image in a section without
-   copying it; a C call for it is to come. */
+   An image whose pixels live in memory shared with the server (protocol 3 or
+   later): plughost_filter and plughost_filter_start hand it over without
+   copying it, the filter works on the pixels where they lie, and the fetch
+   copies nothing. The pixels must be left alone while a filter runs on them;
+   an editor that needs the original should the server die mid-job keeps a
+   copy. A session holds one such image: creating another frees the first. */
+PLUGHOST_API plughost_status plughost_shared_image_create(plughost_session* session, uint32_t width, uint32_t height,
+                                                          plughost_image* image);
+PLUGHOST_API void plughost_shared_image_free(plughost_session* session, plughost_image* image);
 
 /* ---- The server ---- */
 

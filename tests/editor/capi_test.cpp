@@ -287,6 +287,24 @@ TEST(CApi, RecordedSettingsAreFetchedAndReplayed) {
   EXPECT_TRUE(refused.Untouched());
 }
 
+// An image in shared memory is filtered where it lies, through the same calls.
+TEST(CApi, ASharedImageIsFilteredInPlace) {
+  Session session;
+  ASSERT_EQ(PLUGHOST_OK, session.Open(ServerExe(), Samples())) << session.Error();
+  TestImage expected(37, 30);
+  plughost_image shared{};
+  ASSERT_EQ(PLUGHOST_OK, plughost_shared_image_create(session.s, 37, 30, &shared)) << session.Error();
+  memcpy(shared.pixels, expected.pixels.data(), expected.pixels.size());
+  const uint8_t* before = shared.pixels;
+  ASSERT_EQ(PLUGHOST_OK, plughost_filter(session.s, session.Index("Invert"), &shared, nullptr, nullptr, nullptr))
+      << session.Error();
+  EXPECT_EQ(before, shared.pixels);
+  memcpy(expected.pixels.data(), shared.pixels, expected.pixels.size());
+  EXPECT_TRUE(expected.Inverted());
+  plughost_shared_image_free(session.s, &shared);
+  EXPECT_EQ(nullptr, shared.pixels);
+}
+
 TEST(CApi, AFilterIsCancelledFromItsCallbackOrAnotherThread) {
   for (bool fromThread : {false, true}) {
     SCOPED_TRACE(fromThread ? "plughost_cancel from another thread" : "the callback answers cancel");
