@@ -8,6 +8,7 @@
 #include <thread>
 #include <vector>
 
+#include "call/job_record.h"
 #include "editor/plughost_client.h"
 
 inline double Seconds() {
@@ -106,4 +107,20 @@ inline double BarePipeTransfer(const uint8_t* bytes, uint8_t* into, uint32_t len
   CloseHandle(other);
   PlughostClose(&bare);
   return best;
+}
+
+// A Filter job on `pixels` for running the call in this process, as the
+// server would set it up for a piped image at 72 dpi.
+inline void InProcessJob(JobRecord* job, uint32_t width, uint32_t height, uint8_t* pixels, PluginEntry* entry) {
+  job->self = job;
+  job->hostWindow = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(GetDesktopWindow()));
+  job->width = job->rowPixels = width;
+  job->height = height;
+  job->pixels = pixels;
+  job->horizontalResolution = job->verticalResolution = 72.0;
+  job->ImageAccessBegin = ImageAccessBegin;
+  job->ImageAccessEnd = ImageAccessEnd;
+  job->ImageAccessCheck = ImageAccessCheck;
+  job->progress = JobProgress;
+  job->entry = entry;
 }

@@ -85,16 +85,7 @@ int main() {
   // the whole call.
   std::vector<uint8_t> pixels(pixelBytes, 0x5A);
   JobRecord job{};
-  job.self = &job;
-  job.hostWindow = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(GetDesktopWindow()));
-  job.width = job.height = job.rowPixels = kSide;
-  job.pixels = pixels.data();
-  job.horizontalResolution = job.verticalResolution = 72.0;
-  job.ImageAccessBegin = ImageAccessBegin;
-  job.ImageAccessEnd = ImageAccessEnd;
-  job.ImageAccessCheck = ImageAccessCheck;
-  job.progress = JobProgress;
-  job.entry = &entry;
+  InProcessJob(&job, kSide, kSide, pixels.data(), &entry);
   TileExchange tiles{};
   PublishJob(&job, &tiles);
   double setUp = BestOf(3, [&] {

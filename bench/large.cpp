@@ -54,17 +54,7 @@ int main() {
   });
 
   JobRecord job{};
-  job.self = &job;
-  job.hostWindow = reinterpret_cast<uintptr_t>(GetDesktopWindow());
-  job.width = job.rowPixels = kWidth;
-  job.height = kHeight;
-  job.pixels = pixels.data();
-  job.horizontalResolution = job.verticalResolution = 72.0;
-  job.ImageAccessBegin = ImageAccessBegin;
-  job.ImageAccessEnd = ImageAccessEnd;
-  job.ImageAccessCheck = ImageAccessCheck;
-  job.progress = JobProgress;
-  job.entry = &invert;
+  InProcessJob(&job, kWidth, kHeight, pixels.data(), &invert);
   TileExchange tiles{};
   PublishJob(&job, &tiles);
 

@@ -89,16 +89,7 @@ int main() {
   // The same call in this process, on pixels of its own.
   std::vector<uint8_t> pixels(kPixelBytes, 0x5A);
   JobRecord job{};
-  job.self = &job;
-  job.hostWindow = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(GetDesktopWindow()));
-  job.width = job.height = job.rowPixels = kSide;
-  job.pixels = pixels.data();
-  job.horizontalResolution = job.verticalResolution = 72.0;
-  job.ImageAccessBegin = ImageAccessBegin;
-  job.ImageAccessEnd = ImageAccessEnd;
-  job.ImageAccessCheck = ImageAccessCheck;
-  job.progress = JobProgress;
-  job.entry = &entry;
+  InProcessJob(&job, kSide, kSide, pixels.data(), &entry);
   double call = BestOf(5, [&] { RunFilterCall(&job, &entry); });
 
   Figure("filter_e2e_shared_4096", shared * 1e3, "ms");
