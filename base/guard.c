@@ -139,7 +139,10 @@ static int ThreadBlockFrameBetween(DWORD64 low, DWORD64 high) {
    frame, so every read of a return address lands on stack that is in use;
    what RtlVirtualUnwind reads through a lying frame pointer is left to the
    frame-only guard this runs under. Only exception handlers count: a
-   termination handler or a C++ clean-up never takes a fault. */
+   termination handler or a C++ clean-up never takes a fault. Past a routine
+   without unwind information the walk may be reading stale stack, where an
+   old return address can name a routine with a handler: a handler met there
+   counts only when the walk then arrives exactly at the guard's frame. */
 static void WalkFromFault(void* context) {
   GuardWalk* walk = (GuardWalk*)context;
   CONTEXT c = *walk->fault;
@@ -150,27 +153,31 @@ static void WalkFromFault(void* context) {
     walk->verdict = WALK_MEETS_HANDLER;
     return;
   }
+  int guessed = 0, metHandler = 0;
   for (int step = 0; step < 4096; ++step) {
     if (c.Rsp < low || c.Rsp > high || (c.Rsp & 7) != 0) return;
     DWORD64 base = 0;
     PRUNTIME_FUNCTION entry = RtlLookupFunctionEntry(c.Rip, &base, NULL);
     if (c.Rsp == high) {
-      if (entry != NULL && base == gGuardBase && entry->BeginAddress == gGuardBegin) walk->verdict = WALK_REACHES_GUARD;
+      if (entry != NULL && base == gGuardBase && entry->BeginAddress == gGuardBegin)
+        walk->verdict = metHandler ? WALK_MEETS_HANDLER : WALK_REACHES_GUARD;
       return;
     }
     DWORD64 from = c.Rsp;
     if (entry == NULL) {
       c.Rip = *(const DWORD64*)(uintptr_t)c.Rsp;
       c.Rsp += 8;
+      guessed = 1;
     } else {
       void* handlerData = NULL;
       DWORD64 establisher = 0;
       PEXCEPTION_ROUTINE handler =
           RtlVirtualUnwind(UNW_FLAG_EHANDLER, base, c.Rip, entry, &c, &handlerData, &establisher, NULL);
-      if (handler != NULL) {
+      if (handler != NULL && !guessed) {
         walk->verdict = WALK_MEETS_HANDLER;
         return;
       }
+      if (handler != NULL) metHandler = 1;
     }
     if (c.Rsp <= from) return;
   }

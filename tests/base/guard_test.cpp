@@ -127,6 +127,15 @@ TEST(GuardedSection, APluginThatHandlesItsOwnFaultStillGetsIt) {
   }
 }
 
+TEST(GuardedSection, AHandlerNamedOnlyByStaleStackIsNotCalled) {
+  FaultLibrary lib;
+  const int before = lib.Get("OwnHandlerSaw")();
+  uint32_t code = 0;
+  EXPECT_EQ(0, Guarded([&] { lib.Get("BareWriteOverAStaleHandler")(); }, &code));
+  EXPECT_EQ(static_cast<uint32_t>(EXCEPTION_ACCESS_VIOLATION), code);
+  EXPECT_EQ(before, lib.Get("OwnHandlerSaw")()) << "the handler of a frame that is not there was called";
+}
+
 TEST(GuardedSection, APluginsTerminationHandlerRunsWhenItsFaultIsCaught) {
   FaultLibrary lib;
   int before = lib.Get("OwnFinallyRuns")();
