@@ -1,6 +1,9 @@
 #include "engine/tile_layout.h"
 
 #include <cstring>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 // One pixel (blue, green, red, fourth byte) to the tile's red, green, blue,
 // transparency order and back: red and blue trade places and the fourth byte
@@ -9,9 +12,22 @@ static inline uint32_t SwapToTile(uint32_t p) {
   return ((p >> 16) & 0xFFu) | (p & 0xFF00u) | ((p & 0xFFu) << 16) | (~p & 0xFF000000u);
 }
 
-// Whole rows of pixels, a word at a time so the compiler can vectorise.
+// Whole rows of pixels: four at a time where SSE2 is there (every 64-bit
+// build), the rest a word at a time. Every tile of the common interleaved
+// kind passes through here three times, so this is the job's inner loop.
 static void SwapRow(const uint8_t* from, uint8_t* to, int32_t pixels) {
-  for (size_t x = 0; x < static_cast<size_t>(pixels); ++x) {
+  size_t x = 0;
+#if defined(__SSE2__)
+  const __m128i green = _mm_set1_epi32(0x0000FF00), low = _mm_set1_epi32(0x000000FF);
+  const __m128i third = _mm_set1_epi32(0x00FF0000), fourth = _mm_set1_epi32(static_cast<int>(0xFF000000u));
+  for (; x + 4 <= static_cast<size_t>(pixels); x += 4) {
+    const __m128i p = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from + x * 4));
+    const __m128i q = _mm_or_si128(_mm_or_si128(_mm_and_si128(p, green), _mm_and_si128(_mm_srli_epi32(p, 16), low)),
+                                   _mm_or_si128(_mm_and_si128(_mm_slli_epi32(p, 16), third), _mm_andnot_si128(p, fourth)));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(to + x * 4), q);
+  }
+#endif
+  for (; x < static_cast<size_t>(pixels); ++x) {
     uint32_t p;
     memcpy(&p, from + x * 4, 4);
     p = SwapToTile(p);

@@ -114,6 +114,28 @@ TEST(TileFill, PlaneThreeIsTheComplementBothWays) {
   EXPECT_EQ(1, pixel[0]);  // other bytes untouched
 }
 
+TEST(TileFill, InterleavedRowsOfEveryLengthSwapAndComeBack) {
+  // Rows of 1 to 11 pixels: the vector part and the pixels left over after it.
+  for (int32_t w = 1; w <= 11; ++w) {
+    std::vector<uint8_t> pixels(w * 2 * 4), back(w * 2 * 4, 0);
+    for (size_t i = 0; i < pixels.size(); ++i) pixels[i] = static_cast<uint8_t>(i * 29 + 3);
+    TileLayout t;
+    ASSERT_EQ(TILE_LAYOUT_OK, ComputeTileLayout(1, 8, 0, 0, w, 2, 0, 3, &t));
+    std::vector<uint8_t> tile(t.total + 4, 0xEE);
+    TileClamp c = ClampTile(0, 0, w, 2, 0, 3, w, 2);
+    FillTileFromPixels(pixels.data(), w, c, tile.data(), t, 0, 0, 0);
+    for (size_t i = 0; i < t.total; i += 4) {
+      ASSERT_EQ(pixels[i + 2], tile[i]) << w;
+      ASSERT_EQ(pixels[i + 1], tile[i + 1]) << w;
+      ASSERT_EQ(pixels[i], tile[i + 2]) << w;
+      ASSERT_EQ(255 - pixels[i + 3], tile[i + 3]) << w;
+    }
+    EXPECT_EQ(0xEE, tile[t.total]) << w;  // nothing past the tile
+    StoreTileToPixels(back.data(), w, c, tile.data(), t.rowBytes, t.columnBytes, t.planeBytes, 0, 0, 0);
+    EXPECT_EQ(pixels, back) << w;
+  }
+}
+
 TEST(TileFill, PlanarRoundTripKeepsEveryByte) {
   std::vector<uint8_t> pixels(7 * 3 * 4), back(7 * 3 * 4, 0);
   for (size_t i = 0; i < pixels.size(); ++i) pixels[i] = static_cast<uint8_t>(i * 13 + 1);
