@@ -2,6 +2,7 @@
 #pragma once
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -80,24 +81,30 @@ double BestOf(int rounds, F&& f) {
 }
 
 // Writes `length` bytes from another thread into one end of a fresh pipe of
-// the library's kind and gathers them at the other, as an editor reads a
-// reply: the bare pipe, without the server.
-inline double BarePipeTransfer(const uint8_t* bytes, uint8_t* into, uint32_t length, int rounds) {
+// the library's kind, in calls of at most `piece` bytes, and gathers them at
+// the other, as an editor reads a reply: the bare pipe, without the server.
+// The baselines use the pieces both ends of ours use, the pipe's best.
+inline double BarePipeTransfer(const uint8_t* bytes, uint8_t* into, uint32_t length, int rounds,
+                               uint32_t piece = PIPE_PIECE_BYTES) {
   PlughostClient bare;
   PlughostCreatePipe(&bare, nullptr);
   std::wstring path = std::wstring(L"\\\\.\\pipe\\") + bare.pipeName;
   HANDLE other = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
   double best = BestOf(rounds, [&] {
     std::thread writer([&] {
-      DWORD n = 0;
-      WriteFile(other, bytes, length, &n, nullptr);
+      for (uint32_t sent = 0; sent < length;) {
+        DWORD n = 0;
+        if (!WriteFile(other, bytes + sent, std::min(piece, length - sent), &n, nullptr) || n == 0) break;
+        sent += n;
+      }
     });
     uint32_t got = 0;
     while (got < length) {
       DWORD n = 0;
       OVERLAPPED ov{};
       ov.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-      if (!ReadFile(bare.pipe, into + got, length - got, &n, &ov)) GetOverlappedResult(bare.pipe, &ov, &n, TRUE);
+      if (!ReadFile(bare.pipe, into + got, std::min(piece, length - got), &n, &ov))
+        GetOverlappedResult(bare.pipe, &ov, &n, TRUE);
       CloseHandle(ov.hEvent);
       if (n == 0) break;
       got += n;

@@ -41,9 +41,13 @@ int main() {
   PlughostWaitExit(&client, 20000, nullptr);
   PlughostClose(&client);
 
-  // The other way on a bare pipe of the same kind: a thread writes, we read.
+  // The other way on a bare pipe of the same kind: a thread writes, we read,
+  // in pieces as ours do and in one call each way.
   double fromPeer = BarePipeTransfer(payload.data(), copy.data(), big, 3);
+  double oneCall = BarePipeTransfer(payload.data(), copy.data(), big, 3, big);
   Figure("pipe_bare_64mib", big / fromPeer / 1e6, "MB/s");
   Figure("pipe_bare_vs_memcpy", memcpyTime / fromPeer, "x");
+  Figure("pipe_bare_one_call_64mib", big / oneCall / 1e6, "MB/s");
+  Figure("pipe_bare_pieces_vs_one_call", oneCall / fromPeer, "x");
   return 0;
 }

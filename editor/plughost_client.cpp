@@ -112,15 +112,17 @@ static bool Complete(PlughostClient* client, OVERLAPPED* ov, DWORD* count, uint3
 static bool Transfer(PlughostClient* client, void* buffer, uint32_t length, bool writing, uint32_t timeoutMs) {
   uint8_t* p = static_cast<uint8_t*>(buffer);
   uint32_t done = 0;
-  // Writes go out in one call; reads gather until the whole length is there.
+  // In pieces of PIPE_PIECE_BYTES each way; reads gather until the whole
+  // length is there.
   while (done < length) {
+    const uint32_t piece = length - done < PIPE_PIECE_BYTES ? length - done : PIPE_PIECE_BYTES;
     OVERLAPPED ov;
     memset(&ov, 0, sizeof(ov));
     ov.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     if (ov.hEvent == nullptr) return false;
     DWORD count = 0;
-    BOOL ok = writing ? WriteFile(client->pipe, p + done, length - done, &count, &ov)
-                      : ReadFile(client->pipe, p + done, length - done, &count, &ov);
+    BOOL ok = writing ? WriteFile(client->pipe, p + done, piece, &count, &ov)
+                      : ReadFile(client->pipe, p + done, piece, &count, &ov);
     bool completed = ok || (GetLastError() == ERROR_IO_PENDING && Complete(client, &ov, &count, timeoutMs));
     if (ok) GetOverlappedResult(client->pipe, &ov, &count, FALSE);
     CloseHandle(ov.hEvent);

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "base/clock.h"
+#include "wire/protocol.h"
 
 // Keeps the failed call's error code in the channel and answers false.
 static bool Failed(PipeChannel* channel) {
@@ -44,19 +45,16 @@ bool PipeConnect(PipeChannel* channel, const wchar_t* name, uint32_t busyLimitMs
   }
 }
 
-// One transfer of exactly `length` bytes; the two directions differ only in
-// the call and the limit.
-static bool Transfer(PipeChannel* channel, void* buffer, uint32_t length, bool writing) {
-  if (channel == nullptr) return false;
-  channel->systemError = 0;
-  if (channel->continueHook != nullptr && channel->continueHook(channel->hookUserData) == 0) return false;
+// One system call's worth of a transfer: at most `length` bytes, the count
+// in *moved; false on an error, the time limit or the hook's refusal.
+static bool TransferPiece(PipeChannel* channel, uint8_t* buffer, uint32_t length, bool writing, ClockStamp start,
+                          DWORD* moved) {
   OVERLAPPED overlapped;
   memset(&overlapped, 0, sizeof(overlapped));
   overlapped.hEvent = osCreateEventW(nullptr, TRUE, FALSE, nullptr);
   if (overlapped.hEvent == nullptr) return Failed(channel);
   const uint32_t limit = writing ? channel->writeLimitMs : channel->readLimitMs;
   HANDLE h = channel->handle;
-  ClockStamp start = ClockNow();
   DWORD count = 0;
   BOOL done = writing ? osWriteFile(h, buffer, length, &count, &overlapped)
                       : osReadFile(h, buffer, length, &count, &overlapped);
@@ -86,7 +84,28 @@ static bool Transfer(PipeChannel* channel, void* buffer, uint32_t length, bool w
     }
   }
   osCloseHandle(overlapped.hEvent);
-  return count >= length;
+  *moved = count;
+  return count > 0;
+}
+
+// One transfer of exactly `length` bytes within one time limit; the two
+// directions differ only in the call and the limit. It goes in pieces of
+// PIPE_PIECE_BYTES: Wine's server buffers each write whole, in memory it
+// allocates afresh for one larger than 32 MiB, and a 64 MiB image then moves
+// at half the speed.
+static bool Transfer(PipeChannel* channel, void* buffer, uint32_t length, bool writing) {
+  if (channel == nullptr) return false;
+  channel->systemError = 0;
+  if (channel->continueHook != nullptr && channel->continueHook(channel->hookUserData) == 0) return false;
+  ClockStamp start = ClockNow();
+  uint8_t* bytes = static_cast<uint8_t*>(buffer);
+  for (uint32_t done = 0; done < length;) {
+    const uint32_t piece = length - done < PIPE_PIECE_BYTES ? length - done : PIPE_PIECE_BYTES;
+    DWORD moved = 0;
+    if (!TransferPiece(channel, bytes + done, piece, writing, start, &moved)) return false;
+    done += moved;
+  }
+  return true;
 }
 
 bool PipeRead(PipeChannel* channel, void* buffer, uint32_t length) { return Transfer(channel, buffer, length, false); }
