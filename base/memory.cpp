@@ -70,25 +70,49 @@ bool OwnZeroedBlock(OwnedBlock* block, uint64_t length) {
   return true;
 }
 
-static OwnedBlock gSpare;
+static OwnedBlock gSpare[SPARE_USES];
+// The spares are kept and taken on two threads (the request loop's and the
+// Filter job's); each use of them is short.
+static std::atomic_flag gSpareLock = ATOMIC_FLAG_INIT;
 
-void RecycleOwnedBlock(OwnedBlock* block) {
+namespace {
+struct SpareLock {
+  SpareLock() {
+    while (gSpareLock.test_and_set(std::memory_order_acquire)) SwitchToThread();
+  }
+  ~SpareLock() { gSpareLock.clear(std::memory_order_release); }
+};
+}  // namespace
+
+void RecycleOwnedBlock(OwnedBlock* block, SpareUse use) {
   if (block->kind != BLOCK_REGION) return ReleaseOwnedBlock(block);
-  ReleaseSpareRegion();
-  gSpare = *block;
+  SpareLock lock;
+  ReleaseOwnedBlock(&gSpare[use]);
+  gSpare[use] = *block;
   *block = OwnedBlock{};
 }
 
-bool TakeRegion(OwnedBlock* block, uint64_t length) {
+bool TakeRegion(OwnedBlock* block, uint64_t length, SpareUse use) {
   ReleaseOwnedBlock(block);
-  if (gSpare.data != nullptr && gSpare.reserved >= length && gSpare.reserved / 2 <= length) {
-    *block = gSpare;
+  SpareLock lock;
+  OwnedBlock& spare = gSpare[use];
+  if (spare.data != nullptr && spare.reserved >= length && spare.reserved / 2 <= length) {
+    *block = spare;
     block->length = length;
-    gSpare = OwnedBlock{};
+    spare = OwnedBlock{};
     return true;
   }
-  ReleaseSpareRegion();
+  ReleaseOwnedBlock(&spare);
   block->data = static_cast<uint8_t*>(ReserveRegion(length));
+  // A 32-bit server's address space may be taken by the other spare: it goes
+  // before the request fails.
+  bool freed = false;
+  for (OwnedBlock& other : gSpare) {
+    if (block->data != nullptr || other.data == nullptr) continue;
+    ReleaseOwnedBlock(&other);
+    freed = true;
+  }
+  if (freed) block->data = static_cast<uint8_t*>(ReserveRegion(length));
   if (block->data == nullptr) return false;
   block->kind = BLOCK_REGION;
   block->length = length;
@@ -96,8 +120,15 @@ bool TakeRegion(OwnedBlock* block, uint64_t length) {
   return true;
 }
 
-void ReleaseSpareRegion() { ReleaseOwnedBlock(&gSpare); }
-bool HoldsSpareRegion() { return gSpare.data != nullptr; }
+void ReleaseSpareRegion(SpareUse use) {
+  SpareLock lock;
+  ReleaseOwnedBlock(&gSpare[use]);
+}
+
+bool HoldsSpareRegion(SpareUse use) {
+  SpareLock lock;
+  return gSpare[use].data != nullptr;
+}
 
 void MoveOwnedBlock(OwnedBlock* to, OwnedBlock* from) {
   if (to == from) return;

@@ -47,21 +47,29 @@ bool OwnZeroedBlock(OwnedBlock* block, uint64_t length);
 void MoveOwnedBlock(OwnedBlock* to, OwnedBlock* from);
 void ReleaseOwnedBlock(OwnedBlock* block);
 
-// One released region is kept, committed, for the next payload of about its
-// size: the first write to a freshly committed page costs a fault, and for a
-// large image those faults cost a third as much as the pipe moving it. Only
-// the request loop keeps and takes it.
+// A released region is kept, committed, for the next use of about its size:
+// the first write to a freshly committed page costs a fault, and for a large
+// image those faults cost a third as much as the pipe moving it. There is one
+// spare for each use.
+enum SpareUse : uint8_t {
+  // The next request payload: only the request loop keeps and takes it.
+  SPARE_PAYLOAD = 0,
+  // The next Filter job's working copy: kept and taken by the job thread;
+  // the request loop releases it only while no job runs.
+  SPARE_WORKING = 1,
+  SPARE_USES = 2,
+};
 // Keeps a region block as the spare (releasing an older one); releases any
 // other kind. The block is left empty.
-void RecycleOwnedBlock(OwnedBlock* block);
+void RecycleOwnedBlock(OwnedBlock* block, SpareUse use = SPARE_PAYLOAD);
 // A region of at least `length` bytes, its pages committed as far as they
 // were used before: the spare when it is no more than twice that size, else
 // a fresh reservation (the spare is released first, so that its address
 // space is free). Only a fresh reservation counts as an allocation.
-bool TakeRegion(OwnedBlock* block, uint64_t length);
+bool TakeRegion(OwnedBlock* block, uint64_t length, SpareUse use = SPARE_PAYLOAD);
 // Releases the spare, if there is one.
-void ReleaseSpareRegion();
-bool HoldsSpareRegion();
+void ReleaseSpareRegion(SpareUse use = SPARE_PAYLOAD);
+bool HoldsSpareRegion(SpareUse use = SPARE_PAYLOAD);
 
 // Maps a view of `section` from `offset` (a multiple of the allocation
 // granularity) to the section's end, for reading and writing, and answers

@@ -3,6 +3,7 @@
 #pragma once
 #include <cstdint>
 
+#include "base/memory.h"
 #include "engine/pixel_buffer.h"
 #include "sdk/basic_types.h"
 
@@ -11,6 +12,7 @@ struct FilterRecord;
 struct TileExchange {
   FilterRecord* record;  // the running filter's record
   PixelBuffer working;   // the image as it was when the filter started
+  OwnedBlock workingMemory;  // its pixels: a region kept from job to job
   PixelBuffer editor;    // over the editor's pixels, where output goes
   uint8_t* inBlock;
   uint64_t inBlockSize;

@@ -152,7 +152,7 @@ static int RunFilterSequence(PluginCall* call, PluginEntry* entry) {
   uint32_t code = 0;
   if (s.result != noErr) DescribePluginResult(s.result, text, &code);
 
-  ReleasePixelBuffer(&tiles->working);
+  ReleaseWorkingCopy(tiles);
   ReleasePixelBuffer(&tiles->editor);
   // What the run leaves is recorded whatever its outcome; tokens left open end here.
   CloseDescriptorTokens(call->descriptorTokens);

@@ -68,6 +68,25 @@ static void FillDocument(ReadImageDocumentDesc* doc, ReadChannelDesc* channels, 
   doc->targetTransparency = &channels[3];
 }
 
+// The working copy's pixels go in the region the last job left when it
+// fits, pages already there; a fresh one only when it does not.
+static bool ProvideWorkingCopy(TileExchange* tiles, uint32_t w, uint32_t h) {
+  uint64_t bytes = 0;
+  if (__builtin_mul_overflow(static_cast<uint64_t>(w) * h, uint64_t{4}, &bytes)) return false;
+  OwnedBlock* memory = &tiles->workingMemory;
+  if (!TakeRegion(memory, bytes, SPARE_WORKING) || !CommitRegion(memory->data, 0, bytes)) {
+    ReleaseOwnedBlock(memory);
+    return false;
+  }
+  return AttachPixelMemory(&tiles->working, static_cast<int32_t>(w), static_cast<int32_t>(h), static_cast<int32_t>(w),
+                           memory->data) != 0;
+}
+
+void ReleaseWorkingCopy(TileExchange* tiles) {
+  ReleasePixelBuffer(&tiles->working);
+  RecycleOwnedBlock(&tiles->workingMemory, SPARE_WORKING);
+}
+
 int SetUpFilterRecord(PluginCall* call) {
   JobRecord* job = call->job;
   TileExchange* tiles = call->tiles;
@@ -76,7 +95,7 @@ int SetUpFilterRecord(PluginCall* call) {
   ZeroFilterRecordBlock();
   memset(&r->bigDocument, 0, sizeof(r->bigDocument));
   ResetTileExchange(tiles, fr, FilterRecordShadow(), FILTER_RECORD_BLOCK_BYTES);
-  ReleasePixelBuffer(&tiles->working);
+  ReleaseWorkingCopy(tiles);
   ReleasePixelBuffer(&tiles->editor);
   if (job->ImageAccessCheck == nullptr || !job->ImageAccessCheck(job)) return 0;
   InstallProgressForwarding(call);
@@ -92,7 +111,7 @@ int SetUpFilterRecord(PluginCall* call) {
   bool built = w <= INT32_MAX && h <= INT32_MAX && job->rowPixels <= INT32_MAX &&
                AttachPixelMemory(&tiles->editor, static_cast<int32_t>(w), static_cast<int32_t>(h),
                                  static_cast<int32_t>(job->rowPixels), job->pixels) &&
-               CreatePixelBuffer(&tiles->working, static_cast<int32_t>(w), static_cast<int32_t>(h), PB_STORAGE_EXACT);
+               ProvideWorkingCopy(tiles, w, h);
   // Never smaller than the image: that would hand the plug-in part of it.
   built = built && tiles->working.width == w && tiles->working.height == h;
   if (built)
@@ -102,7 +121,7 @@ int SetUpFilterRecord(PluginCall* call) {
   if (!built) {
     // A working copy that was not completely made must never be copied back
     // over the editor's pixels when the call then restores them.
-    ReleasePixelBuffer(&tiles->working);
+    ReleaseWorkingCopy(tiles);
     return 0;
   }
 

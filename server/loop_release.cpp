@@ -13,7 +13,8 @@ bool JobRunningAtLoopEnd() { return gJobRunningAtEnd; }
 void ReleaseLoopState(LoopState* state) {
   const bool jobRunning = AnyJobRunning(state);
   KeepRecordedSettings(state);
-  ReleaseSpareRegion();
+  ReleaseSpareRegion(SPARE_PAYLOAD);
+  ReleaseSpareRegion(SPARE_WORKING);
   if (state->about.thread != nullptr) osCloseHandle(state->about.thread);
   if (state->filter.thread != nullptr) osCloseHandle(state->filter.thread);
   state->about.thread = nullptr;

@@ -99,8 +99,10 @@ static bool ServeOne(LoopState* state) {
 // spare region that no request came for is given back.
 static int32_t ReleaseIdleSpare(void* userData) {
   const LoopState* state = static_cast<const LoopState*>(userData);
-  if (HoldsSpareRegion() && MillisecondsFromSeconds(ClockElapsed(state->spareSince, ClockNow())) >= SPARE_IDLE_MS)
-    ReleaseSpareRegion();
+  if (MillisecondsFromSeconds(ClockElapsed(state->spareSince, ClockNow())) >= SPARE_IDLE_MS) {
+    ReleaseSpareRegion(SPARE_PAYLOAD);
+    ReleaseSpareRegion(SPARE_WORKING);
+  }
   return 1;
 }
 
