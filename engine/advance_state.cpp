@@ -20,7 +20,20 @@ void ResetTileExchange(TileExchange* t, FilterRecord* record, FilterRecord* shad
   t->inputPad = 0;
   t->outputPad = 0;
   t->refusal = 0;
+  t->inTileFromWorking = false;
+  t->written = VRect{0, 0, 0, 0};
 }
+
+void NoteEditorWrite(TileExchange* t, int32_t x0, int32_t y0, int32_t x1, int32_t y1) {
+  if (x1 <= x0 || y1 <= y0) return;
+  VRect& w = t->written;
+  if (w.right <= w.left || w.bottom <= w.top) {
+    w = VRect{y0, x0, y1, x1};
+    return;
+  }
+  w = VRect{std::min(w.top, y0), std::min(w.left, x0), std::max(w.bottom, y1), std::max(w.right, x1)};
+}
+
 
 static void FreeBlock(uint8_t** block, uint64_t* size) {
   ::FreeBlock(*block);
@@ -150,6 +163,7 @@ static void FillInTile(TileExchange* t, FilterRecord* fr, const VRect& rect, con
     FillTile(image, rect.left, rect.top, rect.right, rect.bottom, fr->inLoPlane, fr->inHiPlane,
              static_cast<uint8_t*>(fr->inData), layout, PaddingOf(fr, true));
     EndPixelAccess(source, 0);
+    t->inTileFromWorking = source == &t->working;
   }
   if (scaled.magic != 0) ReleasePixelBuffer(&scaled);
 }
@@ -164,12 +178,31 @@ static void WriteBackWaitingTile(TileExchange* t, JobRecord* job) {
   TileClamp area = ClampTile(rect.left, rect.top, rect.right, rect.bottom, shadow->outLoPlane, shadow->outHiPlane,
                              editor->width, editor->height);
   if (job != nullptr && job->ImageAccessBegin != nullptr && job->ImageAccessBegin(job) && editor->pixels != nullptr) {
+    NoteEditorWrite(t, area.x0, area.y0, area.x1, area.y1);
     StoreTileToPixels(reinterpret_cast<uint8_t*>(editor->pixels), editor->pitch, area,
                       static_cast<const uint8_t*>(shadow->outData), shadow->outRowBytes, shadow->outColumnBytes,
                       shadow->outPlaneBytes, rect.left, rect.top, area.p0);
     if (job->ImageAccessEnd != nullptr) job->ImageAccessEnd(job);
   }
   shadow->outData = nullptr;
+}
+
+// The out tile may be a copy of the in tile just filled, without reading the
+// image again, when both describe the same samples of the same pixels and
+// nothing has gone back to those pixels since the call began: the common
+// strip-by-strip filter reads each strip once instead of twice.
+static bool OutTileIsInTile(const TileExchange* t, const FilterRecord* fr, const VRect& in, const VRect& out,
+                            const TileLayout& inLayout, const TileLayout& outLayout) {
+  const VRect& w = t->written;
+  const bool overlaps = w.right > w.left && w.bottom > w.top && out.left < w.right && w.left < out.right &&
+                        out.top < w.bottom && w.top < out.bottom;
+  return t->inTileFromWorking && !overlaps && !Sampled(fr) && in.left == out.left && in.top == out.top &&
+         in.right == out.right && in.bottom == out.bottom && fr->inLoPlane == fr->outLoPlane &&
+         fr->inHiPlane == fr->outHiPlane && inLayout.rowBytes == outLayout.rowBytes &&
+         inLayout.columnBytes == outLayout.columnBytes && inLayout.planeBytes == outLayout.planeBytes &&
+         inLayout.total == outLayout.total && !TileReachesOutside(out.left, out.top, out.right, out.bottom,
+                                                                   t->editor.width, t->editor.height) &&
+         t->working.width == t->editor.width && t->working.height == t->editor.height;
 }
 
 OSErr AdvanceState() {
@@ -209,6 +242,7 @@ OSErr AdvanceState() {
   }
 
   // In tile.
+  t->inTileFromWorking = false;
   TileLayout inLayout;
   TileLayoutResult inResult = ComputeTileLayout(fr->wantLayout, fr->depth, inRect.left, inRect.top, inRect.right,
                                                 inRect.bottom, fr->inLoPlane, fr->inHiPlane, &inLayout);
@@ -258,7 +292,9 @@ OSErr AdvanceState() {
 
   PixelBuffer* editor = &t->editor;
   if (job == nullptr || job->ImageAccessBegin == nullptr || !job->ImageAccessBegin(job)) return noErr;
-  if (editor->pixels != nullptr) {
+  if (editor->pixels != nullptr && OutTileIsInTile(t, fr, inRect, outRect, inLayout, outLayout)) {
+    memcpy(fr->outData, t->inBlock, static_cast<size_t>(outLayout.total));
+  } else if (editor->pixels != nullptr) {
     TileImage image{reinterpret_cast<const uint8_t*>(editor->pixels), editor->pitch, editor->width, editor->height};
     FillTile(image, outRect.left, outRect.top, outRect.right, outRect.bottom, fr->outLoPlane, fr->outHiPlane,
              static_cast<uint8_t*>(fr->outData), outLayout, PaddingOf(fr, false));

@@ -30,7 +30,15 @@ struct TileExchange {
   // plug-in answers. 0 otherwise.
   int16_t refusal;
   uint32_t recordBytes;  // how much of the record the shadow copies
+  // Whether the in tile now handed out holds the working copy's pixels, and
+  // the box around all that went back to the editor's pixels this call:
+  // outside it those pixels are still the working copy's.
+  bool inTileFromWorking;
+  VRect written;
 };
+
+// Widens the box of what went back to the editor's pixels by (x0, y0)-(x1, y1).
+void NoteEditorWrite(TileExchange* tiles, int32_t x0, int32_t y0, int32_t x1, int32_t y1);
 
 // Sides the record's 16-bit fields can describe.
 constexpr uint32_t RECORD_16BIT_SIDE = 32767;

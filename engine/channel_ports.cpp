@@ -86,6 +86,7 @@ OSErr WriteBaseChannelPixels(PIChannelPort port, const VRect* writeRect, const P
   if (job->ImageAccessBegin == nullptr || !job->ImageAccessBegin(job)) return noErr;
   const int byte = PortByte(reinterpret_cast<uintptr_t>(port));
   if (byte >= 0) {
+    NoteEditorWrite(call->tiles, area.x0, area.y0, area.x1, area.y1);
     uint8_t* pixels = reinterpret_cast<uint8_t*>(editor->pixels);
     for (int32_t y = area.y0; y < area.y1; ++y) {
       uint8_t* row = pixels + static_cast<uint64_t>(y) * editor->pitch * 4;

@@ -229,6 +229,39 @@ TEST(AdvanceState, OutTileReachesTheImageOnlyAtTheNextCall) {
   EXPECT_EQ(static_cast<uint8_t>(before + 1), b.Out()[1 * b.fr->outRowBytes + 2 * 4 + 1]);
 }
 
+TEST(AdvanceState, AnOutTileOverTheInTileShowsWhatWentBackSinceTheCallBegan) {
+  // The same rectangle in and out, as strip filters ask: the out tile holds
+  // the image as it now is, the in tile the image as it was.
+  TileBench b(6, 4);
+  const std::vector<uint8_t> original = b.editor;
+  const Rect top{0, 0, 2, 6}, bottom{2, 0, 4, 6};
+  auto ask = [&](Rect r) {
+    b.fr->inRect = b.fr->outRect = r;
+    return AdvanceState();
+  };
+  auto outSample = [&](uint32_t x, uint32_t y, int p) {
+    return b.Out()[(y - b.fr->outRect.top) * b.fr->outRowBytes + x * 4 + p];
+  };
+  ASSERT_EQ(noErr, ask(top));
+  EXPECT_EQ(0, memcmp(b.In(), b.Out(), 2 * 6 * 4)) << "untouched pixels: the out tile is the in tile";
+  EXPECT_EQ(b.Sample(5, 1, 0), outSample(5, 1, 0));
+  b.Out()[1 * b.fr->outRowBytes + 5 * 4] ^= 0xFF;  // red of (5, 1)
+  ASSERT_EQ(noErr, ask(top));                       // the same strip again, after that went back
+  EXPECT_EQ(static_cast<uint8_t>(~b.Sample(5, 1, 0)), b.In()[1 * b.fr->inRowBytes + 5 * 4]) << "in: as it was";
+  EXPECT_EQ(b.Sample(5, 1, 0), outSample(5, 1, 0)) << "out: as it is";
+  EXPECT_EQ(original[(1 * 6 + 5) * 4 + 2] ^ 0xFF, b.Pixel(5, 1)[2]);
+
+  // A write through a channel port counts as well.
+  uint8_t plane[12];
+  memset(plane, 0x11, sizeof(plane));
+  PixelMemoryDesc desc{plane, 6 * 8, 8, 0, 8};
+  VRect rect{2, 0, 4, 6};
+  ASSERT_EQ(noErr, WriteBaseChannelPixels(reinterpret_cast<PIChannelPort>(1), &rect, &desc));
+  ASSERT_EQ(noErr, ask(bottom));
+  EXPECT_EQ(0x11, outSample(3, 3, 0));
+  EXPECT_EQ(original[(3 * 6 + 3) * 4 + 2], b.In()[1 * b.fr->inRowBytes + 3 * 4]);
+}
+
 TEST(AdvanceState, PlanarLayoutStrides) {
   TileBench b(10, 4);
   b.fr->wantLayout = 5;
