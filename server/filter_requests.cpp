@@ -163,8 +163,12 @@ void HandleFetchImage(LoopState* state) {
   if (state->image.data == nullptr) return SetStatus(state, ST_NO_IMAGE);
   // The running filter writes into the held image in place.
   if (JobThreadRunning(&state->filter)) return SetStatus(state, ST_NOT_READY);
-  // Pixels in the editor's own section are there already: the view is let go.
-  if (state->image.kind == BLOCK_MAPPING) return ReleaseHeldImage(state);
+  // Pixels in the editor's own section are there already: the view is let go
+  // once the empty reply is out, since unmapping a large view takes a while.
+  if (state->image.kind == BLOCK_MAPPING) {
+    MoveOwnedBlock(&state->replyPayload, &state->image);
+    return ReleaseHeldImage(state);
+  }
   // A start's header and settings before the image stay behind.
   state->reply.payloadLength = static_cast<uint32_t>(state->image.length - state->imageOffset);
   state->replyOffset = state->imageOffset;
