@@ -144,15 +144,24 @@ TEST(PipeTransfer, ExactCountsBothWays) {
   PipeClose(&channel);
 }
 
-TEST(PipeTransfer, ShortReadFailsEvenIfTheRestWouldFollow) {
+TEST(PipeTransfer, AReadIsGatheredFromSeveralWritesWithinItsLimit) {
   std::wstring name = UniqueName(L"short");
   EditorEnd editor(name);
   PipeChannel channel;
   ASSERT_TRUE(PipeConnect(&channel, name.c_str()));
-  channel.readLimitMs = 200;
-  char twenty[20] = {};
+  channel.readLimitMs = 10000;
+  char twenty[20], twelve[12], got[32];
+  memset(twenty, 'a', sizeof(twenty));
+  memset(twelve, 'b', sizeof(twelve));
   editor.Write(twenty, 20);
-  char got[32];
+  std::thread later([&] { editor.Write(twelve, 12); });
+  EXPECT_TRUE(PipeRead(&channel, got, 32));
+  later.join();
+  EXPECT_EQ(0, memcmp(got, twenty, 20));
+  EXPECT_EQ(0, memcmp(got + 20, twelve, 12));
+  // The rest never comes: the read fails at its limit.
+  channel.readLimitMs = 200;
+  editor.Write(twenty, 20);
   EXPECT_FALSE(PipeRead(&channel, got, 32));
   PipeClose(&channel);
 }
