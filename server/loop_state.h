@@ -43,7 +43,7 @@ struct LoopState {
 };
 
 // Payloads are read, and their memory committed, in pieces of this size.
-constexpr uint32_t PAYLOAD_PIECE_BYTES = 1u << 20;
+constexpr uint32_t PAYLOAD_PIECE_BYTES = PIPE_PIECE_BYTES;
 // How long a released image's region is kept for the next request.
 constexpr uint32_t SPARE_IDLE_MS = 2000;
 

@@ -45,7 +45,7 @@ ConversationOutcome RunConversation(uint64_t failAt) {
     ServerSession s(client);
     // Blur's image is larger than one payload piece, so its request is read
     // into a reserved region committed piece by piece; Trouble's is one block.
-    TestImage large = TestImage::Pattern(520, 520), input = TestImage::Pattern(70, 90);
+    TestImage large = TestImage::Pattern(1040, 1040), input = TestImage::Pattern(70, 90);
     Catalogue cat;
     int64_t st = SetHost(s);
     if (st >= 0) {
@@ -241,7 +241,7 @@ TEST(PayloadMemory, TheLastImagesRegionServesTheNextImageOfItsSize) {
     Catalogue cat;
     SetHost(s);
     ASSERT_EQ(ST_OK, Scan(s, SamplesFolder(), &cat));
-    TestImage image = TestImage::Pattern(600, 600);  // larger than one payload piece
+    TestImage image = TestImage::Pattern(1100, 1100);  // larger than one payload piece
     for (int round = 0; round < 2; ++round) {
       ASSERT_EQ(ST_OK, StartFilter(s, cat.Find(L"Invert"), image));
       JobStatusRecord r;
@@ -253,7 +253,7 @@ TEST(PayloadMemory, TheLastImagesRegionServesTheNextImageOfItsSize) {
     }
     EXPECT_EQ(0u, s.Quit());
   }
-  const unsigned long long size = IMAGE_HEADER_BYTES + 600ull * 600 * 4;
+  const unsigned long long size = IMAGE_HEADER_BYTES + 1100ull * 1100 * 4;
   int reservations = 0;
   for (const TracedAllocation& row : ReadTrace(trace)) reservations += row.kind == ALLOC_RESERVE && row.size == size;
   EXPECT_EQ(1, reservations);
