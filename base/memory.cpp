@@ -106,13 +106,10 @@ bool TakeRegion(OwnedBlock* block, uint64_t length, SpareUse use) {
   block->data = static_cast<uint8_t*>(ReserveRegion(length));
   // A 32-bit server's address space may be taken by the other spare: it goes
   // before the request fails.
-  bool freed = false;
-  for (OwnedBlock& other : gSpare) {
-    if (block->data != nullptr || other.data == nullptr) continue;
-    ReleaseOwnedBlock(&other);
-    freed = true;
+  if (block->data == nullptr && (gSpare[SPARE_PAYLOAD].data != nullptr || gSpare[SPARE_WORKING].data != nullptr)) {
+    for (OwnedBlock& other : gSpare) ReleaseOwnedBlock(&other);
+    block->data = static_cast<uint8_t*>(ReserveRegion(length));
   }
-  if (freed) block->data = static_cast<uint8_t*>(ReserveRegion(length));
   if (block->data == nullptr) return false;
   block->kind = BLOCK_REGION;
   block->length = length;
@@ -123,11 +120,6 @@ bool TakeRegion(OwnedBlock* block, uint64_t length, SpareUse use) {
 void ReleaseSpareRegion(SpareUse use) {
   SpareLock lock;
   ReleaseOwnedBlock(&gSpare[use]);
-}
-
-bool HoldsSpareRegion(SpareUse use) {
-  SpareLock lock;
-  return gSpare[use].data != nullptr;
 }
 
 void MoveOwnedBlock(OwnedBlock* to, OwnedBlock* from) {

@@ -69,7 +69,6 @@ void RecycleOwnedBlock(OwnedBlock* block, SpareUse use = SPARE_PAYLOAD);
 bool TakeRegion(OwnedBlock* block, uint64_t length, SpareUse use = SPARE_PAYLOAD);
 // Releases the spare, if there is one.
 void ReleaseSpareRegion(SpareUse use = SPARE_PAYLOAD);
-bool HoldsSpareRegion(SpareUse use = SPARE_PAYLOAD);
 
 // Maps a view of `section` from `offset` (a multiple of the allocation
 // granularity) to the section's end, for reading and writing, and answers

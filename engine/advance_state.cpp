@@ -34,7 +34,6 @@ void NoteEditorWrite(TileExchange* t, int32_t x0, int32_t y0, int32_t x1, int32_
   w = VRect{std::min(w.top, y0), std::min(w.left, x0), std::max(w.bottom, y1), std::max(w.right, x1)};
 }
 
-
 static void FreeBlock(uint8_t** block, uint64_t* size) {
   ::FreeBlock(*block);
   *block = nullptr;
@@ -200,9 +199,8 @@ static bool OutTileIsInTile(const TileExchange* t, const FilterRecord* fr, const
          in.right == out.right && in.bottom == out.bottom && fr->inLoPlane == fr->outLoPlane &&
          fr->inHiPlane == fr->outHiPlane && inLayout.rowBytes == outLayout.rowBytes &&
          inLayout.columnBytes == outLayout.columnBytes && inLayout.planeBytes == outLayout.planeBytes &&
-         inLayout.total == outLayout.total && !TileReachesOutside(out.left, out.top, out.right, out.bottom,
-                                                                   t->editor.width, t->editor.height) &&
-         t->working.width == t->editor.width && t->working.height == t->editor.height;
+         inLayout.total == outLayout.total &&
+         !TileReachesOutside(out.left, out.top, out.right, out.bottom, t->editor.width, t->editor.height);
 }
 
 OSErr AdvanceState() {
