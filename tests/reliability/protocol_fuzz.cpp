@@ -280,7 +280,11 @@ struct Fuzzer {
     while (result.requests < budget) {
       ServerSession session;
       if (!session.started) {
-        Violation("server did not start", 0, -1, 0);
+        // The status is the server's exit code when it ended, else -1.
+        DWORD code = static_cast<DWORD>(-1);
+        if (session.client.process != nullptr && WaitForSingleObject(session.client.process, 10000) == WAIT_OBJECT_0)
+          GetExitCodeProcess(session.client.process, &code);
+        Violation("server did not start", 0, static_cast<int32_t>(code), 0);
         return;
       }
       s = &session;
