@@ -5,6 +5,7 @@
 #include "server/loop_state.h"
 #include "base/memory.h"
 #include "server/request_loop.h"
+#include "invocation/filter_call.h"
 
 static bool gJobRunningAtEnd = false;
 
@@ -26,6 +27,7 @@ void ReleaseLoopState(LoopState* state) {
     gJobRunningAtEnd = true;
     return;
   }
+  ReleaseKeptTileBlocks();
   ReleaseOwnedBlock(&state->settings);
   for (JobSlot* slot : {&state->about, &state->filter}) {
     if (slot->wake != nullptr) osCloseHandle(slot->wake);

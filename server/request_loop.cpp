@@ -9,6 +9,7 @@
 #include "server/loop_state.h"
 #include "base/memory.h"
 #include "base/guard.h"
+#include "invocation/filter_call.h"
 
 bool NeedPayload(LoopState* state, uint32_t needed) {
   if (state->requestPayload.data == nullptr || state->request.payloadLength < needed) {
@@ -102,6 +103,7 @@ static int32_t ReleaseIdleSpare(void* userData) {
   if (MillisecondsFromSeconds(ClockElapsed(state->spareSince, ClockNow())) >= SPARE_IDLE_MS) {
     ReleaseSpareRegion(SPARE_PAYLOAD);
     ReleaseSpareRegion(SPARE_WORKING);
+    if (!JobThreadRunning(&state->filter)) ReleaseKeptTileBlocks();
   }
   return 1;
 }
