@@ -34,8 +34,50 @@ void NoteEditorWrite(TileExchange* t, int32_t x0, int32_t y0, int32_t x1, int32_
   w = VRect{std::min(w.top, y0), std::min(w.left, x0), std::max(w.bottom, y1), std::max(w.right, x1)};
 }
 
+// Tile blocks given up go to a small pool for the next request of about
+// their size, in this call or the next: a fresh block costs a fault for every
+// page, and a 4096² Invert gives up a whole-image in tile after its first
+// advanceState and asks for the same again in the next job. Only the Filter
+// call's thread uses the pool; ReleaseTileBlockPool empties it.
+namespace {
+struct PooledBlock {
+  uint8_t* data;
+  uint64_t size;
+};
+constexpr int kPooledBlocks = 4;
+constexpr uint64_t kPooledBlockLimit = uint64_t{128} << 20;  // larger blocks go at once
+PooledBlock gPool[kPooledBlocks];
+}  // namespace
+
+static void PoolBlock(uint8_t* block, uint64_t size) {
+  if (block == nullptr) return;
+  if (size > kPooledBlockLimit) return ::FreeBlock(block);
+  ::FreeBlock(gPool[kPooledBlocks - 1].data);  // the oldest makes room
+  memmove(&gPool[1], &gPool[0], sizeof(gPool[0]) * (kPooledBlocks - 1));
+  gPool[0] = PooledBlock{block, size};
+}
+
+static uint8_t* TakePooledBlock(uint64_t allocationSize, uint64_t* size) {
+  for (int i = 0; i < kPooledBlocks; ++i) {
+    if (gPool[i].data == nullptr || !TileBlockReusable(gPool[i].size, allocationSize)) continue;
+    uint8_t* block = gPool[i].data;
+    *size = gPool[i].size;
+    memmove(&gPool[i], &gPool[i + 1], sizeof(gPool[0]) * (kPooledBlocks - 1 - i));
+    gPool[kPooledBlocks - 1] = PooledBlock{nullptr, 0};
+    return block;
+  }
+  return nullptr;
+}
+
+void ReleaseTileBlockPool() {
+  for (PooledBlock& pooled : gPool) {
+    ::FreeBlock(pooled.data);
+    pooled = PooledBlock{nullptr, 0};
+  }
+}
+
 static void FreeBlock(uint8_t** block, uint64_t* size) {
-  ::FreeBlock(*block);
+  PoolBlock(*block, *size);
   *block = nullptr;
   *size = 0;
 }
@@ -54,7 +96,14 @@ static bool ProvideBlock(uint8_t** block, uint64_t* size, uint64_t needed) {
   }
   if (*block != nullptr && TileBlockReusable(*size, a)) return true;
   FreeBlock(block, size);
+  *block = TakePooledBlock(a, size);
+  if (*block != nullptr) return true;
   *block = static_cast<uint8_t*>(AllocFixed(a));
+  // The pool's blocks go before a request fails for want of memory.
+  if (*block == nullptr && gPool[0].data != nullptr) {
+    ReleaseTileBlockPool();
+    *block = static_cast<uint8_t*>(AllocFixed(a));
+  }
   if (*block == nullptr) return false;
   *size = a;
   return true;

@@ -50,3 +50,6 @@ OSErr AdvanceState();
 void ResetTileExchange(TileExchange* tiles, FilterRecord* record, FilterRecord* shadow, uint32_t recordBytes);
 // End of a filter: free both tile blocks.
 void FreeTileBlocks(TileExchange* tiles);
+// Frees the tile blocks kept for reuse (FreeTileBlocks and smaller tiles give
+// theirs up to a pool). Only while no Filter call runs.
+void ReleaseTileBlockPool();

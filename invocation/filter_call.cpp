@@ -105,17 +105,6 @@ static DescriptorTokens gFilterTokens;
 
 static int RunFilterSequence(PluginCall* call, PluginEntry* entry);
 
-// Tile blocks of a strip's size stay for the next call, whose tiles are then
-// written to pages already there (fresh ones cost a fault a page, a tenth of
-// a 4096² Invert); larger ones go at once.
-constexpr uint64_t TILE_KEEP_BYTES = 8u << 20;
-
-static void KeepOrFreeTileBlocks(TileExchange* tiles) {
-  if (tiles->inBlockSize > TILE_KEEP_BYTES || tiles->outBlockSize > TILE_KEEP_BYTES) FreeTileBlocks(tiles);
-}
-
-void ReleaseKeptTileBlocks() { FreeTileBlocks(&gFilterTiles); }
-
 int RunFilterCall(JobRecord* job, PluginEntry* entry) {
   PluginCall* call = &gFilterCall;
   InitPluginCall(call, job, ThePluginRecords());
@@ -170,7 +159,7 @@ static int RunFilterSequence(PluginCall* call, PluginEntry* entry) {
   RecordSettings(job, entry, call->records);
   FilterRecord* fr = PluginFilterRecord();
   if (fr->parameters != nullptr) HostDisposeHandle(fr->parameters);
-  KeepOrFreeTileBlocks(tiles);
+  FreeTileBlocks(tiles);
   memset(FilterRecordShadow(), 0, FILTER_RECORD_BLOCK_BYTES);
   ZeroFilterRecordBlock();
   memset(&ThePluginRecords()->bigDocument, 0, sizeof(ThePluginRecords()->bigDocument));

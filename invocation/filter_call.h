@@ -10,6 +10,3 @@ struct PluginEntry;
 int RunFilterCall(JobRecord* job, PluginEntry* entry);
 // True when the plug-in asks for no more image area.
 bool RequestsExhausted();
-// Frees the tile blocks the last Filter call left for the next one. Only
-// while no Filter job runs.
-void ReleaseKeptTileBlocks();

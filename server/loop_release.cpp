@@ -5,7 +5,7 @@
 #include "server/loop_state.h"
 #include "base/memory.h"
 #include "server/request_loop.h"
-#include "invocation/filter_call.h"
+#include "engine/advance_state.h"
 
 static bool gJobRunningAtEnd = false;
 
@@ -27,7 +27,7 @@ void ReleaseLoopState(LoopState* state) {
     gJobRunningAtEnd = true;
     return;
   }
-  ReleaseKeptTileBlocks();
+  ReleaseTileBlockPool();
   ReleaseOwnedBlock(&state->settings);
   for (JobSlot* slot : {&state->about, &state->filter}) {
     if (slot->wake != nullptr) osCloseHandle(slot->wake);

@@ -9,7 +9,7 @@
 #include "server/loop_state.h"
 #include "base/memory.h"
 #include "base/guard.h"
-#include "invocation/filter_call.h"
+#include "engine/advance_state.h"
 
 bool NeedPayload(LoopState* state, uint32_t needed) {
   if (state->requestPayload.data == nullptr || state->request.payloadLength < needed) {
@@ -103,7 +103,7 @@ static int32_t ReleaseIdleSpare(void* userData) {
   if (MillisecondsFromSeconds(ClockElapsed(state->spareSince, ClockNow())) >= SPARE_IDLE_MS) {
     ReleaseSpareRegion(SPARE_PAYLOAD);
     ReleaseSpareRegion(SPARE_WORKING);
-    if (!JobThreadRunning(&state->filter)) ReleaseKeptTileBlocks();
+    if (!JobThreadRunning(&state->filter)) ReleaseTileBlockPool();
   }
   return 1;
 }

@@ -326,6 +326,25 @@ TEST(AdvanceState, TileBlocksAreReusedWithinTheSlack) {
   EXPECT_EQ(458752u, gTiles.inBlockSize);
 }
 
+TEST(AdvanceState, BlocksGivenUpServeTheNextRequestOfTheirSize) {
+  TileBench b(1000, 250);
+  b.fr->inRect = Rect{0, 0, 250, 1000};
+  ASSERT_EQ(noErr, AdvanceState());
+  uint8_t* whole = gTiles.inBlock;
+  b.fr->inRect = Rect{0, 0, 10, 1000};  // a strip: the whole-image block is given up
+  ASSERT_EQ(noErr, AdvanceState());
+  EXPECT_NE(whole, gTiles.inBlock);
+  FreeTileBlocks(&gTiles);  // the end of a call
+  b.fr->inRect = Rect{0, 0, 250, 1000};  // the next call's first tile
+  ASSERT_EQ(noErr, AdvanceState());
+  EXPECT_EQ(whole, gTiles.inBlock);
+  FreeTileBlocks(&gTiles);
+  ReleaseTileBlockPool();
+  const uint64_t before = AllocationCount();
+  ASSERT_EQ(noErr, AdvanceState());
+  EXPECT_EQ(before + 1, AllocationCount()) << "an emptied pool serves nothing";
+}
+
 TEST(AdvanceState, PadValueIsRememberedForTheBlockSize) {
   TileBench b(100, 100);
   b.fr->inRect = Rect{0, 0, 100, 100};
