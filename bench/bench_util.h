@@ -116,6 +116,82 @@ inline double BarePipeTransfer(const uint8_t* bytes, uint8_t* into, uint32_t len
   return best;
 }
 
+// Moves `length` bytes through an overlapped pipe handle in calls of at most
+// `piece` bytes, each waited for.
+inline bool BareMove(HANDLE h, uint8_t* bytes, uint32_t length, uint32_t piece, bool writing) {
+  for (uint32_t done = 0; done < length;) {
+    DWORD moved = 0;
+    OVERLAPPED ov{};
+    ov.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    const uint32_t n = std::min(piece, length - done);
+    BOOL ok = writing ? WriteFile(h, bytes + done, n, &moved, &ov) : ReadFile(h, bytes + done, n, &moved, &ov);
+    if (!ok && GetLastError() == ERROR_IO_PENDING) ok = GetOverlappedResult(h, &ov, &moved, TRUE);
+    CloseHandle(ov.hEvent);
+    if (!ok || moved == 0) return false;
+    done += moved;
+  }
+  return true;
+}
+
+// The bare pipe as the server has it: the far end in a process of its own
+// (pipe_peer beside the benchmark) that opens the pipe as the server does.
+struct BarePeer {
+  PlughostClient pipe;
+  HANDLE process = nullptr;
+  uint32_t length = 0;
+};
+
+inline bool StartBarePeer(BarePeer* peer, uint32_t length, uint32_t piece = PIPE_PIECE_BYTES) {
+  if (!PlughostCreatePipe(&peer->pipe, nullptr)) return false;
+  peer->length = length;
+  std::wstring exe = BenchServerExe();
+  exe = exe.substr(0, exe.rfind(L'\\') + 1) + L"pipe_peer.exe";
+  std::wstring line = L"\"" + exe + L"\" " + peer->pipe.pipeName + L" " + std::to_wstring(length) + L" " +
+                      std::to_wstring(piece);
+  STARTUPINFOW si{};
+  si.cb = sizeof(si);
+  PROCESS_INFORMATION pi{};
+  if (!CreateProcessW(exe.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) return false;
+  CloseHandle(pi.hThread);
+  peer->process = pi.hProcess;
+  OVERLAPPED ov{};
+  ov.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  DWORD ignored = 0;
+  BOOL connected = ConnectNamedPipe(peer->pipe.pipe, &ov) || GetLastError() == ERROR_PIPE_CONNECTED ||
+                   (GetLastError() == ERROR_IO_PENDING && GetOverlappedResult(peer->pipe.pipe, &ov, &ignored, TRUE));
+  CloseHandle(ov.hEvent);
+  return connected != 0;
+}
+
+// Seconds for `bytes` to reach the peer, until its one-byte answer.
+inline double BarePeerTo(BarePeer* peer, uint8_t* bytes) {
+  uint8_t signal = 0;
+  const double t0 = Seconds();
+  if (!BareMove(peer->pipe.pipe, bytes, peer->length, PIPE_PIECE_BYTES, true) ||
+      !BareMove(peer->pipe.pipe, &signal, 1, 1, false))
+    return 1e30;
+  return Seconds() - t0;
+}
+
+// Seconds from a one-byte ask until the peer's bytes are all in `into`.
+inline double BarePeerBack(BarePeer* peer, uint8_t* into) {
+  uint8_t signal = 1;
+  const double t0 = Seconds();
+  if (!BareMove(peer->pipe.pipe, &signal, 1, 1, true) ||
+      !BareMove(peer->pipe.pipe, into, peer->length, PIPE_PIECE_BYTES, false))
+    return 1e30;
+  return Seconds() - t0;
+}
+
+inline void StopBarePeer(BarePeer* peer) {
+  PlughostClosePipe(&peer->pipe);
+  if (peer->process != nullptr) {
+    WaitForSingleObject(peer->process, 20000);
+    CloseHandle(peer->process);
+  }
+  peer->process = nullptr;
+}
+
 // A Filter job on `pixels` for running the call in this process, as the
 // server would set it up for a piped image at 72 dpi.
 inline void InProcessJob(JobRecord* job, uint32_t width, uint32_t height, uint8_t* pixels, PluginEntry* entry) {

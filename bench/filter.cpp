@@ -1,6 +1,8 @@
 // A 4096 × 4096 image inverted by the sample Invert plug-in in 64-row strips,
 // end to end through the real server, against the bare pipe moving the same
-// bytes both ways and memcpy of them, in one run. The first job of a server
+// bytes both ways and memcpy of them, in one run. The bare pipe's far end is
+// a process of its own, as the server is; the same pipe between two threads
+// of this process is reported beside it. The first job of a server
 // writes its image into fresh memory; the later ones reuse the last image's.
 #include <algorithm>
 #include <cstring>
@@ -43,11 +45,14 @@ int main() {
   // drives it: waiting polls, and the image fetched into its own buffer.
   // Each round also measures the baseline, the same bytes one way and back
   // through a bare pipe, so that both see the same load.
-  double bareTo = 1e30, bareBack = 1e30, oneCall = 1e30, total = 1e30, first = 0;
+  BarePeer peer;
+  if (!StartBarePeer(&peer, static_cast<uint32_t>(block.size()))) return 1;
+  double bareTo = 1e30, bareBack = 1e30, threadsTo = 1e30, threadsBack = 1e30, oneCall = 1e30, total = 1e30,
+         first = 0;
   double startTime = 0, jobTime = 0, fetchTime = 0;
   int polls = 0;
   for (int round = 0; round < 5; ++round) {
-    bareTo = std::min(bareTo, BarePipeTransfer(block.data(), copy.data(), static_cast<uint32_t>(block.size()), 1));
+    bareTo = std::min(bareTo, BarePeerTo(&peer, block.data()));
     double t0 = Seconds();
     Request(&client, REQ_FILTER_START, invert, block.data(), static_cast<uint32_t>(block.size()), nullptr);
     double t1 = Seconds();
@@ -75,12 +80,15 @@ int main() {
       fetchTime = t3 - t2;
       polls = count;
     }
-    bareBack = std::min(bareBack, BarePipeTransfer(block.data(), copy.data(), static_cast<uint32_t>(block.size()), 1));
-    // The bare pipe as it was first measured, one call each way.
+    bareBack = std::min(bareBack, BarePeerBack(&peer, copy.data()));
     const uint32_t bytes = static_cast<uint32_t>(block.size());
+    threadsTo = std::min(threadsTo, BarePipeTransfer(block.data(), copy.data(), bytes, 1));
+    threadsBack = std::min(threadsBack, BarePipeTransfer(copy.data(), block.data(), bytes, 1));
+    // The bare pipe as it was first measured, between threads, one call each way.
     oneCall = std::min(oneCall, BarePipeTransfer(block.data(), copy.data(), bytes, 1, bytes) +
                                     BarePipeTransfer(block.data(), copy.data(), bytes, 1, bytes));
   }
+  StopBarePeer(&peer);
   PlughostQuit(&client);
   PlughostWaitExit(&client, 20000, nullptr);
   PlughostClose(&client);
@@ -112,10 +120,12 @@ int main() {
   Figure("pipe_bare_to_server_same_bytes", bareTo * 1e3, "ms");
   Figure("pipe_bare_back_same_bytes", bareBack * 1e3, "ms");
   Figure("pipe_round_trip_same_bytes", baseline * 1e3, "ms");
+  Figure("pipe_round_trip_in_process_same_bytes", (threadsTo + threadsBack) * 1e3, "ms");
   Figure("memcpy_same_bytes_both_ways", memcpyTime * 1e3, "ms");
   Figure("filter_start_vs_bare_pipe", startTime / bareTo, "x");
   Figure("filter_fetch_vs_bare_pipe", fetchTime / bareBack, "x");
   Figure("filter_e2e_vs_pipe", total / baseline, "x");
+  Figure("filter_e2e_vs_pipe_in_process", total / (threadsTo + threadsBack), "x");
   Figure("pipe_round_trip_one_call_same_bytes", oneCall * 1e3, "ms");
   Figure("filter_e2e_vs_pipe_one_call", total / oneCall, "x");
   Figure("filter_server_work_over_pipe", (total - baseline) / baseline, "x");
