@@ -85,11 +85,18 @@ struct SpareLock {
 }  // namespace
 
 void RecycleOwnedBlock(OwnedBlock* block, SpareUse use) {
-  if (block->kind != BLOCK_REGION) return ReleaseOwnedBlock(block);
+  if (block->kind != (use == SPARE_VIEW ? BLOCK_MAPPING : BLOCK_REGION)) return ReleaseOwnedBlock(block);
   SpareLock lock;
   ReleaseOwnedBlock(&gSpare[use]);
   gSpare[use] = *block;
   *block = OwnedBlock{};
+}
+
+void TakeSpare(OwnedBlock* block, SpareUse use) {
+  ReleaseOwnedBlock(block);
+  SpareLock lock;
+  *block = gSpare[use];
+  gSpare[use] = OwnedBlock{};
 }
 
 bool TakeRegion(OwnedBlock* block, uint64_t length, SpareUse use) {
@@ -104,11 +111,15 @@ bool TakeRegion(OwnedBlock* block, uint64_t length, SpareUse use) {
   }
   ReleaseOwnedBlock(&spare);
   block->data = static_cast<uint8_t*>(ReserveRegion(length));
-  // A 32-bit server's address space may be taken by the other spare: it goes
-  // before the request fails.
-  if (block->data == nullptr && (gSpare[SPARE_PAYLOAD].data != nullptr || gSpare[SPARE_WORKING].data != nullptr)) {
-    for (OwnedBlock& other : gSpare) ReleaseOwnedBlock(&other);
-    block->data = static_cast<uint8_t*>(ReserveRegion(length));
+  // A 32-bit server's address space may be taken by the other spares: they
+  // go before the request fails.
+  if (block->data == nullptr) {
+    bool released = false;
+    for (OwnedBlock& other : gSpare) {
+      released = released || other.kind != BLOCK_NONE;
+      ReleaseOwnedBlock(&other);
+    }
+    if (released) block->data = static_cast<uint8_t*>(ReserveRegion(length));
   }
   if (block->data == nullptr) return false;
   block->kind = BLOCK_REGION;

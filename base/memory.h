@@ -36,9 +36,10 @@ struct OwnedBlock {
   uint8_t* data;
   uint64_t length;  // bytes in use
   BlockKind kind;
-  uint64_t reserved;  // a region's address space, at least `length`
+  uint64_t reserved;  // a region's address space, at least `length`; a mapping's view bytes
   void* view;         // a mapping's view (data may lie past its start)
   void* section;      // a mapping's section handle, closed with the view
+  uint64_t viewOffset;  // where a mapping's view begins in its section
 };
 
 // A zero-filled global block of `length` bytes; false (and an empty block) on failure.
@@ -57,11 +58,17 @@ enum SpareUse : uint8_t {
   // The next Filter job's working copy: kept and taken by the job thread;
   // the request loop releases it only while no job runs.
   SPARE_WORKING = 1,
-  SPARE_USES = 2,
+  // The view of the last shared image the editor fetched, for a next start
+  // on the same section: a fresh view faults on every page, once to read and
+  // once more to write. Only the request loop keeps and takes it.
+  SPARE_VIEW = 2,
+  SPARE_USES = 3,
 };
-// Keeps a region block as the spare (releasing an older one); releases any
-// other kind. The block is left empty.
+// Keeps a block as the spare (releasing an older one): a region, or for
+// SPARE_VIEW a mapping; releases any other kind. The block is left empty.
 void RecycleOwnedBlock(OwnedBlock* block, SpareUse use = SPARE_PAYLOAD);
+// Moves the spare, if any, into *block (released first).
+void TakeSpare(OwnedBlock* block, SpareUse use);
 // A region of at least `length` bytes, its pages committed as far as they
 // were used before: the spare when it is no more than twice that size, else
 // a fresh reservation (the spare is released first, so that its address

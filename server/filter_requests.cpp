@@ -32,8 +32,11 @@ static void StartFilterJob(LoopState* state, uint32_t imageOffset, uint32_t mode
   ReplyStatus refusal = ST_OK;
   if (shared != nullptr) {
     // Only the copy of the header is trusted: the editor can still write to
-    // the section.
-    refusal = MapSharedImage(shared->section, shared->offset, &mapped, &header);
+    // the section. The handle of the image in hand is ours, not the editor's
+    // to give: taking it again would close it twice.
+    const bool ours = state->image.kind == BLOCK_MAPPING &&
+                      shared->section == static_cast<uint64_t>(reinterpret_cast<uintptr_t>(state->image.section));
+    refusal = ours ? ST_NO_IMAGE : MapSharedImage(shared->section, shared->offset, &mapped, &header);
   } else {
     // The header first, then its pixels: a 1 x 1 image is 28 bytes long.
     if (state->requestPayload.data == nullptr ||
@@ -163,10 +166,10 @@ void HandleFetchImage(LoopState* state) {
   if (state->image.data == nullptr) return SetStatus(state, ST_NO_IMAGE);
   // The running filter writes into the held image in place.
   if (JobThreadRunning(&state->filter)) return SetStatus(state, ST_NOT_READY);
-  // Pixels in the editor's own section are there already: the view is let go
-  // once the empty reply is out, since unmapping a large view takes a while.
+  // Pixels in the editor's own section are there already. The view is kept
+  // for a next start on the same section.
   if (state->image.kind == BLOCK_MAPPING) {
-    MoveOwnedBlock(&state->replyPayload, &state->image);
+    RecycleOwnedBlock(&state->image, SPARE_VIEW);
     return ReleaseHeldImage(state);
   }
   // A start's header and settings before the image stay behind.

@@ -16,6 +16,7 @@ void ReleaseLoopState(LoopState* state) {
   KeepRecordedSettings(state);
   ReleaseSpareRegion(SPARE_PAYLOAD);
   ReleaseSpareRegion(SPARE_WORKING);
+  ReleaseSpareRegion(SPARE_VIEW);
   if (state->about.thread != nullptr) osCloseHandle(state->about.thread);
   if (state->filter.thread != nullptr) osCloseHandle(state->filter.thread);
   state->about.thread = nullptr;

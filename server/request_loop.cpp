@@ -103,6 +103,7 @@ static int32_t ReleaseIdleSpare(void* userData) {
   if (MillisecondsFromSeconds(ClockElapsed(state->spareSince, ClockNow())) >= SPARE_IDLE_MS) {
     ReleaseSpareRegion(SPARE_PAYLOAD);
     ReleaseSpareRegion(SPARE_WORKING);
+    ReleaseSpareRegion(SPARE_VIEW);
     if (!JobThreadRunning(&state->filter)) ReleaseTileBlockPool();
   }
   return 1;

@@ -3,6 +3,18 @@
 #include "server/system_calls.h"
 #include <cstring>
 
+// Whether two handles name the same object. The call came with Windows 10;
+// without it no view is reused.
+static bool SameObject(HANDLE a, HANDLE b) {
+  using Compare = BOOL(WINAPI*)(HANDLE, HANDLE);
+  static const Compare compare = [] {
+    HMODULE system = GetModuleHandleW(L"kernelbase.dll");
+    FARPROC found = system != nullptr ? GetProcAddress(system, "CompareObjectHandles") : nullptr;
+    return reinterpret_cast<Compare>(reinterpret_cast<void*>(found));
+  }();
+  return compare != nullptr && compare(a, b) != 0;
+}
+
 ReplyStatus MapSharedImage(uint64_t section, uint64_t offset, OwnedBlock* block, ImageBlockHeader* header) {
   ReleaseOwnedBlock(block);
   memset(header, 0, sizeof(*header));
@@ -14,12 +26,28 @@ ReplyStatus MapSharedImage(uint64_t section, uint64_t offset, OwnedBlock* block,
   const uint64_t granularity = system.dwAllocationGranularity;
   const uint64_t start = offset - offset % granularity;
   const uint64_t lead = offset - start;
-  uint64_t viewBytes = 0;
-  uint32_t error = 0;
-  uint8_t* view = static_cast<uint8_t*>(MapSectionView(handle, start, &viewBytes, &error));
-  if (view == nullptr) {
-    if (error != ERROR_INVALID_HANDLE) osCloseHandle(handle);
+  OwnedBlock kept{};
+  TakeSpare(&kept, SPARE_VIEW);
+  // Our own handle is not the editor's to give: it would be closed twice.
+  if (handle == kept.section) {
+    RecycleOwnedBlock(&kept, SPARE_VIEW);
     return ST_NO_IMAGE;
+  }
+  uint64_t viewBytes = 0;
+  uint8_t* view = nullptr;
+  if (kept.kind == BLOCK_MAPPING && kept.viewOffset == start && SameObject(kept.section, handle)) {
+    osCloseHandle(handle);  // the kept one names the same section
+    view = static_cast<uint8_t*>(kept.view);
+    viewBytes = kept.reserved;
+    handle = kept.section;
+  } else {
+    ReleaseOwnedBlock(&kept);
+    uint32_t error = 0;
+    view = static_cast<uint8_t*>(MapSectionView(handle, start, &viewBytes, &error));
+    if (view == nullptr) {
+      if (error != ERROR_INVALID_HANDLE) osCloseHandle(handle);
+      return ST_NO_IMAGE;
+    }
   }
   // Whole rows from the block's start to the view's end, counted by division
   // so that no announced size can wrap.
@@ -36,7 +64,9 @@ ReplyStatus MapSharedImage(uint64_t section, uint64_t offset, OwnedBlock* block,
   block->data = view + lead;
   block->length = IMAGE_HEADER_BYTES + static_cast<uint64_t>(header->width) * header->height * 4;
   block->kind = BLOCK_MAPPING;
+  block->reserved = viewBytes;
   block->view = view;
   block->section = handle;
+  block->viewOffset = start;
   return ST_OK;
 }

@@ -13,5 +13,7 @@
 // ST_OK *block owns the view and the handle (BLOCK_MAPPING), its data at the
 // header in the view. Otherwise (ST_NO_IMAGE) nothing is held: a section is
 // closed; a handle of another kind is left alone, since it may be one of the
-// server's own that the editor named by mistake.
+// server's own that the editor named by mistake. A view kept as SPARE_VIEW
+// serves when `section` names the same section from the same granule; the
+// editor's handle is then closed and the kept one used.
 ReplyStatus MapSharedImage(uint64_t section, uint64_t offset, OwnedBlock* block, ImageBlockHeader* header);

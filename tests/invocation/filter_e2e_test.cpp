@@ -99,6 +99,53 @@ TEST(FilterJob, SharedImageGivesThePipeJobsPixelsInPlace) {
   PlughostFreeSharedImage(&shared);
 }
 
+// An editor that runs job after job on one section: each start reads the
+// header anew, and a handle the server already holds is not taken again.
+TEST(FilterJob, ASectionServesJobAfterJobWithItsHeaderReadAnew) {
+  SampleSession ss;
+  const TestImage input = TestImage::Pattern(64, 40);
+  Outcome piped = RunFilter(ss, L"Invert", input);
+  ASSERT_EQ(ST_OK, piped.fetchStatus);
+  PlughostSharedImage shared;
+  ASSERT_TRUE(PlughostCreateSharedImage(&shared, input.width, input.height, 72.0, 72.0));
+  uint8_t* pixels = shared.block + sizeof(ImageBlockHeader);
+  memcpy(pixels, input.pixels.data(), input.pixels.size());
+  // A start naming the server-side handle `remote`, as the library does.
+  auto start = [&](HANDLE remote) {
+    uint8_t payload[sizeof(FilterStartExHeader) + sizeof(SharedImageRef)];
+    FilterStartExHeader head{START_EX_HEADER_BYTES, START_MODE_PLAIN, IMAGE_SOURCE_SHARED, 0};
+    SharedImageRef ref{static_cast<uint64_t>(reinterpret_cast<uintptr_t>(remote)), 0};
+    memcpy(payload, &head, sizeof(head));
+    memcpy(payload + sizeof(head), &ref, sizeof(ref));
+    return ss.s.Request(REQ_FILTER_START_EX, ss.Index(L"Invert"), payload, sizeof(payload), nullptr);
+  };
+  HANDLE first = nullptr;
+  auto run = [&](bool fetch) {
+    HANDLE remote = nullptr;
+    ASSERT_TRUE(DuplicateHandle(GetCurrentProcess(), shared.section, static_cast<HANDLE>(ss.s.client.process),
+                                &remote, 0, FALSE, DUPLICATE_SAME_ACCESS));
+    if (first == nullptr) first = remote;
+    ASSERT_EQ(ST_OK, start(remote));
+    JobStatusRecord r;
+    ASSERT_EQ(ST_OK, PollUntilDone(ss.s, REQ_FILTER_POLL, &r));
+    EXPECT_EQ(JOB_DONE, r.state);
+    if (fetch) EXPECT_EQ(ST_OK, ss.s.Request(REQ_FETCH_IMAGE, 0, nullptr, 0, nullptr));
+  };
+  run(true);
+  EXPECT_EQ(0, memcmp(piped.image.pixels.data(), pixels, input.pixels.size()));
+  // A shorter image in the same section: only its rows are inverted back.
+  ImageBlockHeader shorter{input.width, 25, 72.0, 72.0};
+  memcpy(shared.block, &shorter, sizeof(shorter));
+  run(false);
+  const size_t top = size_t{input.width} * 25 * 4;
+  EXPECT_EQ(0, memcmp(input.pixels.data(), pixels, top));
+  EXPECT_EQ(0, memcmp(piped.image.pixels.data() + top, pixels + top, input.pixels.size() - top));
+  // The first handle given is the server's own now, whether it still holds
+  // the section through it or has closed it.
+  EXPECT_EQ(ST_NO_IMAGE, start(first));
+  PlughostFreeSharedImage(&shared);
+}
+
 TEST(FilterJob, BlurMatchesAnIndependentReference) {
   SampleSession ss;
   TestImage input = TestImage::Pattern(45, 70);

@@ -105,6 +105,57 @@ TEST(SharedImage, TheHeaderIsCopiedOnceAndTheViewOutlivesTheEditorsHandle) {
   ReleaseOwnedBlock(&block);
 }
 
+// The view of a fetched image is kept for the next start: on the same
+// section from the same granule it serves again, with the header read anew;
+// anything else releases it. The server's own handle is never taken.
+TEST(SharedImage, AKeptViewServesOnlyTheSameSectionFromTheSameGranule) {
+  struct Row {
+    const char* what;
+    bool sameSection;
+    uint64_t offset;
+    bool reused;
+  };
+  const Row rows[] = {
+      {"the same section", true, 0, true},
+      {"the same section, another granule", true, 70000, false},
+      {"another section", false, 0, false},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.what);
+    const int64_t before = OutstandingBlocks();
+    EditorSection first(200000, 0, 8, 8), other(200000, 0, 8, 8);
+    HANDLE given = first.Duplicate();
+    OwnedBlock block{};
+    ImageBlockHeader header;
+    ASSERT_EQ(ST_OK, MapSharedImage(Value(given), 0, &block, &header));
+    void* view = block.view;
+    RecycleOwnedBlock(&block, SPARE_VIEW);
+    EXPECT_TRUE(Open(given)) << "the kept view's handle was closed";
+    // Our own handle, named back to us, is refused and leaves the view kept.
+    EXPECT_EQ(ST_NO_IMAGE, MapSharedImage(Value(given), 0, &block, &header));
+    EXPECT_TRUE(Open(given));
+
+    // The editor puts a shorter image where the next start looks.
+    ImageBlockHeader shorter{8, 4, 300.0, 150.0};
+    memcpy(first.view + r.offset, &shorter, sizeof(shorter));
+    memcpy(other.view + r.offset, &shorter, sizeof(shorter));
+    HANDLE next = (r.sameSection ? first : other).Duplicate();
+    ASSERT_EQ(ST_OK, MapSharedImage(Value(next), r.offset, &block, &header));
+    EXPECT_EQ(4u, header.height) << "the header is read again";
+    EXPECT_EQ(r.reused ? given : next, block.section) << "the handle the image holds";
+    if (r.reused) {
+      EXPECT_EQ(view, block.view);
+      EXPECT_FALSE(Open(next)) << "the editor's handle was kept beside ours";
+    }
+    EXPECT_EQ(before + 1, OutstandingBlocks()) << "one view: a kept one not used is released";
+    block.data[IMAGE_HEADER_BYTES] = 0x3C;
+    EXPECT_EQ(0x3C, (r.sameSection ? first : other).view[r.offset + IMAGE_HEADER_BYTES]);
+    RecycleOwnedBlock(&block, SPARE_VIEW);
+    ReleaseSpareRegion(SPARE_VIEW);
+    EXPECT_EQ(before, OutstandingBlocks());
+  }
+}
+
 TEST(SharedImage, AHandleOfAnotherKindIsRefusedAndLeftOpen) {
   HANDLE event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
   const int64_t before = OutstandingBlocks();
