@@ -134,20 +134,20 @@ inline bool BareMove(HANDLE h, uint8_t* bytes, uint32_t length, uint32_t piece, 
 }
 
 // The bare pipe as the server has it: the far end in a process of its own
-// (pipe_peer beside the benchmark) that opens the pipe as the server does.
+// (pipe_peer beside the benchmark) that opens the pipe and moves the bytes
+// with the server's own pipe code, at its request loop's priority.
 struct BarePeer {
   PlughostClient pipe;
   HANDLE process = nullptr;
   uint32_t length = 0;
 };
 
-inline bool StartBarePeer(BarePeer* peer, uint32_t length, uint32_t piece = PIPE_PIECE_BYTES) {
+inline bool StartBarePeer(BarePeer* peer, uint32_t length) {
   if (!PlughostCreatePipe(&peer->pipe, nullptr)) return false;
   peer->length = length;
   std::wstring exe = BenchServerExe();
   exe = exe.substr(0, exe.rfind(L'\\') + 1) + L"pipe_peer.exe";
-  std::wstring line = L"\"" + exe + L"\" " + peer->pipe.pipeName + L" " + std::to_wstring(length) + L" " +
-                      std::to_wstring(piece);
+  std::wstring line = L"\"" + exe + L"\" " + peer->pipe.pipeName + L" " + std::to_wstring(length);
   STARTUPINFOW si{};
   si.cb = sizeof(si);
   PROCESS_INFORMATION pi{};
