@@ -7,6 +7,7 @@
 #include "engine/escape_key.h"
 #include "engine/resample.h"
 #include "engine/tile_layout.h"
+#include "engine/working_copy.h"
 #include "sdk/filter_record.h"
 #include "call/job_record.h"
 #include "call/plugin_call.h"
@@ -26,6 +27,7 @@ void ResetTileExchange(TileExchange* t, FilterRecord* record, FilterRecord* shad
 
 void NoteEditorWrite(TileExchange* t, int32_t x0, int32_t y0, int32_t x1, int32_t y1) {
   if (x1 <= x0 || y1 <= y0) return;
+  SaveOriginalRows(t, y0, y1);
   VRect& w = t->written;
   if (w.right <= w.left || w.bottom <= w.top) {
     w = VRect{y0, x0, y1, x1};
@@ -193,7 +195,12 @@ static bool OutOfBoundsRefused(const TileExchange* t, const FilterRecord* fr, co
 }
 
 static void FillInTile(TileExchange* t, FilterRecord* fr, const VRect& rect, const TileLayout& layout) {
-  PixelBuffer* source = &t->working;
+  // The original pixels lie in the editor's rows not yet written to.
+  JobRecord* job = CurrentCall()->job;
+  const bool access = job != nullptr && job->ImageAccessBegin != nullptr && job->ImageAccessBegin(job);
+  PixelBuffer* source = !access ? &t->working
+                        : Sampled(fr) ? OriginalRows(t, 0, static_cast<int32_t>(t->working.height))
+                                      : OriginalRows(t, rect.top, rect.bottom);
   PixelBuffer scaled;
   memset(static_cast<void*>(&scaled), 0, sizeof(scaled));
   if (Sampled(fr) && layout.width > 0 && layout.height > 0 && layout.width <= INT32_MAX && layout.height <= INT32_MAX) {
@@ -211,9 +218,10 @@ static void FillInTile(TileExchange* t, FilterRecord* fr, const VRect& rect, con
     FillTile(image, rect.left, rect.top, rect.right, rect.bottom, fr->inLoPlane, fr->inHiPlane,
              static_cast<uint8_t*>(fr->inData), layout, PaddingOf(fr, true));
     EndPixelAccess(source, 0);
-    t->inTileFromWorking = source == &t->working;
+    t->inTileFromWorking = source != &scaled;
   }
   if (scaled.magic != 0) ReleasePixelBuffer(&scaled);
+  if (access && job->ImageAccessEnd != nullptr) job->ImageAccessEnd(job);
 }
 
 // Only the part of the tile over the image goes back; the tile's origin is

@@ -13,6 +13,9 @@ struct TileExchange {
   FilterRecord* record;  // the running filter's record
   PixelBuffer working;   // the image as it was when the filter started
   OwnedBlock workingMemory;  // its pixels: a region kept from job to job
+  // A byte a row, set once the row is in the working copy (see
+  // working_copy.h); null when the whole copy was made at once.
+  uint8_t* savedRows;
   PixelBuffer editor;    // over the editor's pixels, where output goes
   uint8_t* inBlock;
   uint64_t inBlockSize;
@@ -30,14 +33,16 @@ struct TileExchange {
   // plug-in answers. 0 otherwise.
   int16_t refusal;
   uint32_t recordBytes;  // how much of the record the shadow copies
-  // Whether the in tile now handed out holds the working copy's pixels, and
-  // the box around all that went back to the editor's pixels this call:
-  // outside it those pixels are still the working copy's.
+  // Whether the in tile now handed out holds the original pixels, and the
+  // box around all that went back to the editor's pixels this call: outside
+  // it those pixels are still the original ones.
   bool inTileFromWorking;
   VRect written;
 };
 
-// Widens the box of what went back to the editor's pixels by (x0, y0)-(x1, y1).
+// Keeps the original rows y0..y1-1 in the working copy and widens the box of
+// what went back to the editor's pixels by (x0, y0)-(x1, y1): before every
+// write to those pixels.
 void NoteEditorWrite(TileExchange* tiles, int32_t x0, int32_t y0, int32_t x1, int32_t y1);
 
 // Sides the record's 16-bit fields can describe.

@@ -5,6 +5,7 @@
 #include "engine/advance_state.h"
 #include "engine/pixel_buffer.h"
 #include "engine/resample.h"
+#include "engine/working_copy.h"
 #include "engine/tile_layout.h"
 #include "sdk/filter_record.h"
 #include "call/job_record.h"
@@ -40,7 +41,8 @@ OSErr ReadChannelPixels(PIChannelPort port, const PSScaling* scaling, const VRec
   if (w < 1 || h < 1 || w > INT32_MAX || h > INT32_MAX) return memFullErr;
   // Every sample handed over must have been read from the image: a source
   // that is empty or reaches outside the image would leave some unwritten.
-  TileExchange* tiles = CurrentCall()->tiles;
+  PluginCall* call = CurrentCall();
+  TileExchange* tiles = call->tiles;
   if (tiles == nullptr) return paramErr;
   const PixelBuffer* image = &tiles->working;
   if (s[2] <= s[0] || s[3] <= s[1] || s[0] < 0 || s[1] < 0 || static_cast<int64_t>(s[2]) > image->width ||
@@ -51,9 +53,15 @@ OSErr ReadChannelPixels(PIChannelPort port, const PSScaling* scaling, const VRec
   if (!CreatePixelBuffer(&temporary, static_cast<int32_t>(w), static_cast<int32_t>(h), PB_STORAGE_EXACT))
     return memFullErr;
   OSErr result = noErr;
-  if (!ResampleRegion(&temporary, 0, 0, static_cast<int32_t>(w - 1), static_cast<int32_t>(h - 1), &tiles->working,
-                      s[0], s[1], s[2] - 1, s[3] - 1, 0))
+  // The original pixels, wherever they lie now; resampling may reach a row
+  // past the rectangle, so all of them.
+  JobRecord* job = call->job;
+  const bool access = job != nullptr && job->ImageAccessBegin != nullptr && job->ImageAccessBegin(job);
+  PixelBuffer* source = access ? OriginalRows(tiles, 0, static_cast<int32_t>(image->height)) : &tiles->working;
+  if (!ResampleRegion(&temporary, 0, 0, static_cast<int32_t>(w - 1), static_cast<int32_t>(h - 1), source, s[0], s[1],
+                      s[2] - 1, s[3] - 1, 0))
     result = EngineLastError() == ENG_OUT_OF_MEMORY ? memFullErr : paramErr;
+  if (access && job->ImageAccessEnd != nullptr) job->ImageAccessEnd(job);
   const int byte = PortByte(reinterpret_cast<uintptr_t>(port));
   if (result == noErr && byte >= 0) {
     if (BeginPixelAccess(&temporary, 0)) {

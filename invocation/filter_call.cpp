@@ -6,7 +6,7 @@
 #include "catalogue/module_loader.h"
 #include "engine/advance_state.h"
 #include "engine/escape_key.h"
-#include "engine/region_copy.h"
+#include "engine/working_copy.h"
 #include "invocation/filter_setup.h"
 #include "call/plugin_records.h"
 #include "invocation/recorded_settings.h"
@@ -138,11 +138,7 @@ static int RunFilterSequence(PluginCall* call, PluginEntry* entry) {
   // Any failure, a positive result from Continue or Finish included, gives
   // the editor back the pixels it sent: tiles may have been written back.
   if (s.result != noErr && job->ImageAccessBegin != nullptr && job->ImageAccessBegin(job)) {
-    PixelBuffer* working = &tiles->working;
-    if (working->width > 0 && working->height > 0)
-      CopyRegion(&tiles->editor, 0, 0, static_cast<int32_t>(working->width) - 1,
-                 static_cast<int32_t>(working->height) - 1, working, 0, 0, static_cast<int32_t>(working->width) - 1,
-                 static_cast<int32_t>(working->height) - 1, 0);
+    RestoreOriginalRows(tiles);
     if (job->ImageAccessEnd != nullptr) job->ImageAccessEnd(job);
   }
 

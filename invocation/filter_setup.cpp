@@ -7,7 +7,7 @@
 #include "engine/channel_ports.h"
 #include "engine/display_pixels.h"
 #include "engine/pixel_buffer.h"
-#include "engine/region_copy.h"
+#include "engine/working_copy.h"
 #include "call/plugin_records.h"
 #include "invocation/recorded_settings.h"
 #include "sdk/filter_record.h"
@@ -83,6 +83,7 @@ static bool ProvideWorkingCopy(TileExchange* tiles, uint32_t w, uint32_t h) {
 }
 
 void ReleaseWorkingCopy(TileExchange* tiles) {
+  EndWorkingCopy(tiles);
   ReleasePixelBuffer(&tiles->working);
   RecycleOwnedBlock(&tiles->workingMemory, SPARE_WORKING);
 }
@@ -106,17 +107,16 @@ int SetUpFilterRecord(PluginCall* call) {
   const Fixed vres = FixedFromResolution(job->verticalResolution);
 
   if (job->ImageAccessBegin == nullptr || !job->ImageAccessBegin(job)) return 0;
-  // The working copy is made at the image's full size in memory of our own;
-  // only when that memory cannot be had does the job fail (out of memory).
+  // The working copy has the image's full size in memory of our own, its
+  // rows filled as they are first written; only when that memory cannot be
+  // had does the job fail (out of memory).
   bool built = w <= INT32_MAX && h <= INT32_MAX && job->rowPixels <= INT32_MAX &&
                AttachPixelMemory(&tiles->editor, static_cast<int32_t>(w), static_cast<int32_t>(h),
                                  static_cast<int32_t>(job->rowPixels), job->pixels) &&
                ProvideWorkingCopy(tiles, w, h);
   // Never smaller than the image: that would hand the plug-in part of it.
   built = built && tiles->working.width == w && tiles->working.height == h;
-  if (built)
-    built = CopyRegion(&tiles->working, 0, 0, static_cast<int32_t>(w) - 1, static_cast<int32_t>(h) - 1, &tiles->editor,
-                       0, 0, static_cast<int32_t>(w) - 1, static_cast<int32_t>(h) - 1, 0) != 0;
+  built = built && BeginWorkingCopy(tiles);
   if (job->ImageAccessEnd != nullptr) job->ImageAccessEnd(job);
   if (!built) {
     // A working copy that was not completely made must never be copied back

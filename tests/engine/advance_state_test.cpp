@@ -8,6 +8,7 @@
 #include "engine/advance_state.h"
 #include "engine/channel_ports.h"
 #include "engine/region_copy.h"
+#include "engine/working_copy.h"
 #include "gtest/gtest.h"
 #include "sdk/filter_record.h"
 #include "call/job_record.h"
@@ -28,7 +29,9 @@ struct TileBench {
   uint32_t width, height;
   FilterRecord* fr = reinterpret_cast<FilterRecord*>(recordBlock);
 
-  TileBench(uint32_t w, uint32_t h) : width(w), height(h) {
+  // rowByRow: the working copy made as rows are first written, as a Filter
+  // call makes it; otherwise whole at the start.
+  TileBench(uint32_t w, uint32_t h, bool rowByRow = false) : width(w), height(h) {
     editor.resize(static_cast<size_t>(w) * h * 4);
     for (size_t i = 0; i < editor.size(); ++i) editor[i] = static_cast<uint8_t>(i * 31 + 7);
     job.self = &job;
@@ -43,7 +46,8 @@ struct TileBench {
     ResetTileExchange(&gTiles, fr, reinterpret_cast<FilterRecord*>(shadowBlock), sizeof(recordBlock));
     AttachPixelMemory(&gTiles.editor, w, h, w, editor.data());
     CreatePixelBuffer(&gTiles.working, w, h, PB_STORAGE_EXACT);
-    CopyRegion(&gTiles.working, 0, 0, w - 1, h - 1, &gTiles.editor, 0, 0, w - 1, h - 1, 0);
+    if (rowByRow) BeginWorkingCopy(&gTiles);
+    else CopyRegion(&gTiles.working, 0, 0, w - 1, h - 1, &gTiles.editor, 0, 0, w - 1, h - 1, 0);
     fr->depth = 8;
     fr->wantLayout = 1;
     fr->supportsPadding = 1;
@@ -53,6 +57,7 @@ struct TileBench {
     fr->bigDocumentData = &big;
   }
   ~TileBench() {
+    EndWorkingCopy(&gTiles);
     FreeTileBlocks(&gTiles);
     ReleasePixelBuffer(&gTiles.working);
     ReleasePixelBuffer(&gTiles.editor);
@@ -231,35 +236,49 @@ TEST(AdvanceState, OutTileReachesTheImageOnlyAtTheNextCall) {
 
 TEST(AdvanceState, AnOutTileOverTheInTileShowsWhatWentBackSinceTheCallBegan) {
   // The same rectangle in and out, as strip filters ask: the out tile holds
-  // the image as it now is, the in tile the image as it was.
-  TileBench b(6, 4);
-  const std::vector<uint8_t> original = b.editor;
-  const Rect top{0, 0, 2, 6}, bottom{2, 0, 4, 6};
-  auto ask = [&](Rect r) {
-    b.fr->inRect = b.fr->outRect = r;
-    return AdvanceState();
-  };
-  auto outSample = [&](uint32_t x, uint32_t y, int p) {
-    return b.Out()[(y - b.fr->outRect.top) * b.fr->outRowBytes + x * 4 + p];
-  };
-  ASSERT_EQ(noErr, ask(top));
-  EXPECT_EQ(0, memcmp(b.In(), b.Out(), 2 * 6 * 4)) << "untouched pixels: the out tile is the in tile";
-  EXPECT_EQ(b.Sample(5, 1, 0), outSample(5, 1, 0));
-  b.Out()[1 * b.fr->outRowBytes + 5 * 4] ^= 0xFF;  // red of (5, 1)
-  ASSERT_EQ(noErr, ask(top));                       // the same strip again, after that went back
-  EXPECT_EQ(static_cast<uint8_t>(~b.Sample(5, 1, 0)), b.In()[1 * b.fr->inRowBytes + 5 * 4]) << "in: as it was";
-  EXPECT_EQ(b.Sample(5, 1, 0), outSample(5, 1, 0)) << "out: as it is";
-  EXPECT_EQ(original[(1 * 6 + 5) * 4 + 2] ^ 0xFF, b.Pixel(5, 1)[2]);
+  // the image as it now is, the in tile the image as it was, whether the
+  // working copy was made whole or row by row; a restore brings it all back.
+  for (bool rowByRow : {false, true}) {
+    SCOPED_TRACE(rowByRow ? "row by row" : "whole");
+    TileBench b(6, 4, rowByRow);
+    const std::vector<uint8_t> original = b.editor;
+    const Rect top{0, 0, 2, 6}, bottom{2, 0, 4, 6};
+    auto ask = [&](Rect r) {
+      b.fr->inRect = b.fr->outRect = r;
+      return AdvanceState();
+    };
+    auto outSample = [&](uint32_t x, uint32_t y, int p) {
+      return b.Out()[(y - b.fr->outRect.top) * b.fr->outRowBytes + x * 4 + p];
+    };
+    ASSERT_EQ(noErr, ask(top));
+    EXPECT_EQ(0, memcmp(b.In(), b.Out(), 2 * 6 * 4)) << "untouched pixels: the out tile is the in tile";
+    EXPECT_EQ(b.Sample(5, 1, 0), outSample(5, 1, 0));
+    b.Out()[1 * b.fr->outRowBytes + 5 * 4] ^= 0xFF;  // red of (5, 1)
+    ASSERT_EQ(noErr, ask(top));                       // the same strip again, after that went back
+    EXPECT_EQ(static_cast<uint8_t>(~b.Sample(5, 1, 0)), b.In()[1 * b.fr->inRowBytes + 5 * 4]) << "in: as it was";
+    EXPECT_EQ(b.Sample(5, 1, 0), outSample(5, 1, 0)) << "out: as it is";
+    EXPECT_EQ(original[(1 * 6 + 5) * 4 + 2] ^ 0xFF, b.Pixel(5, 1)[2]);
 
-  // A write through a channel port counts as well.
-  uint8_t plane[12];
-  memset(plane, 0x11, sizeof(plane));
-  PixelMemoryDesc desc{plane, 6 * 8, 8, 0, 8};
-  VRect rect{2, 0, 4, 6};
-  ASSERT_EQ(noErr, WriteBaseChannelPixels(reinterpret_cast<PIChannelPort>(1), &rect, &desc));
-  ASSERT_EQ(noErr, ask(bottom));
-  EXPECT_EQ(0x11, outSample(3, 3, 0));
-  EXPECT_EQ(original[(3 * 6 + 3) * 4 + 2], b.In()[1 * b.fr->inRowBytes + 3 * 4]);
+    // A write through a channel port counts as well.
+    uint8_t plane[12];
+    memset(plane, 0x11, sizeof(plane));
+    PixelMemoryDesc desc{plane, 6 * 8, 8, 0, 8};
+    VRect rect{2, 0, 4, 6};
+    ASSERT_EQ(noErr, WriteBaseChannelPixels(reinterpret_cast<PIChannelPort>(1), &rect, &desc));
+    ASSERT_EQ(noErr, ask(bottom));
+    EXPECT_EQ(0x11, outSample(3, 3, 0));
+    EXPECT_EQ(original[(3 * 6 + 3) * 4 + 2], b.In()[1 * b.fr->inRowBytes + 3 * 4]);
+    // A tile wholly above the image is padded from the first row as it was.
+    VRect first{0, 0, 1, 6};
+    ASSERT_EQ(noErr, WriteBaseChannelPixels(reinterpret_cast<PIChannelPort>(1), &first, &desc));
+    b.fr->inputPadding = -1;  // the edge pixels repeated
+    b.fr->inRect = Rect{-3, 0, -1, 6};
+    b.fr->outRect = Rect{0, 0, 0, 0};
+    ASSERT_EQ(noErr, AdvanceState());
+    EXPECT_EQ(original[(0 * 6 + 3) * 4 + 2], b.In()[1 * b.fr->inRowBytes + 3 * 4]);
+    RestoreOriginalRows(&gTiles);
+    EXPECT_EQ(original, b.editor);
+  }
 }
 
 TEST(AdvanceState, PlanarLayoutStrides) {
