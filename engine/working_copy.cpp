@@ -91,8 +91,9 @@ void RestoreOriginalRows(TileExchange* t) {
     return;
   }
   const size_t bytes = static_cast<size_t>(t->working.width) * 4;
-  for (uint32_t y = 0; y < t->working.height; ++y)
-    if (t->savedRows[y] != 0) memcpy(Row(t->editor, static_cast<int32_t>(y)), Row(t->working, static_cast<int32_t>(y)), bytes);
+  const int32_t h = static_cast<int32_t>(t->working.height);
+  for (int32_t y = 0; y < h; ++y)
+    if (t->savedRows[y] != 0) memcpy(Row(t->editor, y), Row(t->working, y), bytes);
 }
 
 void EndWorkingCopy(TileExchange* t) {
