@@ -49,21 +49,19 @@ bool PipeConnect(PipeChannel* channel, const wchar_t* name, uint32_t busyLimitMs
 // in *moved; false on an error, the time limit or the hook's refusal.
 static bool TransferPiece(PipeChannel* channel, uint8_t* buffer, uint32_t length, bool writing, ClockStamp start,
                           DWORD* moved) {
+  if (channel->event == nullptr) channel->event = osCreateEventW(nullptr, TRUE, FALSE, nullptr);
+  if (channel->event == nullptr) return Failed(channel);
+  // The read or write itself resets the event.
   OVERLAPPED overlapped;
   memset(&overlapped, 0, sizeof(overlapped));
-  overlapped.hEvent = osCreateEventW(nullptr, TRUE, FALSE, nullptr);
-  if (overlapped.hEvent == nullptr) return Failed(channel);
+  overlapped.hEvent = channel->event;
   const uint32_t limit = writing ? channel->writeLimitMs : channel->readLimitMs;
   HANDLE h = channel->handle;
   DWORD count = 0;
   BOOL done = writing ? osWriteFile(h, buffer, length, &count, &overlapped)
                       : osReadFile(h, buffer, length, &count, &overlapped);
   if (!done) {
-    if (GetLastError() != ERROR_IO_PENDING) {
-      Failed(channel);
-      osCloseHandle(overlapped.hEvent);
-      return false;
-    }
+    if (GetLastError() != ERROR_IO_PENDING) return Failed(channel);
     osWaitForSingleObject(overlapped.hEvent, PIPE_WAIT_SLICE_MS);
     while (overlapped.Internal == STATUS_PENDING) {
       bool expired = MillisecondsFromSeconds(ClockElapsed(start, ClockNow())) > limit;
@@ -73,7 +71,6 @@ static bool TransferPiece(PipeChannel* channel, uint8_t* buffer, uint32_t length
         // Let the cancelled operation finish before its OVERLAPPED goes away.
         DWORD ignored = 0;
         osGetOverlappedResult(h, &overlapped, &ignored, TRUE);
-        osCloseHandle(overlapped.hEvent);
         return false;
       }
       osWaitForSingleObject(overlapped.hEvent, PIPE_WAIT_SLICE_MS);
@@ -83,7 +80,6 @@ static bool TransferPiece(PipeChannel* channel, uint8_t* buffer, uint32_t length
       count = 0;
     }
   }
-  osCloseHandle(overlapped.hEvent);
   *moved = count;
   return count > 0;
 }
@@ -118,4 +114,6 @@ void PipeClose(PipeChannel* channel) {
   if (channel == nullptr) return;
   if (channel->handle != nullptr && channel->handle != INVALID_HANDLE_VALUE) osCloseHandle(channel->handle);
   channel->handle = INVALID_HANDLE_VALUE;
+  if (channel->event != nullptr) osCloseHandle(channel->event);
+  channel->event = nullptr;
 }

@@ -24,6 +24,10 @@ struct PipeChannel {
   // The system's error code of the call that failed the last connect or
   // transfer; 0 after success, a time limit, a short count or the hook.
   uint32_t systemError;
+  // The transfers' event, made by the first and kept until the close: each
+  // one made and closed costs two calls to Wine's server, and a poll that
+  // waits makes four transfers.
+  void* event;
 };
 
 // Trims the name, connects to \\.\pipe\<name>; retries a busy pipe every
