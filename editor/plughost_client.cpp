@@ -116,16 +116,17 @@ static bool Transfer(PlughostClient* client, void* buffer, uint32_t length, bool
   // length is there.
   while (done < length) {
     const uint32_t piece = length - done < PIPE_PIECE_BYTES ? length - done : PIPE_PIECE_BYTES;
+    // One event for every transfer: the read or write resets it.
+    if (client->event == nullptr) client->event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    if (client->event == nullptr) return false;
     OVERLAPPED ov;
     memset(&ov, 0, sizeof(ov));
-    ov.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    if (ov.hEvent == nullptr) return false;
+    ov.hEvent = client->event;
     DWORD count = 0;
     BOOL ok = writing ? WriteFile(client->pipe, p + done, piece, &count, &ov)
                       : ReadFile(client->pipe, p + done, piece, &count, &ov);
     bool completed = ok || (GetLastError() == ERROR_IO_PENDING && Complete(client, &ov, &count, timeoutMs));
     if (ok) GetOverlappedResult(client->pipe, &ov, &count, FALSE);
-    CloseHandle(ov.hEvent);
     if (!completed || count == 0) return false;
     done += count;
   }
@@ -347,6 +348,8 @@ int PlughostQuit(PlughostClient* client) { return PlughostSend(client, REQ_QUIT,
 void PlughostClosePipe(PlughostClient* client) {
   if (client->pipe != INVALID_HANDLE_VALUE && client->pipe != nullptr) CloseHandle(client->pipe);
   client->pipe = INVALID_HANDLE_VALUE;
+  if (client->event != nullptr) CloseHandle(client->event);
+  client->event = nullptr;
 }
 
 int PlughostWaitExit(PlughostClient* client, uint32_t timeoutMs, uint32_t* exitCode) {

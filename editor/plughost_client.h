@@ -12,6 +12,7 @@ struct PlughostClient {
   uint32_t processId;
   wchar_t pipeName[64];
   uint32_t replyTimeoutMs;  // how long a reply may take; default 120000
+  void* event;              // the transfers' event, made by the first, closed with the pipe
 };
 
 struct PlughostReply {
@@ -32,7 +33,7 @@ int PlughostLaunch(PlughostClient* client, const wchar_t* serverExe, const wchar
 // Both of the above.
 int PlughostStart(PlughostClient* client, const wchar_t* serverExe);
 
-// Header and payload, each in one write.
+// Header, then payload in pieces of PIPE_PIECE_BYTES.
 int PlughostSend(PlughostClient* client, uint32_t kind, int64_t argument, const void* payload, uint32_t length);
 // Writes raw bytes (for tests of malformed traffic).
 int PlughostSendRaw(PlughostClient* client, const void* bytes, uint32_t length);

@@ -129,7 +129,9 @@ TEST(FilterJob, ASectionServesJobAfterJobWithItsHeaderReadAnew) {
     JobStatusRecord r;
     ASSERT_EQ(ST_OK, PollUntilDone(ss.s, REQ_FILTER_POLL, &r));
     EXPECT_EQ(JOB_DONE, r.state);
-    if (fetch) EXPECT_EQ(ST_OK, ss.s.Request(REQ_FETCH_IMAGE, 0, nullptr, 0, nullptr));
+    if (fetch) {
+      EXPECT_EQ(ST_OK, ss.s.Request(REQ_FETCH_IMAGE, 0, nullptr, 0, nullptr));
+    }
   };
   run(true);
   EXPECT_EQ(0, memcmp(piped.image.pixels.data(), pixels, input.pixels.size()));
