@@ -1,9 +1,10 @@
 // A 20,000 x 13,000 image (260 million pixels, past the engine's old limit
-// for automatic buffers) through the filter in this process: the set-up with
-// its full-size working copy, the whole Invert call in 64-row strips, and the
-// copy that restores the editor's pixels after a failed job. Each against
-// memcpy of the image's bytes (into memory already touched, and into memory
-// just allocated, as a working copy is), measured in the same run.
+// for automatic buffers) through the filter in this process: the set-up (its
+// full-size working copy is reserved there and filled a row at a time as the
+// filter writes), the whole Invert call in 64-row strips, and the copy that
+// restores the editor's pixels after a failed job that wrote every row. Each
+// against memcpy of the image's bytes (into memory already touched, and into
+// memory just allocated, as a working copy is), measured in the same run.
 #include <cstring>
 #include <vector>
 
