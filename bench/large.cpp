@@ -67,7 +67,7 @@ int main() {
   });
   int filtered = 0;
   PublishJob(nullptr);
-  double call = BestOf(2, [&] { filtered = RunFilterCall(&job, &invert); });
+  double call = BestOf(4, [&] { filtered = RunFilterCall(&job, &invert); });
   PublishJob(&job, &tiles);
   // The restore after a failed job: the working copy over the editor's pixels.
   int restored = 0;
