@@ -16,7 +16,18 @@ struct TroubleRun {
   std::string log;
   bool pixelsKept = false;
   bool serverAlive = false;
+  // Why a server is not serving: whether it connected at all, and its exit
+  // code (~0u: it did not end when asked to).
+  bool started = false;
+  uint32_t exitCode = ~0u;
 };
+
+std::string Why(const TroubleRun& run) {
+  char text[64];
+  snprintf(text, sizeof(text), "%s, exit code 0x%08X", run.started ? "started" : "never connected",
+           static_cast<unsigned>(run.exitCode));
+  return text;
+}
 
 // The Trouble sample, or its build without unwind information.
 std::wstring SamplesBuilt(bool bare) { return bare ? BesideTest(L"bare") : SamplesFolder(); }
@@ -41,7 +52,10 @@ TroubleRun RunTrouble(const std::wstring& mode, bool about, bool bare = false) {
     TestImage back;
     run.pixelsKept = Fetch(s, &back) == ST_OK && back.pixels == input.pixels;
   }
-  run.serverAlive = SetHost(s) == ST_OK && s.Quit() == 0;
+  run.started = s.started;
+  const bool answered = SetHost(s) == ST_OK;
+  run.exitCode = s.Quit();
+  run.serverAlive = answered && run.exitCode == 0;
   run.log = ReadWholeFile(log);
   DeleteFileW(log.c_str());
   return run;
@@ -63,7 +77,7 @@ TEST(FaultMatrix, EveryFaultKindInTheAboutBoxIsSurvived) {
   for (const wchar_t* kind : {L"read", L"write", L"nullcall", L"divide", L"illegal", L"breakpoint", L"privileged"}) {
     TroubleRun run = RunTrouble(std::wstring(L"fault-about-") + kind, true);
     EXPECT_EQ(JOB_DONE, run.last.state) << Narrow(kind);
-    EXPECT_TRUE(run.serverAlive) << Narrow(kind);
+    EXPECT_TRUE(run.serverAlive) << Narrow(kind) << ": " << Why(run);
   }
 }
 
@@ -89,7 +103,7 @@ TEST(FaultMatrix, BadPointersHandedToHostCallbacks) {
     printf("| %s | %s | %s | %s | %s |\n", Narrow(row.callback).c_str(), outcome.c_str(),
            run.last.state == JOB_DONE ? "done" : "failed", run.pixelsKept ? "restored" : "changed",
            run.serverAlive ? "serving" : "DOWN");
-    EXPECT_TRUE(run.serverAlive) << Narrow(row.callback);
+    EXPECT_TRUE(run.serverAlive) << Narrow(row.callback) << ": " << Why(run);
     std::string expected = row.expected;
     if (expected == "crash") {
       EXPECT_TRUE(crashed) << Narrow(row.callback) << ": expected a caught fault, got answer '" << answer << "'";
@@ -130,7 +144,7 @@ TEST(FaultMatrix, FaultsInCodeWithoutUnwindInformationAreSurvived) {
            about ? "-" : (crashed ? "crashed" : Narrow(run.last.message).c_str()),
            about ? "-" : (run.pixelsKept ? "restored" : "changed"),
            run.serverAlive ? "serving" : "DOWN");
-    EXPECT_TRUE(run.serverAlive) << Narrow(mode) << ": expected the server serving, got it gone";
+    EXPECT_TRUE(run.serverAlive) << Narrow(mode) << ": expected the server serving, got it gone (" << Why(run) << ")";
     if (about) {
       EXPECT_EQ(JOB_DONE, run.last.state) << Narrow(mode);
     } else {
