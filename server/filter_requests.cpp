@@ -38,6 +38,9 @@ static void StartFilterJob(LoopState* state, uint32_t imageOffset, uint32_t mode
                       shared->section == static_cast<uint64_t>(reinterpret_cast<uintptr_t>(state->image.section));
     refusal = ours ? ST_NO_IMAGE : MapSharedImage(shared->section, shared->offset, &mapped, &header);
   } else {
+    // An editor that sends its image now has no use for a kept view, whose
+    // address space a 32-bit server may need.
+    ReleaseSpareRegion(SPARE_VIEW);
     // The header first, then its pixels: a 1 x 1 image is 28 bytes long.
     if (state->requestPayload.data == nullptr ||
         uint64_t{imageOffset} + IMAGE_HEADER_BYTES > state->request.payloadLength)
