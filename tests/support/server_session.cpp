@@ -1,6 +1,7 @@
 #include "tests/support/server_session.h"
 
 #include <windows.h>
+#include <cstdio>
 #include <cstring>
 
 std::wstring BesideTest(const wchar_t* name) {
@@ -17,7 +18,16 @@ std::wstring ServerExe() {
 #endif
 }
 
-ServerSession::ServerSession() { started = PlughostStart(&client, ServerExe().c_str()) != 0; }
+ServerSession::ServerSession() {
+  started = PlughostStart(&client, ServerExe().c_str()) != 0;
+  if (started) return;
+  // Said at once, for a rare failure to tell a server Wine ended before it
+  // ran (status 1) from one that failed on its own.
+  uint32_t code = ~0u;
+  PlughostWaitExit(&client, 0, &code);
+  fprintf(stderr, "ServerSession: the server did not connect; exit code 0x%08X (0xFFFFFFFF: still running)\n",
+          static_cast<unsigned>(code));
+}
 
 ServerSession::~ServerSession() {
   if (client.process != nullptr) {
