@@ -198,9 +198,10 @@ static void FillInTile(TileExchange* t, FilterRecord* fr, const VRect& rect, con
   // The original pixels lie in the editor's rows not yet written to.
   JobRecord* job = CurrentCall()->job;
   const bool access = job != nullptr && job->ImageAccessBegin != nullptr && job->ImageAccessBegin(job);
-  PixelBuffer* source = !access ? &t->working
-                        : Sampled(fr) ? OriginalRows(t, 0, static_cast<int32_t>(t->working.height))
-                                      : OriginalRows(t, rect.top, rect.bottom);
+  PixelBuffer* const original = !access ? &t->working
+                                : Sampled(fr) ? BeginOriginalRows(t, 0, static_cast<int32_t>(t->working.height))
+                                              : BeginOriginalRows(t, rect.top, rect.bottom);
+  PixelBuffer* source = original;
   PixelBuffer scaled;
   memset(static_cast<void*>(&scaled), 0, sizeof(scaled));
   if (Sampled(fr) && layout.width > 0 && layout.height > 0 && layout.width <= INT32_MAX && layout.height <= INT32_MAX) {
@@ -221,6 +222,7 @@ static void FillInTile(TileExchange* t, FilterRecord* fr, const VRect& rect, con
     t->inTileFromWorking = source != &scaled;
   }
   if (scaled.magic != 0) ReleasePixelBuffer(&scaled);
+  if (access) EndOriginalRows(t, original);
   if (access && job->ImageAccessEnd != nullptr) job->ImageAccessEnd(job);
 }
 

@@ -1,6 +1,7 @@
 // The tile exchange of a running filter: advanceState fills the plug-in's
 // input and output tiles and writes finished output tiles back.
 #pragma once
+#include <atomic>
 #include <cstdint>
 
 #include "base/memory.h"
@@ -14,8 +15,10 @@ struct TileExchange {
   PixelBuffer working;   // the image as it was when the filter started
   OwnedBlock workingMemory;  // its pixels: a region kept from job to job
   // A byte a row, set once the row is in the working copy (see
-  // working_copy.h); null when the whole copy was made at once.
+  // working_copy.h); null when the whole copy was made at once. The flag
+  // keeps a row from being saved while another thread writes it.
   uint8_t* savedRows;
+  std::atomic_flag savingRows;
   PixelBuffer editor;    // over the editor's pixels, where output goes
   uint8_t* inBlock;
   uint64_t inBlockSize;

@@ -57,10 +57,11 @@ OSErr ReadChannelPixels(PIChannelPort port, const PSScaling* scaling, const VRec
   // past the rectangle, so all of them.
   JobRecord* job = call->job;
   const bool access = job != nullptr && job->ImageAccessBegin != nullptr && job->ImageAccessBegin(job);
-  PixelBuffer* source = access ? OriginalRows(tiles, 0, static_cast<int32_t>(image->height)) : &tiles->working;
+  PixelBuffer* source = access ? BeginOriginalRows(tiles, 0, static_cast<int32_t>(image->height)) : &tiles->working;
   if (!ResampleRegion(&temporary, 0, 0, static_cast<int32_t>(w - 1), static_cast<int32_t>(h - 1), source, s[0], s[1],
                       s[2] - 1, s[3] - 1, 0))
     result = EngineLastError() == ENG_OUT_OF_MEMORY ? memFullErr : paramErr;
+  if (access) EndOriginalRows(tiles, source);
   if (access && job->ImageAccessEnd != nullptr) job->ImageAccessEnd(job);
   const int byte = PortByte(reinterpret_cast<uintptr_t>(port));
   if (result == noErr && byte >= 0) {

@@ -1,5 +1,7 @@
 #include "engine/working_copy.h"
 
+#include <windows.h>
+
 #include <cstring>
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -58,8 +60,15 @@ static void Clamp(const TileExchange* t, int32_t* y0, int32_t* y1) {
   *y1 = *y1 < *y0 ? *y0 : (*y1 > h ? h : *y1);
 }
 
-void SaveOriginalRows(TileExchange* t, int32_t y0, int32_t y1) {
-  if (t->savedRows == nullptr || t->editor.pixels == nullptr) return;
+// A plug-in's own threads may write through the channel ports while its
+// call's thread fills a tile: saving a row and reading original rows from
+// the editor's pixels go one at a time.
+static void Lock(TileExchange* t) {
+  while (t->savingRows.test_and_set(std::memory_order_acquire)) SwitchToThread();
+}
+static void Unlock(TileExchange* t) { t->savingRows.clear(std::memory_order_release); }
+
+static void SaveRows(TileExchange* t, int32_t y0, int32_t y1) {
   Clamp(t, &y0, &y1);
   const size_t bytes = static_cast<size_t>(t->working.width) * 4;
   for (int32_t y = y0; y < y1; ++y) {
@@ -72,16 +81,30 @@ void SaveOriginalRows(TileExchange* t, int32_t y0, int32_t y1) {
 #endif
 }
 
-PixelBuffer* OriginalRows(TileExchange* t, int32_t y0, int32_t y1) {
+void SaveOriginalRows(TileExchange* t, int32_t y0, int32_t y1) {
+  if (t->savedRows == nullptr || t->editor.pixels == nullptr) return;
+  Lock(t);
+  SaveRows(t, y0, y1);
+  Unlock(t);
+}
+
+PixelBuffer* BeginOriginalRows(TileExchange* t, int32_t y0, int32_t y1) {
   if (t->savedRows == nullptr || t->editor.pixels == nullptr) return &t->working;
   // At least the nearest row: a tile wholly outside the image is padded
   // from the edge row.
   const int32_t h = static_cast<int32_t>(t->working.height);
   y0 = y0 < 0 ? 0 : (y0 >= h ? h - 1 : y0);
   y1 = y1 <= y0 ? y0 + 1 : (y1 > h ? h : y1);
+  Lock(t);
   if (memchr(t->savedRows + y0, 1, static_cast<size_t>(y1 - y0)) == nullptr) return &t->editor;
-  SaveOriginalRows(t, y0, y1);
+  SaveRows(t, y0, y1);
+  Unlock(t);
   return &t->working;
+}
+
+void EndOriginalRows(TileExchange* t, const PixelBuffer* source) {
+  // Held only while the editor's own rows are read.
+  if (source == &t->editor && t->savedRows != nullptr) Unlock(t);
 }
 
 void RestoreOriginalRows(TileExchange* t) {

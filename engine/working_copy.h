@@ -19,8 +19,11 @@ void SaveOriginalRows(TileExchange* tiles, int32_t y0, int32_t y1);
 // The image whose rows y0..y1-1 are the original pixels: the editor's while
 // none of those rows has been written, else the working copy, completed for
 // them first. A range outside the image stands for its nearest row. Under
-// access to the editor's pixels.
-PixelBuffer* OriginalRows(TileExchange* tiles, int32_t y0, int32_t y1);
+// access to the editor's pixels; until EndOriginalRows no row is saved, so
+// no other thread's write can reach the editor's rows being read.
+PixelBuffer* BeginOriginalRows(TileExchange* tiles, int32_t y0, int32_t y1);
+// Ends the read begun with what BeginOriginalRows answered.
+void EndOriginalRows(TileExchange* tiles, const PixelBuffer* source);
 // Gives the editor's pixels their original values back where rows were
 // written. Under access.
 void RestoreOriginalRows(TileExchange* tiles);
