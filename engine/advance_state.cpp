@@ -21,7 +21,7 @@ void ResetTileExchange(TileExchange* t, FilterRecord* record, FilterRecord* shad
   t->inputPad = 0;
   t->outputPad = 0;
   t->refusal = 0;
-  t->inTileFromWorking = false;
+  t->inTileOriginal = false;
   t->written = VRect{0, 0, 0, 0};
 }
 
@@ -219,7 +219,7 @@ static void FillInTile(TileExchange* t, FilterRecord* fr, const VRect& rect, con
     FillTile(image, rect.left, rect.top, rect.right, rect.bottom, fr->inLoPlane, fr->inHiPlane,
              static_cast<uint8_t*>(fr->inData), layout, PaddingOf(fr, true));
     EndPixelAccess(source, 0);
-    t->inTileFromWorking = source != &scaled;
+    t->inTileOriginal = source != &scaled;
   }
   if (scaled.magic != 0) ReleasePixelBuffer(&scaled);
   if (access) EndOriginalRows(t, original);
@@ -254,7 +254,7 @@ static bool OutTileIsInTile(const TileExchange* t, const FilterRecord* fr, const
   const VRect& w = t->written;
   const bool overlaps = w.right > w.left && w.bottom > w.top && out.left < w.right && w.left < out.right &&
                         out.top < w.bottom && w.top < out.bottom;
-  return t->inTileFromWorking && !overlaps && !Sampled(fr) && in.left == out.left && in.top == out.top &&
+  return t->inTileOriginal && !overlaps && !Sampled(fr) && in.left == out.left && in.top == out.top &&
          in.right == out.right && in.bottom == out.bottom && fr->inLoPlane == fr->outLoPlane &&
          fr->inHiPlane == fr->outHiPlane && inLayout.rowBytes == outLayout.rowBytes &&
          inLayout.columnBytes == outLayout.columnBytes && inLayout.planeBytes == outLayout.planeBytes &&
@@ -299,7 +299,7 @@ OSErr AdvanceState() {
   }
 
   // In tile.
-  t->inTileFromWorking = false;
+  t->inTileOriginal = false;
   TileLayout inLayout;
   TileLayoutResult inResult = ComputeTileLayout(fr->wantLayout, fr->depth, inRect.left, inRect.top, inRect.right,
                                                 inRect.bottom, fr->inLoPlane, fr->inHiPlane, &inLayout);

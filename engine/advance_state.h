@@ -39,7 +39,7 @@ struct TileExchange {
   // Whether the in tile now handed out holds the original pixels, and the
   // box around all that went back to the editor's pixels this call: outside
   // it those pixels are still the original ones.
-  bool inTileFromWorking;
+  bool inTileOriginal;
   VRect written;
 };
 

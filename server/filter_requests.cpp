@@ -32,11 +32,8 @@ static void StartFilterJob(LoopState* state, uint32_t imageOffset, uint32_t mode
   ReplyStatus refusal = ST_OK;
   if (shared != nullptr) {
     // Only the copy of the header is trusted: the editor can still write to
-    // the section. The handle of the image in hand is ours, not the editor's
-    // to give: taking it again would close it twice.
-    const bool ours = state->image.kind == BLOCK_MAPPING &&
-                      shared->section == static_cast<uint64_t>(reinterpret_cast<uintptr_t>(state->image.section));
-    refusal = ours ? ST_NO_IMAGE : MapSharedImage(shared->section, shared->offset, &mapped, &header);
+    // the section.
+    refusal = MapSharedImage(shared->section, shared->offset, &mapped, &header, state->image.section);
   } else {
     // An editor that sends its image now has no use for a kept view, whose
     // address space a 32-bit server may need.

@@ -15,12 +15,16 @@ static bool SameObject(HANDLE a, HANDLE b) {
   return compare != nullptr && compare(a, b) != 0;
 }
 
-ReplyStatus MapSharedImage(uint64_t section, uint64_t offset, OwnedBlock* block, ImageBlockHeader* header) {
+ReplyStatus MapSharedImage(uint64_t section, uint64_t offset, OwnedBlock* block, ImageBlockHeader* header,
+                           const void* held) {
   ReleaseOwnedBlock(block);
   memset(header, 0, sizeof(*header));
   HANDLE handle = reinterpret_cast<HANDLE>(static_cast<uintptr_t>(section));
   // A handle of a 32-bit server fits in 32 bits; anything wider names none.
   if (static_cast<uint64_t>(reinterpret_cast<uintptr_t>(handle)) != section || handle == nullptr) return ST_NO_IMAGE;
+  // Our own handles are not the editor's to give: taken, they would be
+  // closed twice.
+  if (handle == held) return ST_NO_IMAGE;
   SYSTEM_INFO system;
   GetSystemInfo(&system);
   const uint64_t granularity = system.dwAllocationGranularity;
@@ -28,7 +32,6 @@ ReplyStatus MapSharedImage(uint64_t section, uint64_t offset, OwnedBlock* block,
   const uint64_t lead = offset - start;
   OwnedBlock kept{};
   TakeSpare(&kept, SPARE_VIEW);
-  // Our own handle is not the editor's to give: it would be closed twice.
   if (handle == kept.section) {
     RecycleOwnedBlock(&kept, SPARE_VIEW);
     return ST_NO_IMAGE;

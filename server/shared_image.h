@@ -15,5 +15,8 @@
 // closed; a handle of another kind is left alone, since it may be one of the
 // server's own that the editor named by mistake. A view kept as SPARE_VIEW
 // serves when `section` names the same section from the same granule; the
-// editor's handle is then closed and the kept one used.
-ReplyStatus MapSharedImage(uint64_t section, uint64_t offset, OwnedBlock* block, ImageBlockHeader* header);
+// editor's handle is then closed and the kept one used. A handle the server
+// holds, the kept view's or `held` (the image in hand's), is refused and left
+// open.
+ReplyStatus MapSharedImage(uint64_t section, uint64_t offset, OwnedBlock* block, ImageBlockHeader* header,
+                           const void* held = nullptr);

@@ -15,6 +15,13 @@ namespace {
 
 std::wstring MessageOf(const JobStatusRecord& r) { return std::wstring(r.message); }
 
+// The image in a section of the editor's, as the library makes it.
+bool ShareImage(const TestImage& image, PlughostSharedImage* shared) {
+  if (!PlughostCreateSharedImage(shared, image.width, image.height, 72.0, 72.0)) return false;
+  memcpy(shared->block + sizeof(ImageBlockHeader), image.pixels.data(), image.pixels.size());
+  return true;
+}
+
 }  // namespace
 
 TEST(FilterJob, SamplesAreCatalogued) {
@@ -60,8 +67,7 @@ TEST(FilterJob, SharedImageGivesThePipeJobsPixelsInPlace) {
   ASSERT_EQ(ST_OK, piped.fetchStatus);
 
   PlughostSharedImage shared;
-  ASSERT_TRUE(PlughostCreateSharedImage(&shared, input.width, input.height, 72.0, 72.0));
-  memcpy(shared.block + sizeof(ImageBlockHeader), input.pixels.data(), input.pixels.size());
+  ASSERT_TRUE(ShareImage(input, &shared));
   int64_t status = -1;
   ASSERT_TRUE(PlughostStartSharedFilter(&ss.s.client, ss.Index(L"Invert"), START_MODE_PLAIN, nullptr, 0, &shared,
                                         &status));
@@ -107,9 +113,8 @@ TEST(FilterJob, ASectionServesJobAfterJobWithItsHeaderReadAnew) {
   Outcome piped = RunFilter(ss, L"Invert", input);
   ASSERT_EQ(ST_OK, piped.fetchStatus);
   PlughostSharedImage shared;
-  ASSERT_TRUE(PlughostCreateSharedImage(&shared, input.width, input.height, 72.0, 72.0));
-  uint8_t* pixels = shared.block + sizeof(ImageBlockHeader);
-  memcpy(pixels, input.pixels.data(), input.pixels.size());
+  ASSERT_TRUE(ShareImage(input, &shared));
+  const uint8_t* pixels = shared.block + sizeof(ImageBlockHeader);
   // A start naming the server-side handle `remote`, as the library does.
   auto start = [&](HANDLE remote) {
     uint8_t payload[sizeof(FilterStartExHeader) + sizeof(SharedImageRef)];
