@@ -37,17 +37,24 @@ void ForgetEndedJob(JobSlot* slot) {
   }
 }
 
+// Runs the job and then tells a waiting poll it has ended. A plug-in that
+// ends the thread itself skips the telling: the poll then sees the end when
+// its wait runs out.
+static unsigned long __stdcall JobThreadStart(void* parameter) {
+  JobSlot* slot = static_cast<JobSlot*>(parameter);
+  const unsigned long code = slot->main(&slot->record);
+  SignalJobWake(&slot->record.wake, true);
+  return code;
+}
+
 bool StartJobThread(LoopState* state, JobSlot* slot, JobThreadMain main) {
   static uint64_t started = 0;
-  // Without the event a waiting poll still sees the job end, and its
-  // progress when the wait runs out.
-  if (slot->wake == nullptr) slot->wake = osCreateEventW(nullptr, FALSE, FALSE, nullptr);
-  if (slot->wake != nullptr) osResetEvent(slot->wake);
-  slot->record.wake = slot->wake;
+  slot->record.wake = JobWake{};
   slot->record.signalledProgress = 0.0;
+  slot->main = main;
   slot->repliedProgress = 0.0;
   slot->startNumber = ++started;
-  HANDLE thread = osCreateThread(nullptr, 0, reinterpret_cast<LPTHREAD_START_ROUTINE>(main), &slot->record, 0, nullptr);
+  HANDLE thread = osCreateThread(nullptr, 0, JobThreadStart, slot, 0, nullptr);
   if (thread == nullptr) {
     wchar_t text[80];
     BoundedFormatW(text, 80, L"The job thread could not be started (error %lu)",

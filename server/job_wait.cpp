@@ -1,5 +1,5 @@
-// The waiting poll: the loop thread sleeps on the job's thread handle and its
-// progress event, so an editor gets news as it happens without spinning.
+// The waiting poll: the loop thread sleeps on the job's wake-ups, so an
+// editor gets news as it happens without spinning.
 #include "server/system_calls.h"
 
 #include "base/clock.h"
@@ -26,17 +26,19 @@ static bool ProgressMoved(const JobSlot* slot) {
 }
 
 // Returns when the job has ended, its progress has moved a step since the
-// last reply, or `limitMs` has passed. Every wake-up is an event: the job's
-// end or its progress signal; one that changed too little waits again for
-// what is left of the limit.
+// last reply, or `limitMs` has passed. Every wake-up is the job's: a progress
+// step or its end; one that changed too little waits again for what is left
+// of the limit. Once the job has said it ended, its thread has only to exit.
 static void WaitForChange(JobSlot* slot, uint32_t limitMs) {
   const ClockStamp start = ClockNow();
+  JobWake* wake = &slot->record.wake;
   for (;;) {
+    const uint32_t seen = JobWakeCount(wake);
     if (!JobThreadRunning(slot) || ProgressMoved(slot)) return;
     const uint32_t spent = MillisecondsFromSeconds(ClockElapsed(start, ClockNow()));
     if (spent >= limitMs) return;
-    HANDLE events[2] = {slot->thread, slot->wake};
-    osWaitForMultipleObjects(slot->wake != nullptr ? 2 : 1, events, FALSE, limitMs - spent);
+    if (JobWakeEnded(wake)) osWaitForSingleObject(slot->thread, limitMs - spent);
+    else WaitForJobWake(wake, seen, limitMs - spent);
   }
 }
 

@@ -22,18 +22,13 @@ void ReleaseLoopState(LoopState* state) {
   state->about.thread = nullptr;
   state->filter.thread = nullptr;
   if (jobRunning) {
-    // The job may still read the image or its catalogue entry, or set its
-    // progress event; the process ends right after the loop, and the job
-    // with it.
+    // The job may still read the image or its catalogue entry; the process
+    // ends right after the loop, and the job with it.
     gJobRunningAtEnd = true;
     return;
   }
   ReleaseTileBlockPool();
   ReleaseOwnedBlock(&state->settings);
-  for (JobSlot* slot : {&state->about, &state->filter}) {
-    if (slot->wake != nullptr) osCloseHandle(slot->wake);
-    slot->wake = nullptr;
-  }
   ReleaseOwnedBlock(&state->image);
   ReleaseOwnedBlock(&state->sharedStart);
   FreeBlock(state->catalogue);

@@ -14,7 +14,7 @@ struct JobSlot {
   JobRecord record;
   void* thread;  // the job thread's handle, or null
   JobStatusRecord work;
-  void* wake;               // the job's progress event, made at the first start
+  unsigned long(__stdcall* main)(void* record);  // what the job thread runs
   double repliedProgress;   // the progress the last poll reply carried
   uint64_t startNumber;     // orders the slots' jobs: the higher started later
 };

@@ -16,11 +16,9 @@
   X(rows, GetModuleFileNameW, 0)                     \
   X(rows, GetOverlappedResult, FALSE)                \
   X(rows, ReadFile, FALSE)                           \
-  X(rows, ResetEvent, FALSE)                         \
   X(rows, SetErrorMode, 0)                           \
   X(rows, SetThreadPriority, FALSE)                  \
   X(rows, Sleep, 0)                                  \
-  X(rows, WaitForMultipleObjects, WAIT_FAILED)       \
   X(rows, WaitForSingleObject, WAIT_FAILED)          \
   X(rows, WriteFile, FALSE)
 
