@@ -4,6 +4,9 @@
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
 
 // One pixel (blue, green, red, fourth byte) to the tile's red, green, blue,
 // transparency order and back: red and blue trade places and the fourth byte
@@ -15,7 +18,7 @@ static inline uint32_t SwapToTile(uint32_t p) {
 // Whole rows of pixels: four at a time where SSE2 is there (every 64-bit
 // build), the rest a word at a time. Every tile of the common interleaved
 // kind passes through here three times, so this is the job's inner loop.
-static void SwapRow(const uint8_t* from, uint8_t* to, int32_t pixels) {
+static void SwapRowPortable(const uint8_t* from, uint8_t* to, int32_t pixels) {
   size_t x = 0;
 #if defined(__SSE2__)
   const __m128i green = _mm_set1_epi32(0x0000FF00), low = _mm_set1_epi32(0x000000FF);
@@ -33,6 +36,47 @@ static void SwapRow(const uint8_t* from, uint8_t* to, int32_t pixels) {
     p = SwapToTile(p);
     memcpy(to + x * 4, &p, 4);
   }
+}
+
+#if defined(__x86_64__)
+// The same with one byte shuffle and a complement for eight pixels, on
+// processors with AVX2. Only the 64-bit build has it: a 32-bit Windows stack
+// is not aligned for the 32-byte values the compiler may spill.
+__attribute__((target("avx2"))) static void SwapRowAvx2(const uint8_t* from, uint8_t* to, int32_t pixels) {
+  const __m256i order = _mm256_setr_epi8(2, 1, 0, 3, 6, 5, 4, 7, 10, 9, 8, 11, 14, 13, 12, 15,  //
+                                         2, 1, 0, 3, 6, 5, 4, 7, 10, 9, 8, 11, 14, 13, 12, 15);
+  const __m256i fourth = _mm256_set1_epi32(static_cast<int>(0xFF000000u));
+  const size_t count = static_cast<size_t>(pixels);
+  size_t x = 0;
+  for (; x + 16 <= count; x += 16) {
+    const __m256i p = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(from + x * 4));
+    const __m256i q = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(from + x * 4 + 32));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(to + x * 4), _mm256_xor_si256(_mm256_shuffle_epi8(p, order), fourth));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(to + x * 4 + 32),
+                        _mm256_xor_si256(_mm256_shuffle_epi8(q, order), fourth));
+  }
+  for (; x + 8 <= count; x += 8) {
+    const __m256i p = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(from + x * 4));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(to + x * 4), _mm256_xor_si256(_mm256_shuffle_epi8(p, order), fourth));
+  }
+  _mm256_zeroupper();
+  SwapRowPortable(from + x * 4, to + x * 4, static_cast<int32_t>(count - x));
+}
+#endif
+
+using SwapRowProc = void (*)(const uint8_t* from, uint8_t* to, int32_t pixels);
+
+static SwapRowProc ChooseSwapRow() {
+#if defined(__x86_64__)
+  __builtin_cpu_init();
+  if (__builtin_cpu_supports("avx2")) return SwapRowAvx2;
+#endif
+  return SwapRowPortable;
+}
+
+static void SwapRow(const uint8_t* from, uint8_t* to, int32_t pixels) {
+  static const SwapRowProc chosen = ChooseSwapRow();
+  chosen(from, to, pixels);
 }
 
 static int32_t Clamp(int32_t v, int32_t lo, int32_t hi) { return v < lo ? lo : (v > hi ? hi : v); }

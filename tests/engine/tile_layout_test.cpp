@@ -115,8 +115,9 @@ TEST(TileFill, PlaneThreeIsTheComplementBothWays) {
 }
 
 TEST(TileFill, InterleavedRowsOfEveryLengthSwapAndComeBack) {
-  // Rows of 1 to 11 pixels: the vector part and the pixels left over after it.
-  for (int32_t w = 1; w <= 11; ++w) {
+  // Rows of 1 to 40 pixels: each width of vector step (16, 8 and 4 pixels)
+  // and the pixels left over after it.
+  for (int32_t w = 1; w <= 40; ++w) {
     std::vector<uint8_t> pixels(w * 2 * 4), back(w * 2 * 4, 0);
     for (size_t i = 0; i < pixels.size(); ++i) pixels[i] = static_cast<uint8_t>(i * 29 + 3);
     TileLayout t;
