@@ -16,8 +16,9 @@ bool JobThreadRunning(const JobSlot* slot);
 bool RefuseStartWhileBusy(LoopState* state);
 // Closes the handle of a job that has ended but was never polled.
 void ForgetEndedJob(JobSlot* slot);
-// Creates the job thread at normal priority, its wake-ups cleared. False when it could not be made, with ST_THREAD_FAILED
-// and a text that gives the system's error code.
+// Creates the job thread at normal priority, its wake-ups cleared. False
+// when it could not be made, with ST_THREAD_FAILED and a text that gives the
+// system's error code.
 bool StartJobThread(LoopState* state, JobSlot* slot, JobThreadMain main);
 // Fills the poll reply from the work copy, or sets ST_NO_MEMORY.
 bool AttachPollReply(LoopState* state, JobSlot* slot);

@@ -5,6 +5,7 @@
 #include "call/job_record.h"
 #include "base/memory.h"
 #include "base/clock.h"
+#include "server/job_threads.h"
 #include "server/pipe_channel.h"
 #include "wire/protocol.h"
 
@@ -14,7 +15,7 @@ struct JobSlot {
   JobRecord record;
   void* thread;  // the job thread's handle, or null
   JobStatusRecord work;
-  unsigned long(__stdcall* main)(void* record);  // what the job thread runs
+  JobThreadMain main;       // what the job thread runs
   double repliedProgress;   // the progress the last poll reply carried
   uint64_t startNumber;     // orders the slots' jobs: the higher started later
 };
