@@ -40,8 +40,10 @@ static void SwapRowPortable(const uint8_t* from, uint8_t* to, int32_t pixels) {
 
 #if defined(__x86_64__)
 // The same with one byte shuffle and a complement for eight pixels, on
-// processors with AVX2. Only the 64-bit build has it: a 32-bit Windows stack
-// is not aligned for the 32-byte values the compiler may spill.
+// processors with AVX2. The compiler does not align a Windows stack for
+// 32-byte values, so this loop must never spill one: its six live values fit
+// the 64-bit build's sixteen registers, not the 32-bit build's eight, which
+// keeps the portable loop.
 __attribute__((target("avx2"))) static void SwapRowAvx2(const uint8_t* from, uint8_t* to, int32_t pixels) {
   const __m256i order = _mm256_setr_epi8(2, 1, 0, 3, 6, 5, 4, 7, 10, 9, 8, 11, 14, 13, 12, 15,  //
                                          2, 1, 0, 3, 6, 5, 4, 7, 10, 9, 8, 11, 14, 13, 12, 15);
